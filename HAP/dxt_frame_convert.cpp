@@ -1,0 +1,64 @@
+// Converting textures between block codecs and cropping them by whole blocks.
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "HAP/DXT_Frame.h"
+
+void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target) {
+  if (source->width != target->width)
+    throw std::runtime_error("conversion dxt : largeur non identique entre source et cible");
+  if (source->height != target->height)
+    throw std::runtime_error("conversion dxt : hauteur non identique entre source et cible");
+
+  // Source bytes per block, offset of the kept part in it, target bytes per block.
+  uint32_t in_bytes = 0, keep_offset = 0, out_bytes = 0;
+  if (source->codec == Dxt_Codec_DXT5 && target->codec == Dxt_Codec_DXT1) {
+    in_bytes = 16, keep_offset = 8, out_bytes = 8;
+  } else if (source->codec == Dxt_Codec_DXT5 && target->codec == Dxt_Codec_RGTC1) {
+    in_bytes = 16, keep_offset = 0, out_bytes = 8;
+  } else if (source->codec == Dxt_Codec_DXT1 && target->codec == Dxt_Codec_DXT5) {
+    in_bytes = 8, keep_offset = 0, out_bytes = 16;
+  } else {
+    std::printf("ERR : Codec DXT source et cible non coherent\n");
+    throw std::runtime_error("conversion dxt invalide (src / cible codec non supporte");
+  }
+  const uint64_t blocks = dxt_block_count(source->width, source->height);
+  if (source->length < blocks * in_bytes || target->length < blocks * out_bytes)
+    throw std::runtime_error("conversion dxt : frame trop petite pour ses blocs");
+
+  static constexpr uint8_t opaque_alpha[8] = {0xFF, 0, 0, 0, 0, 0, 0, 0};
+  for (uint64_t b = 0; b < blocks; ++b) {
+    const uint8_t* in = source->data + b * in_bytes;
+    uint8_t* out = target->data + b * out_bytes;
+    if (out_bytes == 16) {
+      std::memcpy(out, opaque_alpha, 8);
+      std::memcpy(out + 8, in, 8);
+    } else {
+      std::memcpy(out, in + keep_offset, 8);
+    }
+  }
+}
+
+void crop_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target, uint16_t first_column,
+                    uint16_t first_row, uint16_t columns, uint16_t rows) {
+  const uint32_t block_bytes = dxt_block_bytes(source->codec);
+  const uint32_t source_across = dxt_blocks_across(source->width);
+  if (columns != dxt_blocks_across(target->width))
+    throw std::runtime_error("crop dxt : l'image cible n'a pas le bon nombre de bloc DXT en largeur");
+  if (rows != dxt_blocks_down(target->height))
+    throw std::runtime_error("crop dxt : l'image cible n'a pas le bon nombre de bloc DXT en hauteur");
+  if (uint32_t(first_column) + columns > source_across ||
+      uint32_t(first_row) + rows > dxt_blocks_down(source->height) ||
+      dxt_block_count(source->width, source->height) * block_bytes > source->length)
+    throw std::runtime_error("crop dxt : la zone demandee depasse l'image source");
+  const uint64_t row_bytes = uint64_t(columns) * block_bytes;
+  if (row_bytes * rows > target->length)
+    throw std::runtime_error("crop dxt : l'image cible est trop petite");
+
+  const uint64_t source_row = uint64_t(source_across) * block_bytes;
+  for (uint32_t r = 0; r < rows; ++r) {
+    const uint8_t* in = source->data + (first_row + r) * source_row + uint64_t(first_column) * block_bytes;
+    std::memcpy(target->data + r * row_bytes, in, row_bytes);
+  }
+}

@@ -1,0 +1,140 @@
+// Encoder front: the one object an export talks to. It owns the movie writer
+// and up to 128 slots, each a per-thread encoder running one frame at a time
+// on a thread of its own, and hands finished frames to the writer strictly in
+// the order in which they were pushed.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+
+class Mov_Writer_HL;
+struct Hap_Cpu_Encoder;
+
+// The codec setting of the front (also the movie sample type):
+// 0 "HapA" alpha only, 1 "Hap1" DXT1, 2 "Hap5" DXT5, 3 "HapY" YCoCg-DXT5,
+// 4 "HapM" YCoCg-DXT5 + RGTC1 alpha, 5 "Hap7" BC7.
+enum Hap_Codec : uint8_t {
+  Hap_Codec_Alpha_Only = 0,
+  Hap_Codec_Hap = 1,
+  Hap_Codec_Hapa = 2,
+  Hap_Codec_Hapq = 3,
+  Hap_Codec_Hapqa = 4,
+  Hap_Codec_Hapr = 5,
+};
+
+// Called on a frame's own thread just before the frame is encoded, with the
+// frame's push number (0 first). Lets tests inject a failure into a frame
+// thread; it is null in production.
+using Hap_Frame_Thread_Hook = void (*)(void* user, uint64_t frame_number);
+
+class Hap_Encoder {
+ public:
+  static constexpr uint32_t max_slots = 128;
+
+  // Creates the movie writer (which creates the file and writes its head at
+  // once, unless no_writer is set) and one slot encoder per slot. Thread mode 1
+  // gives one slot without frame threading; any other value gives frame
+  // threading with one slot per processor (at most 128). The frame rate holds
+  // the numerator in its low 32 bits and the denominator in its high 32 bits.
+  // Throws "Unsupported HAP Codec" or "fail to init cpu encoding"; whatever was
+  // made before a failure is released.
+  Hap_Encoder(const std::u16string& output_path, uint16_t width, uint16_t height,
+              uint8_t bits_per_pixel, uint64_t frame_rate, uint32_t creation_time,
+              uint16_t chunk_count, uint8_t timecode, uint32_t timecode_start_frame,
+              uint8_t drop_frame, float pixel_aspect_ratio, uint8_t codec, uint32_t thread_mode,
+              uint8_t quality, uint8_t no_writer, uint32_t spare, uint32_t simd_mask);
+
+  // Waits for every frame still in flight (without writing it), then closes
+  // the file and frees the slots.
+  ~Hap_Encoder();
+
+  Hap_Encoder(const Hap_Encoder&) = delete;
+  Hap_Encoder& operator=(const Hap_Encoder&) = delete;
+
+  // Forwarded to the movie writer (nothing without one).
+  void set_audio_tracks(uint32_t track_count, uint32_t sample_rate, uint16_t bits_per_sample,
+                        uint32_t channels_per_track, uint8_t is_float, uint32_t channel_layout);
+  void add_audio(const void* samples, int64_t sample_frames, uint32_t track_index);
+
+  // Record the alpha mode (premultiplied or straight) in the movie's user data.
+  void set_alpha_premultiplied();
+  void set_alpha_straight();
+
+  // Opens the texture encoder of every slot, slot 0 first; the first failure
+  // propagates ("Error opening encoder", "Unsupported HAP Codec", out of memory).
+  void open_encoders(uint32_t pix_fmt, uint16_t bits_per_pixel, uint32_t pad_mode,
+                     uint32_t thread_request);
+  // The same for the extra texture-encoder context 1 or 2 of every slot.
+  void open_encoders_extra(uint32_t pix_fmt, uint16_t bits_per_pixel, uint32_t pad_mode,
+                           uint32_t thread_request, uint8_t context_slot);
+
+  // Hands one frame to the next slot, first writing the frame that slot held.
+  // The pixels are no longer needed when it returns. A failure of an earlier
+  // frame's thread is rethrown here (and by every later push, flush or close);
+  // "Invalid encodeur index" for a context slot above 2.
+  void push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t context_slot);
+
+  // Waits for every frame in flight and writes them in push order; returns the
+  // number of slots collected. A frame-thread failure is rethrown after every
+  // slot has been joined.
+  uint32_t flush();
+
+  // flush, then finalise the movie.
+  void close();
+
+  // Error path: waits for the frames in flight, writes those that come before
+  // any failed frame in push order, then finalises the movie; runtime and
+  // out-of-memory errors are printed instead of thrown.
+  void finalise_guarded();
+
+  // Moves the next slot on by one (wrapping) and returns it.
+  uint32_t advance_slot();
+
+  uint32_t thread_count() const { return thread_count_; }
+
+  // Test hook, see Hap_Frame_Thread_Hook.
+  void set_frame_thread_hook(Hap_Frame_Thread_Hook hook, void* user);
+
+ private:
+  struct Slot_Encoder_Deleter {
+    void operator()(Hap_Cpu_Encoder* encoder) const;
+  };
+  struct Writer_Deleter {
+    void operator()(Mov_Writer_HL* writer) const;
+  };
+
+  // Joins a running slot and writes its frame. A failure (of the frame's
+  // thread or of the writer) is kept as the front's failure and rethrown;
+  // after one, later frames are dropped so the movie keeps no gap.
+  void collect_slot(uint32_t slot);
+  // Joins every running slot in push order, whatever fails; returns the number
+  // collected.
+  uint32_t collect_all();
+  void set_alpha_mode(uint8_t mode);
+
+  std::unique_ptr<Mov_Writer_HL, Writer_Deleter> writer_;
+  uint16_t width_ = 0, height_ = 0;
+  uint8_t bits_per_pixel_ = 0;
+  uint16_t chunk_count_ = 0;
+  uint8_t quality_ = 1;
+  uint8_t codec_ = 0;
+  uint32_t simd_mask_ = 0;
+  uint32_t spare_ = 0;
+  uint8_t no_writer_ = 0;
+  uint32_t thread_count_ = 1;
+  std::array<std::unique_ptr<Hap_Cpu_Encoder, Slot_Encoder_Deleter>, max_slots> encoders_;
+  std::array<std::thread, max_slots> threads_;
+  std::array<uint8_t, max_slots> running_{};
+  std::array<std::exception_ptr, max_slots> errors_;  // set by a frame's thread, read after the join
+  uint32_t next_slot_ = 0;
+  uint64_t frames_pushed_ = 0;
+  std::exception_ptr failure_;  // the first failure; every later push, flush or close rethrows it
+  Hap_Frame_Thread_Hook hook_ = nullptr;
+  void* hook_user_ = nullptr;
+};
+
+// The processor count, at least 1.
+uint32_t hap_processor_count();

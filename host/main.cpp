@@ -1,0 +1,275 @@
+// hap-export: loads the exporter plug-in into the stand-in host and drives
+// it the way the host does, from start-up to the export and endInstance.
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/stand_in_host.h"
+#include "platform/file_io.h"
+
+namespace {
+
+const char usage[] =
+    "usage: hap-export [options] OUTPUT.mov\n"
+    "  --plugin PATH             the plug-in to load (default: the one built beside this program)\n"
+    "  --param ID=VALUE          set an export parameter by its identifier (repeatable),\n"
+    "                            e.g. --param ADBEVideoCodec=3 --param SliderChunkCount=4\n"
+    "                            (ratios as N/D, frame rates in frames per second as N or N/D)\n"
+    "  --input FILE              source frames: raw 8-bit BGRA, top-down, rows tightly packed\n"
+    "  --size WxH                source frame size (default 1920x1080)\n"
+    "  --rate N/D                source frame rate (default 30/1)\n"
+    "  --audio FILE|none         raw interleaved 32-bit float samples at the audio parameters'\n"
+    "                            rate and channel count, or no audio (default: a test tone)\n"
+    "  --start-timecode HH:MM:SS:FF  source start timecode (default 00:00:00:00)\n"
+    "  --frames N                number of source frames (default 150, or all of --input)\n"
+    "  --list-params             print the parameter tree with current values\n"
+    "  --summary                 print the summary lines and stop\n"
+    "  --help                    this text\n";
+
+struct Usage_Error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::string plugin;
+  std::vector<std::pair<std::string, std::string>> params;
+  host::Source_Settings source;
+  bool frames_given = false;
+  std::string start_timecode;
+  bool list_params = false;
+  bool summary_only = false;
+  std::string output;
+};
+
+int64_t parse_number(const std::string& text, const std::string& what, int64_t min, int64_t max) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < min || value > max)
+    throw Usage_Error("invalid " + what + " \"" + text + "\" (expected " + std::to_string(min) + " to " +
+                      std::to_string(max) + ")");
+  return value;
+}
+
+// Splits "A<sep>B" into its two halves; throws when the separator is absent.
+std::pair<std::string, std::string> split(const std::string& text, char separator, const std::string& what) {
+  const size_t at = text.find(separator);
+  if (at == std::string::npos) throw Usage_Error("invalid " + what + " \"" + text + "\"");
+  return {text.substr(0, at), text.substr(at + 1)};
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw Usage_Error(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::cout << usage;
+      std::exit(0);
+    } else if (arg == "--plugin") {
+      o.plugin = value();
+    } else if (arg == "--param") {
+      const std::string v = value();
+      auto [id, text] = split(v, '=', "--param (expected ID=VALUE)");
+      if (id.empty()) throw Usage_Error("--param needs an identifier before '='");
+      o.params.emplace_back(id, text);
+    } else if (arg == "--input") {
+      o.source.input_path = value();
+    } else if (arg == "--size") {
+      auto [w, h] = split(value(), 'x', "--size (expected WxH)");
+      o.source.width = int(parse_number(w, "width", 1, 16384));
+      o.source.height = int(parse_number(h, "height", 1, 16384));
+    } else if (arg == "--rate") {
+      const std::string v = value();
+      const size_t slash = v.find('/');
+      o.source.rate_numerator = parse_number(v.substr(0, slash), "rate numerator", 1, 1000000);
+      o.source.rate_denominator =
+          slash == std::string::npos ? 1 : parse_number(v.substr(slash + 1), "rate denominator", 1, 1000000);
+      if (o.source.rate_numerator > 1000 * o.source.rate_denominator)
+        throw Usage_Error("frame rate " + v + " is above 1000 frames per second");
+    } else if (arg == "--audio") {
+      const std::string v = value();
+      o.source.audio = v != "none";
+      o.source.audio_path = v == "none" ? "" : v;
+    } else if (arg == "--start-timecode") {
+      o.start_timecode = value();
+    } else if (arg == "--frames") {
+      o.source.frame_count = parse_number(value(), "frame count", 1, 10000000);
+      o.frames_given = true;
+    } else if (arg == "--list-params") {
+      o.list_params = true;
+    } else if (arg == "--summary") {
+      o.summary_only = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      throw Usage_Error("unknown option " + arg);
+    } else if (o.output.empty()) {
+      o.output = arg;
+    } else {
+      throw Usage_Error("more than one output file given");
+    }
+  }
+  if (o.output.empty() && !o.summary_only && !o.list_params) throw Usage_Error("no output file given");
+  return o;
+}
+
+// HH:MM:SS:FF at the source rate (frames counted at the rate rounded up to a
+// whole number, as timecode does) to a frame number.
+int64_t parse_timecode(const std::string& text, const host::Source_Settings& s) {
+  const int64_t fps = (s.rate_numerator + s.rate_denominator - 1) / s.rate_denominator;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = text.find(':', start)) != std::string::npos; start = at + 1)
+    parts.push_back(text.substr(start, at - start));
+  parts.push_back(text.substr(start));
+  if (parts.size() != 4) throw Usage_Error("invalid start timecode \"" + text + "\" (expected HH:MM:SS:FF)");
+  const int64_t hours = parse_number(parts[0], "timecode hours", 0, 99);
+  const int64_t minutes = parse_number(parts[1], "timecode minutes", 0, 59);
+  const int64_t seconds = parse_number(parts[2], "timecode seconds", 0, 59);
+  const int64_t frames = parse_number(parts[3], "timecode frames", 0, fps - 1);
+  return ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
+}
+
+void check_source(Options& o) {
+  namespace fs = std::filesystem;
+  if (!o.source.input_path.empty()) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(o.source.input_path, error);
+    if (error) throw Usage_Error("cannot read --input " + o.source.input_path + ": " + error.message());
+    const uintmax_t frame_size = uintmax_t(o.source.width) * uintmax_t(o.source.height) * 4;
+    const uintmax_t available = size / frame_size;
+    if (available == 0)
+      throw Usage_Error("--input " + o.source.input_path + " holds less than one " + std::to_string(o.source.width) +
+                        "x" + std::to_string(o.source.height) + " frame (use --size)");
+    if (size % frame_size != 0)
+      std::cerr << "hap-export: warning: --input size is not a whole number of frames; the rest is ignored\n";
+    if (!o.frames_given)
+      o.source.frame_count = int64_t(available);
+    else if (uintmax_t(o.source.frame_count) > available)
+      throw Usage_Error("--input holds " + std::to_string(available) + " frames, fewer than --frames " +
+                        std::to_string(o.source.frame_count));
+  }
+  if (!o.source.audio_path.empty()) {
+    if (!std::ifstream(o.source.audio_path, std::ios::binary))
+      throw Usage_Error("cannot read --audio " + o.source.audio_path);
+  }
+  if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source);
+}
+
+std::string default_plugin() {
+  std::error_code error;
+  const auto beside = std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / HAP_PLUGIN_FILE_NAME;
+  if (!error && std::filesystem::exists(beside)) return beside.string();
+  return HAP_PLUGIN_BUILD_PATH;
+}
+
+std::string utf8(const char16_t* text) {
+  std::string out;
+  platform::utf16_to_utf8(text, out);
+  return out;
+}
+
+// The label of a list parameter's current value.
+std::string choice_label(const host::Param_Tree& params, const std::string& id) {
+  const host::Host_Param* p = params.find(id);
+  if (!p) return "?";
+  for (const auto& [value, label] : p->choices)
+    if (value.integer == p->values.value.integer) return utf8(label.c_str());
+  return std::to_string(p->values.value.integer);
+}
+
+void check_result(const char* selector, int32_t result) {
+  if (result != sdk::result_ok)
+    throw std::runtime_error(std::string(selector) + " failed with result " + std::to_string(result));
+}
+
+int run(Options& o) {
+  host::Stand_In_Host host;
+  host.source = o.source;
+  if (!o.output.empty() && !platform::utf8_to_utf16(o.output, host.output_path))
+    throw Usage_Error("the output path is not valid UTF-8");
+  host::Plugin plugin(o.plugin.empty() ? default_plugin() : o.plugin);
+  host::Session session(host, plugin);
+
+  sdk::Exporter_Info_Rec info{};
+  check_result("startup", session.startup(info));
+  check_result("beginInstance", session.begin_instance());
+  int exit_code = 0;
+  try {
+    check_result("generateDefaultParams", session.generate_default_params());
+    check_result("postProcessParams", session.post_process_params());
+    for (const auto& [id, text] : o.params) {
+      try {
+        check_result("validateParamChanged", session.change_param(id, text));
+      } catch (const std::invalid_argument& e) {
+        throw Usage_Error(e.what());
+      }
+    }
+    const bool audio = o.source.audio;
+    sdk::Param_Summary_Rec summary{};
+    check_result("getParamSummary", session.get_param_summary(summary, audio));
+    std::cout << utf8(summary.video_summary) << "\n"
+              << utf8(summary.audio_summary) << "\n"
+              << utf8(summary.bitrate_summary) << "\n";
+    if (o.list_params) std::cout << host.params.dump();
+    if (!o.summary_only && !o.output.empty()) {
+      sdk::Query_Output_Settings_Rec settings{};
+      settings.export_video = 1;
+      settings.export_audio = audio;
+      check_result("queryOutputSettings", session.query_output_settings(settings));
+      sdk::Query_Extension_Rec extension{};
+      check_result("queryExportFileExtension", session.query_export_file_extension(extension));
+      if (std::filesystem::path(o.output).extension() != "." + utf8(extension.extension))
+        std::cerr << "hap-export: warning: the plug-in writes ." << utf8(extension.extension) << " files\n";
+      const int32_t result = session.do_export(audio);
+      if (result != sdk::result_ok) {
+        std::cerr << "hap-export: export failed with result " << result << "\n";
+        exit_code = 1;
+      } else {
+        std::cout << "Wrote " << std::filesystem::absolute(o.output).string() << ": "
+                  << std::filesystem::file_size(o.output) << " bytes, " << host.frames_delivered << " frames of "
+                  << settings.output_width << "x" << settings.output_height << " "
+                  << choice_label(host.params, "ADBEVideoCodec")
+                  << (audio ? ", audio " + choice_label(host.params, "AudioQUANTIF") + " " +
+                                  choice_label(host.params, "AudioChannels") + " " +
+                                  choice_label(host.params, "AudioSampleRate")
+                            : std::string(", no audio"))
+                  << "\n";
+      }
+    }
+  } catch (...) {
+    session.end_instance();
+    throw;
+  }
+  check_result("endInstance", session.end_instance());
+  if (host.live_blocks() != 0 || !host.suites_balanced())
+    std::cerr << "hap-export: warning: the plug-in left " << host.live_blocks()
+              << " memory blocks or suites unreleased\n";
+  return exit_code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Options options = parse_options(argc, argv);
+    check_source(options);
+    return run(options);
+  } catch (const Usage_Error& e) {
+    std::cerr << "hap-export: error: " << e.what() << "\n"
+              << "Try 'hap-export --help'.\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "hap-export: error: " << e.what() << "\n";
+    return 1;
+  }
+}

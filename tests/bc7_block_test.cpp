@@ -1,0 +1,430 @@
+// BC7 blocks through the reference decoder: the packer for every mode, and
+// the encoder's choices at each quality preset on synthetic and photographic
+// blocks.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "src/bc7_internal.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Block = std::array<uint8_t, 64>;  // 16 RGBA pixels
+
+// Decodes a BC7 block into RGBA.
+Block decode(const uint8_t encoded[16]) {
+  uint8_t bgra[64];
+  decode_bc7_block(encoded, bgra);
+  Block rgba;
+  for (int k = 0; k < 16; ++k) {
+    rgba[4 * k + 0] = bgra[4 * k + 2];
+    rgba[4 * k + 1] = bgra[4 * k + 1];
+    rgba[4 * k + 2] = bgra[4 * k + 0];
+    rgba[4 * k + 3] = bgra[4 * k + 3];
+  }
+  return rgba;
+}
+
+uint64_t squared_error(const Block& a, const uint8_t* b) {
+  uint64_t sum = 0;
+  for (int i = 0; i < 64; ++i) sum += uint64_t((a[i] - b[i]) * (a[i] - b[i]));
+  return sum;
+}
+
+uint32_t bits_at(const uint8_t encoded[16], uint32_t offset, uint32_t count) {
+  uint32_t value = 0;
+  for (uint32_t k = 0; k < count; ++k)
+    value |= uint32_t((encoded[(offset + k) >> 3] >> ((offset + k) & 7)) & 1) << k;
+  return value;
+}
+
+uint32_t mode_of(const uint8_t encoded[16]) { return uint32_t(std::countr_zero(encoded[0])); }
+
+uint32_t partition_of(const uint8_t encoded[16]) {
+  return bits_at(encoded, mode_of(encoded) + 1, 6);
+}
+
+// ---- Packer -------------------------------------------------------------
+
+const uint32_t* weights_for_bits(uint32_t bits) {
+  return bits == 2 ? bc7_weights2 : bits == 3 ? bc7_weights3 : bc7_weights4;
+}
+
+// What a choice should decode to, worked out from the format's rules directly
+// (before any anchor normalisation).
+Block expected_decode(const Bc7_Block_Choice& c) {
+  const Bc7_Mode_Info& m = bc7_modes[c.m_mode];
+  const uint32_t color_bits = m.index_bits + c.m_index_selector;
+  const uint32_t alpha_bits = m.index2_bits ? m.index2_bits - c.m_index_selector : color_bits;
+  Block out;
+  for (uint32_t k = 0; k < 16; ++k) {
+    const uint32_t s = bc7_subset_of(m.subsets, c.m_partition, k);
+    for (uint32_t ch = 0; ch < 4; ++ch) {
+      const uint32_t bits = ch < 3 ? m.color_bits : m.alpha_bits;
+      if (bits == 0) {
+        out[4 * k + ch] = 255;
+        continue;
+      }
+      uint32_t lo = c.m_low[s][ch], hi = c.m_high[s][ch], width = bits;
+      if (m.p_bit_per_endpoint || m.p_bit_shared) {
+        lo = (lo << 1) | c.m_p_bits[s][0];
+        hi = (hi << 1) | c.m_p_bits[s][m.p_bit_shared ? 0 : 1];
+        ++width;
+      }
+      lo = bc7_widen(lo, width);
+      hi = bc7_widen(hi, width);
+      const bool alpha_set = ch == 3 && m.index2_bits;
+      const uint32_t index = alpha_set ? c.m_alpha_selectors[k] : c.m_color_selectors[k];
+      const uint32_t w = weights_for_bits(ch == 3 ? alpha_bits : color_bits)[index];
+      out[4 * k + ch] = uint8_t(((64 - w) * lo + w * hi + 32) >> 6);
+    }
+    if (c.m_rotation) std::swap(out[4 * k + c.m_rotation - 1], out[4 * k + 3]);
+  }
+  return out;
+}
+
+Bc7_Block_Choice random_choice(uint32_t mode, std::mt19937& rng) {
+  const Bc7_Mode_Info& m = bc7_modes[mode];
+  auto below = [&](uint32_t n) { return uint32_t(rng() % n); };
+  Bc7_Block_Choice c{};
+  c.m_mode = mode;
+  c.m_partition = m.subsets > 1 ? below(1u << m.partition_bits) : 0;
+  c.m_rotation = m.rotation_bits ? below(4) : 0;
+  c.m_index_selector = m.index_selector_bits ? below(2) : 0;
+  const uint32_t color_bits = m.index_bits + c.m_index_selector;
+  const uint32_t alpha_bits = m.index2_bits ? m.index2_bits - c.m_index_selector : 0;
+  for (int k = 0; k < 16; ++k) {
+    c.m_color_selectors[k] = uint8_t(below(1u << color_bits));
+    if (alpha_bits) c.m_alpha_selectors[k] = uint8_t(below(1u << alpha_bits));
+  }
+  for (uint32_t s = 0; s < m.subsets; ++s) {
+    for (int ch = 0; ch < 4; ++ch) {
+      const uint32_t bits = ch < 3 ? m.color_bits : m.alpha_bits;
+      if (!bits) continue;
+      c.m_low[s][ch] = uint8_t(below(1u << bits));
+      c.m_high[s][ch] = uint8_t(below(1u << bits));
+    }
+    c.m_p_bits[s][0] = below(2);
+    if (m.p_bit_per_endpoint) c.m_p_bits[s][1] = below(2);
+  }
+  return c;
+}
+
+TEST(Bc7Pack, EveryModeDecodesToItsChoice) {
+  std::mt19937 rng(7);
+  for (uint32_t mode = 0; mode < 8; ++mode) {
+    for (int trial = 0; trial < 300; ++trial) {
+      const Bc7_Block_Choice c = random_choice(mode, rng);
+      const Bc7_Block_Choice copy = c;
+      uint8_t encoded[16];
+      bc7_pack_block(encoded, c);
+      EXPECT_EQ(std::memcmp(&copy, &c, sizeof c), 0);
+      ASSERT_EQ(mode_of(encoded), mode);
+      ASSERT_EQ(decode(encoded), expected_decode(c)) << "mode " << mode << " trial " << trial;
+    }
+  }
+}
+
+TEST(Bc7Pack, AnchorNormalisation) {
+  // Mode 6 with pixel 0 at index 8 or more: every index mirrored, endpoints
+  // and p-bits exchanged.
+  Bc7_Block_Choice c{};
+  c.m_mode = 6;
+  for (int k = 0; k < 16; ++k) c.m_color_selectors[k] = uint8_t(15 - k);
+  const uint8_t lo[4] = {10, 20, 30, 40}, hi[4] = {100, 110, 120, 127};
+  std::memcpy(c.m_low[0], lo, 4);
+  std::memcpy(c.m_high[0], hi, 4);
+  c.m_p_bits[0][0] = 0;
+  c.m_p_bits[0][1] = 1;
+  uint8_t encoded[16];
+  bc7_pack_block(encoded, c);
+  EXPECT_EQ(bits_at(encoded, 7, 7), 100u);  // red of the first endpoint: the old high
+  EXPECT_EQ(bits_at(encoded, 14, 7), 10u);
+  EXPECT_EQ(decode(encoded), expected_decode(c));
+  EXPECT_EQ(bits_at(encoded, 63, 1), 1u);  // p-bits exchanged with their endpoints
+  EXPECT_EQ(bits_at(encoded, 64, 1), 0u);
+  EXPECT_EQ(bits_at(encoded, 65, 3), 0u);  // pixel 0: 15 - 15, in 3 bits
+  EXPECT_EQ(bits_at(encoded, 68, 4), 1u);  // pixel 1: 15 - 14
+
+  // Mode 5: colour and alpha anchors normalised separately.
+  Bc7_Block_Choice m5{};
+  m5.m_mode = 5;
+  for (int k = 0; k < 16; ++k) {
+    m5.m_color_selectors[k] = uint8_t(k & 3);
+    m5.m_alpha_selectors[k] = uint8_t(3 - (k & 3));
+  }
+  const uint8_t lo5[4] = {1, 2, 3, 200}, hi5[4] = {120, 121, 122, 10};
+  std::memcpy(m5.m_low[0], lo5, 4);
+  std::memcpy(m5.m_high[0], hi5, 4);
+  bc7_pack_block(encoded, m5);
+  EXPECT_EQ(decode(encoded), expected_decode(m5));
+  EXPECT_EQ(bits_at(encoded, 8, 7), 1u);    // colour untouched: pixel 0 has index 0
+  EXPECT_EQ(bits_at(encoded, 50, 8), 10u);  // alpha exchanged: pixel 0 had alpha index 3
+  EXPECT_EQ(bits_at(encoded, 58, 8), 200u);
+}
+
+// ---- Encoder round trips ---------------------------------------------------
+
+struct Preset {
+  int quality;
+  Bc7_Block_Params params;
+};
+
+std::vector<Preset> presets() {
+  return {{1, bc7_engine_params(0, 4)}, {2, bc7_engine_params(1, 16)}, {3, bc7_engine_params(4, 64)}};
+}
+
+bool in_first(uint32_t partition, uint32_t count) {
+  for (uint32_t i = 0; i < count && i < 64; ++i)
+    if (bc7_partition_order[i] == partition) return true;
+  return false;
+}
+
+// Encodes a block with a preset and checks everything the encoder promises;
+// returns the mode.
+uint32_t check_block(const Block& pixels, const Preset& preset) {
+  Bc7_Block_Choice choice;
+  const uint64_t error = bc7_choose_block(pixels.data(), preset.params, choice);
+  uint8_t encoded[16];
+  const bool alpha_path = bc7_encode_block(encoded, pixels.data(), preset.params);
+  const Block decoded = decode(encoded);
+  EXPECT_EQ(squared_error(decoded, pixels.data()), error) << "quality " << preset.quality;
+
+  uint8_t packed[16];
+  bc7_pack_block(packed, choice);
+  EXPECT_EQ(std::memcmp(packed, encoded, 16), 0);
+
+  const bool opaque = bc7_block_is_opaque(pixels.data());
+  EXPECT_EQ(alpha_path, !opaque);
+  const uint32_t mode = mode_of(encoded);
+  if (opaque) {
+    EXPECT_TRUE(mode == 6 || mode == 1) << mode;
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(decoded[4 * k + 3], 255);
+  } else {
+    EXPECT_TRUE(mode == 6 || mode == 5 || mode == 7) << mode;
+  }
+  if (mode == 1 || mode == 7) {
+    EXPECT_TRUE(in_first(partition_of(encoded), preset.params.max_partitions))
+        << "partition " << partition_of(encoded) << " quality " << preset.quality;
+  }
+  return mode;
+}
+
+std::vector<Block> synthetic_blocks() {
+  std::mt19937 rng(2024);
+  std::vector<Block> blocks;
+  auto byte = [&] { return uint8_t(rng()); };
+  for (int n = 0; n < 40; ++n) {
+    Block noise, opaque_noise, two_colours, gradient, flat_alpha;
+    const uint8_t a[4] = {byte(), byte(), byte(), byte()}, b[4] = {byte(), byte(), byte(), byte()};
+    const uint8_t fixed_alpha = uint8_t(rng() % 255);
+    for (int k = 0; k < 16; ++k)
+      for (int c = 0; c < 4; ++c) {
+        noise[4 * k + c] = byte();
+        opaque_noise[4 * k + c] = c == 3 ? 255 : byte();
+        two_colours[4 * k + c] = ((k * 5 + n) % 7 < 3) ? a[c] : b[c];
+        gradient[4 * k + c] = uint8_t((a[c] * (15 - k) + b[c] * k) / 15);
+        flat_alpha[4 * k + c] = c == 3 ? fixed_alpha : uint8_t((a[c] * (15 - k) + b[c] * k) / 15);
+      }
+    for (int k = 0; k < 16; ++k) two_colours[4 * k + 3] = 255;
+    blocks.insert(blocks.end(), {noise, opaque_noise, two_colours, gradient, flat_alpha});
+  }
+  // Solid and nearly solid blocks: one channel steps by one.
+  for (int v : {0, 1, 127, 128, 254, 255}) {
+    Block near{};
+    for (int k = 0; k < 16; ++k) {
+      const uint8_t px[4] = {uint8_t(v), uint8_t(255 - v), uint8_t(v ^ 0x55), 255};
+      std::memcpy(near.data() + 4 * k, px, 4);
+    }
+    blocks.push_back(near);  // solid blocks normally go elsewhere, but still work here
+    near[0] = uint8_t(v == 255 ? 254 : v + 1);
+    blocks.push_back(near);
+    near[3] = 254;  // one alpha below 255 sends it down the alpha path
+    blocks.push_back(near);
+  }
+  return blocks;
+}
+
+// Every 23rd block of a picture, as RGBA.
+std::vector<Block> image_blocks(const char* name) {
+  const Test_Image image = load_test_image(name);
+  std::vector<Block> blocks;
+  const int across = image.width / 4, down = image.height / 4;
+  for (int b = 0; b < across * down; b += 23) {
+    const int bx = b % across, by = b / across;
+    Block block;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x) {
+        const uint8_t* p = &image.bgra[(size_t(4 * by + y) * image.width + 4 * bx + x) * 4];
+        uint8_t* q = &block[(4 * y + x) * 4];
+        q[0] = p[2], q[1] = p[1], q[2] = p[0], q[3] = p[3];
+      }
+    blocks.push_back(block);
+  }
+  return blocks;
+}
+
+TEST(Bc7Encode, SyntheticBlocksRoundTrip) {
+  for (const Preset& preset : presets())
+    for (const Block& block : synthetic_blocks()) check_block(block, preset);
+}
+
+TEST(Bc7Encode, PictureBlocksRoundTrip) {
+  struct Picture {
+    const char* name;
+    std::vector<uint32_t> modes;  // every path of the mode choice is taken somewhere
+  };
+  const Picture pictures[] = {{"astronaut_alpha_512x512.bgra", {1, 5, 6, 7}},
+                              {"coffee_600x400.bgra", {1, 6}}};
+  for (const Picture& picture : pictures) {
+    const std::vector<Block> blocks = image_blocks(picture.name);
+    for (const Preset& preset : presets()) {
+      std::map<uint32_t, int> used;
+      for (const Block& block : blocks) ++used[check_block(block, preset)];
+      for (uint32_t mode : picture.modes)
+        EXPECT_GT(used[mode], 0) << picture.name << " mode " << mode << " quality " << preset.quality;
+    }
+  }
+}
+
+TEST(Bc7Encode, PerceptualErrorMatchesDecodedBlock) {
+  // With the perceptual metric the encoder's error is the metric summed over
+  // the decoded pixels.
+  std::vector<Block> blocks = synthetic_blocks();
+  const std::vector<Block> picture = image_blocks("astronaut_alpha_512x512.bgra");
+  blocks.insert(blocks.end(), picture.begin(), picture.begin() + 200);
+  for (uint32_t level : {0u, 4u}) {
+    Bc7_Block_Params params;
+    bc7_params_init(params);
+    params.level = level;
+    uint32_t weights[4];
+    bc7_working_weights(params, weights);
+    for (const Block& block : blocks) {
+      Bc7_Block_Choice choice;
+      const uint64_t error = bc7_choose_block(block.data(), params, choice);
+      uint8_t encoded[16];
+      bc7_pack_block(encoded, choice);
+      const Block decoded = decode(encoded);
+      uint64_t expected = 0;
+      for (int k = 0; k < 16; ++k)
+        expected += bc7_color_distance_rgba(&decoded[4 * k], &block[4 * k], true, weights);
+      EXPECT_EQ(error, expected) << "mode " << choice.m_mode << " level " << level;
+    }
+  }
+}
+
+// Full estimate of a two-subset partition.
+uint64_t partition_estimate(const Block& block, uint32_t partition, uint32_t mode) {
+  uint8_t subsets[2][64];
+  uint32_t counts[2] = {0, 0};
+  for (uint32_t k = 0; k < 16; ++k) {
+    const uint32_t s = bc7_subset_of(2, partition, k);
+    std::memcpy(subsets[s] + 4 * counts[s]++, &block[4 * k], 4);
+  }
+  const uint32_t ones[4] = {1, 1, 1, 1};
+  auto estimate = mode == 7 ? bc7_partition_error_rgba : bc7_partition_error_rgb;
+  return estimate(counts[0], subsets[0], false, ones, Bc7_No_Error) +
+         estimate(counts[1], subsets[1], false, ones, Bc7_No_Error);
+}
+
+TEST(Bc7Partition, SmallestEstimateAmongCandidates) {
+  std::vector<Block> blocks = synthetic_blocks();
+  const std::vector<Block> picture = image_blocks("astronaut_alpha_512x512.bgra");
+  blocks.insert(blocks.end(), picture.begin(), picture.begin() + 150);
+  const uint32_t ones[4] = {1, 1, 1, 1};
+  for (uint32_t mode : {1u, 7u}) {
+    Bc7_Block_Params unpruned = bc7_engine_params(0, 64);
+    unpruned.prune_partitions = 0;
+    const Bc7_Block_Params pruned = bc7_engine_params(0, 64);
+    for (const Block& block : blocks) {
+      uint32_t words[16];
+      std::memcpy(words, block.data(), 64);
+      // Without pruning, at least the first 35 candidates are all estimated.
+      const uint32_t p = bc7_choose_partition(words, unpruned, ones, mode);
+      const uint64_t best = partition_estimate(block, p, mode);
+      for (uint32_t i = 0; i < 35; ++i)
+        ASSERT_LE(best, partition_estimate(block, bc7_partition_order[i], mode)) << i;
+      // With pruning, at least the first 14.
+      const uint32_t q = bc7_choose_partition(words, pruned, ones, mode);
+      for (uint32_t i = 0; i < 14; ++i)
+        ASSERT_LE(partition_estimate(block, q, mode),
+                  partition_estimate(block, bc7_partition_order[i], mode));
+      // One candidate or none: partition 0 without any estimate.
+      for (uint32_t count : {0u, 1u}) {
+        const Bc7_Block_Params few = bc7_engine_params(0, count);
+        EXPECT_EQ(bc7_choose_partition(words, few, ones, mode), 0u);
+      }
+    }
+  }
+}
+
+TEST(Bc7Encode, ModeSwitches) {
+  const std::vector<Block> blocks = synthetic_blocks();
+  Bc7_Block_Params no_partitions = bc7_engine_params(1, 0);
+  Bc7_Block_Params only_6 = bc7_engine_params(1, 16);
+  only_6.try_mode_5 = only_6.try_mode_7 = 0;
+  Bc7_Block_Params one_partition = bc7_engine_params(0, 1);
+  for (const Block& block : blocks) {
+    uint8_t encoded[16];
+    const bool opaque = bc7_block_is_opaque(block.data());
+    bc7_encode_block(encoded, block.data(), no_partitions);
+    if (opaque) {
+      EXPECT_EQ(mode_of(encoded), 6u);
+    } else if (mode_of(encoded) == 7) {
+      EXPECT_EQ(partition_of(encoded), 0u);
+    }
+    bc7_encode_block(encoded, block.data(), only_6);
+    if (!opaque) {
+      EXPECT_EQ(mode_of(encoded), 6u);
+    }
+    bc7_encode_block(encoded, block.data(), one_partition);
+    if (mode_of(encoded) == 1 || mode_of(encoded) == 7) {
+      EXPECT_EQ(partition_of(encoded), 0u);
+    }
+  }
+}
+
+TEST(Bc7Encode, ConstantAlphaInMode5) {
+  // Colour varies, alpha is 80 everywhere: if mode 5 wins, its alpha is exact.
+  Block block;
+  for (int k = 0; k < 16; ++k) {
+    const uint8_t px[4] = {uint8_t(16 * k), uint8_t(255 - 16 * k), uint8_t(k * k), 80};
+    std::memcpy(block.data() + 4 * k, px, 4);
+  }
+  Bc7_Block_Params params = bc7_engine_params(0, 4);
+  params.try_mode_7 = 0;
+  Bc7_Subset_Params subset{};
+  bc7_working_weights(params, subset.m_channel_weights);
+  Bc7_Block_Choice choice{};
+  uint64_t e5, alpha_error;
+  bc7_try_mode_5(block.data(), params, subset, 80, 80, choice, e5, alpha_error);
+  EXPECT_EQ(alpha_error, 0u);
+  EXPECT_EQ(choice.m_low[0][3], 80);
+  EXPECT_EQ(choice.m_high[0][3], 80);
+  for (uint8_t i : choice.m_alpha_selectors) EXPECT_EQ(i, 0);
+  uint8_t encoded[16];
+  bc7_pack_block(encoded, choice);
+  const Block decoded = decode(encoded);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(decoded[4 * k + 3], 80);
+  EXPECT_EQ(squared_error(decoded, block.data()), e5);
+}
+
+TEST(Bc7Encode, ZeroErrorBlocksStayInMode6) {
+  // Two colours that mode 6 reproduces exactly (8-bit = 7-bit value and p-bit 1).
+  Block block;
+  for (int k = 0; k < 16; ++k) {
+    const uint8_t v = k % 2 ? 255 : 1;
+    const uint8_t px[4] = {v, v, v, 255};
+    std::memcpy(block.data() + 4 * k, px, 4);
+  }
+  Bc7_Block_Choice choice;
+  EXPECT_EQ(bc7_choose_block(block.data(), bc7_engine_params(4, 64), choice), 0u);
+  EXPECT_EQ(choice.m_mode, 6u);
+}
+
+}  // namespace

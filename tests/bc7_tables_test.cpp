@@ -1,0 +1,263 @@
+// The BC7 encoder's building blocks: parameter presets, metric, single-colour
+// tables, quantisation rules and least squares.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "src/bc7_internal.h"
+
+namespace {
+
+TEST(Bc7Params, PresetsAndWorkingWeights) {
+  Bc7_Block_Params params;
+  bc7_params_init(params);
+  EXPECT_EQ(params.max_partitions, 64u);
+  EXPECT_EQ(params.level, 0u);
+  EXPECT_EQ(params.perceptual, 1);
+  EXPECT_TRUE(params.use_least_squares && params.prune_partitions && params.try_mode_5 &&
+              params.try_mode_7);
+  uint32_t w[4];
+  bc7_working_weights(params, w);
+  EXPECT_EQ(w[0], 512u);
+  EXPECT_EQ(w[1], 103u);
+  EXPECT_EQ(w[2], 18u);
+  EXPECT_EQ(w[3], 128u);
+
+  const Bc7_Block_Params engine = bc7_engine_params(4, 64);
+  bc7_working_weights(engine, w);
+  for (uint32_t x : w) EXPECT_EQ(x, 1u);
+  EXPECT_EQ(engine.perceptual, 0);
+  EXPECT_EQ(engine.level, 4u);
+  EXPECT_EQ(engine.max_partitions, 64u);
+}
+
+TEST(Bc7Metric, LinearPerceptualAndAlpha) {
+  const uint32_t ones[4] = {1, 1, 1, 1};
+  const uint8_t a[4] = {10, 20, 30, 40}, b[4] = {10, 20, 30, 47};
+  EXPECT_EQ(bc7_color_distance_rgb(a, b, false, ones), 0u);
+  EXPECT_EQ(bc7_color_distance_rgba(a, b, false, ones), 49u);
+  EXPECT_EQ(bc7_color_distance_rgba(a, b, true, ones), 49u);
+
+  const uint32_t w[4] = {512, 103, 18, 128};
+  const uint8_t grey10[4] = {10, 10, 10, 255}, black[4] = {0, 0, 0, 255};
+  // Pure luma step: dY = 5120 >> 8 = 20, no chroma.
+  EXPECT_EQ(bc7_color_distance_rgb(grey10, black, true, w), 512u * 400);
+  EXPECT_EQ(bc7_color_distance_rgb(black, grey10, true, w), 512u * 400);  // -5120 >> 8 = -20
+  // Arithmetic shifts make the metric depend on the order.
+  const uint8_t c[4] = {1, 0, 0, 255};
+  // dL = 109: dY = 0, dCr = 403 >> 8 = 1, dCb = -109 >> 8 = -1.
+  EXPECT_EQ(bc7_color_distance_rgb(c, black, true, w), 103u + 18u);
+  // dL = -109: dY = -1, dCr = -403 >> 8 = -2, dCb = 109 >> 8 = 0.
+  EXPECT_EQ(bc7_color_distance_rgb(black, c, true, w), 512u + 103u * 4);
+}
+
+TEST(Bc7Tables, SingleColourRowsAndRebuild) {
+  bc7_init_tables();
+  struct Row {
+    int value, p, error, lo, hi;
+  };
+  const Row rows[] = {{0, 0, 0, 0, 0},     {0, 1, 4, 0, 0},     {1, 0, 0, 0, 1},
+                      {1, 1, 1, 0, 0},     {128, 0, 0, 20, 62}, {128, 1, 0, 19, 63},
+                      {255, 0, 4, 63, 63}, {255, 1, 0, 63, 63}};
+  for (const Row& r : rows) {
+    const Bc7_Single_Color_Entry& e = g_bc7_mode_1_optimal_endpoints[r.value][r.p];
+    EXPECT_EQ(e.m_error, r.error) << r.value << " p " << r.p;
+    EXPECT_EQ(e.m_lo, r.lo) << r.value << " p " << r.p;
+    EXPECT_EQ(e.m_hi, r.hi) << r.value << " p " << r.p;
+  }
+  const int white_errors[2][2] = {{16, 1}, {9, 0}};  // [high p][low p]
+  for (int hp = 0; hp < 2; ++hp)
+    for (int lp = 0; lp < 2; ++lp) {
+      const Bc7_Single_Color_Entry& e = g_bc7_mode_7_optimal_endpoints[255][hp][lp];
+      EXPECT_EQ(e.m_error, white_errors[hp][lp]);
+      EXPECT_EQ(e.m_lo, 31);
+      EXPECT_EQ(e.m_hi, 31);
+    }
+
+  // Many encoders opening at once: every caller returns with the tables built.
+  std::vector<Bc7_Single_Color_Entry> before(&g_bc7_mode_7_optimal_endpoints[0][0][0],
+                                             &g_bc7_mode_7_optimal_endpoints[0][0][0] + 1024);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([] {
+      bc7_init_tables();
+      EXPECT_EQ(g_bc7_mode_1_optimal_endpoints[255][0].m_hi, 63);
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(std::memcmp(before.data(), g_bc7_mode_7_optimal_endpoints, sizeof(before[0]) * 1024), 0);
+}
+
+// A subset description for one mode over the given pixels.
+Bc7_Subset_Params subset_for(uint32_t mode, const uint8_t* pixels, uint32_t count, bool alpha) {
+  Bc7_Subset_Params s{};
+  s.m_pixel_count = count;
+  s.m_pixels = pixels;
+  for (uint32_t& w : s.m_channel_weights) w = 1;
+  s.m_has_alpha = alpha;
+  s.m_has_p_bits = mode != 5;
+  s.m_shared_p_bit = mode == 1;
+  switch (mode) {
+    case 1:
+      s.m_level_count = 8, s.m_level_weights = bc7_weights3, s.m_level_factors = bc7_factors3;
+      s.m_endpoint_bits = 6;
+      break;
+    case 6:
+      s.m_level_count = 16, s.m_level_weights = bc7_weights4, s.m_level_factors = bc7_factors4;
+      s.m_endpoint_bits = 7;
+      break;
+    default:
+      s.m_level_count = 4, s.m_level_weights = bc7_weights2, s.m_level_factors = bc7_factors2;
+      s.m_endpoint_bits = mode == 7 ? 5 : 7;
+  }
+  return s;
+}
+
+// A result holding nothing yet, with its index storage.
+Bc7_Subset_Result empty_result(uint8_t* selectors, uint8_t* trial) {
+  Bc7_Subset_Result r{};
+  r.m_best_overall_err = Bc7_No_Error;
+  r.m_selectors = selectors;
+  r.m_trial_selectors = trial;
+  return r;
+}
+
+TEST(Bc7Subset, SingleColourShortcuts) {
+  bc7_init_tables();
+  const Bc7_Block_Params params = bc7_engine_params(0, 4);
+  uint8_t pixels[64];
+  uint8_t selectors[16], trial[16];
+
+  for (int k = 0; k < 16; ++k) std::memcpy(pixels + 4 * k, "\x80\x80\x80\xFF", 4);
+  Bc7_Subset_Params s1 = subset_for(1, pixels, 16, false);
+  Bc7_Subset_Result r = empty_result(selectors, trial);
+  EXPECT_EQ(bc7_encode_subset(1, s1, r, params), 0u);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(r.m_low[c], 20);
+    EXPECT_EQ(r.m_high[c], 62);
+  }
+  EXPECT_EQ(r.m_p_bits[0], 0u);
+  for (uint8_t i : selectors) EXPECT_EQ(i, 2);
+
+  std::memset(pixels, 255, 64);
+  Bc7_Subset_Params s7 = subset_for(7, pixels, 16, true);
+  EXPECT_EQ(bc7_encode_subset(7, s7, r, params), 0u);
+  for (int c = 0; c < 4; ++c) {
+    EXPECT_EQ(r.m_low[c], 31);
+    EXPECT_EQ(r.m_high[c], 31);
+  }
+  EXPECT_EQ(r.m_p_bits[0], 1u);
+  EXPECT_EQ(r.m_p_bits[1], 1u);
+  for (uint8_t i : selectors) EXPECT_EQ(i, 1);
+
+  // A single pixel takes the shortcut too, with an exact colour when one exists.
+  const uint8_t one[4] = {0, 1, 255, 77};
+  Bc7_Subset_Params single = subset_for(7, one, 1, true);
+  bc7_encode_subset(7, single, r, params);
+  EXPECT_EQ(selectors[0], 1);
+}
+
+TEST(Bc7Quantize, OpaqueMode6KeepsAlpha255) {
+  // Colours whose best p-bit would be 0 on both endpoints.
+  uint8_t pixels[64];
+  for (int k = 0; k < 16; ++k) {
+    const uint8_t v = uint8_t(k < 8 ? 100 : 200);
+    const uint8_t px[4] = {v, v, v, 255};
+    std::memcpy(pixels + 4 * k, px, 4);
+  }
+  Bc7_Subset_Params s = subset_for(6, pixels, 16, false);
+  uint8_t selectors[16], trial[16];
+  Bc7_Subset_Result r = empty_result(selectors, trial);
+  float first[4] = {100 / 255.0f, 100 / 255.0f, 100 / 255.0f, 1.0f};
+  float second[4] = {200 / 255.0f, 200 / 255.0f, 200 / 255.0f, 1.0f};
+  bc7_quantize_and_fit(6, first, second, s, r);
+  EXPECT_EQ(r.m_p_bits[0], 1u);
+  EXPECT_EQ(r.m_p_bits[1], 1u);
+  EXPECT_EQ(r.m_low[3], 127);
+  EXPECT_EQ(r.m_high[3], 127);
+
+  // With alpha in play the p-bits follow the values: 100 and 200 are even.
+  Bc7_Subset_Params sa = subset_for(6, pixels, 16, true);
+  r.m_best_overall_err = Bc7_No_Error;
+  float first_a[4] = {100 / 255.0f, 100 / 255.0f, 100 / 255.0f, 100 / 255.0f};
+  float second_a[4] = {200 / 255.0f, 200 / 255.0f, 200 / 255.0f, 200 / 255.0f};
+  bc7_quantize_and_fit(6, first_a, second_a, sa, r);
+  EXPECT_EQ(r.m_p_bits[0], 0u);
+  EXPECT_EQ(r.m_p_bits[1], 0u);
+}
+
+TEST(Bc7Quantize, SeparateMode1Endpoints) {
+  const float f1[4] = {0.1f, 0.1f, 0.1f, 1.0f}, f2[4] = {0.2f, 0.1f, 0.2f, 1.0f};
+  uint8_t a[4] = {40, 40, 20, 0}, b[4] = {40, 40, 20, 0};
+  bc7_separate_mode1_endpoints(1, a, b, f1, f2, 63);
+  EXPECT_EQ(a[0], 39);  // above 63 / 2: first lowered
+  EXPECT_EQ(b[0], 40);
+  EXPECT_EQ(a[1], 40);  // equal floats: left alone
+  EXPECT_EQ(b[1], 40);
+  EXPECT_EQ(a[2], 20);  // otherwise the second is raised
+  EXPECT_EQ(b[2], 21);
+  uint8_t z1[4] = {0, 0, 0, 0}, z2[4] = {0, 0, 0, 0};
+  bc7_separate_mode1_endpoints(1, z1, z2, f1, f2, 63);
+  EXPECT_EQ(z1[0], 0);
+  EXPECT_EQ(z2[0], 1);
+  uint8_t m1[4] = {40, 0, 0, 0}, m2[4] = {40, 0, 0, 0};
+  bc7_separate_mode1_endpoints(7, m1, m2, f1, f2, 31);
+  EXPECT_EQ(m1[0], 40);  // other modes untouched
+}
+
+TEST(Bc7Quantize, TiesInIndexFitting) {
+  // Equal endpoints make every palette entry the same colour.
+  const uint8_t pixels[8] = {10, 20, 30, 255, 40, 50, 60, 255};
+  Bc7_Subset_Params s = subset_for(5, pixels, 2, false);
+  uint8_t selectors[2], trial[2];
+  Bc7_Subset_Result r = empty_result(selectors, trial);
+  const uint8_t same[4] = {20, 20, 20, 127};
+  const uint32_t p[2] = {0, 0};
+  bc7_fit_selectors(same, same, p, s, r);
+  EXPECT_EQ(trial[0], 1);  // linear: the higher of the two neighbours
+  EXPECT_EQ(trial[1], 1);
+  s.m_perceptual_metric = 1;
+  bc7_fit_selectors(same, same, p, s, r);
+  EXPECT_EQ(trial[0], 0);  // perceptual: the lowest index
+  EXPECT_EQ(trial[1], 0);
+}
+
+TEST(Bc7LeastSquares, SingularAndFlatChannels) {
+  uint8_t pixels[64];
+  for (int k = 0; k < 16; ++k) {
+    const uint8_t px[4] = {uint8_t(10 * k), 50, uint8_t(255 - k), uint8_t(k)};
+    std::memcpy(pixels + 4 * k, px, 4);
+  }
+  uint8_t zeros[16] = {}, tops[16];
+  std::memset(tops, 3, 16);
+  float out1[4], out2[4];
+  for (const uint8_t* indices : {zeros, tops}) {
+    bc7_least_squares_rgb(16, indices, bc7_factors2, out1, out2, pixels);
+    EXPECT_EQ(out1[0], 0.0f);
+    EXPECT_EQ(out2[2], 0.0f);
+    EXPECT_EQ(out1[3], 255.0f);
+    bc7_least_squares_rgba(16, indices, bc7_factors2, out1, out2, pixels);
+    EXPECT_EQ(out1[3], 0.0f);
+    EXPECT_EQ(out2[3], 0.0f);
+  }
+  // Exact fit on a ramp, and a flat channel is kept flat.
+  uint8_t ramp[16];
+  for (int k = 0; k < 16; ++k) {
+    ramp[k] = uint8_t(k % 4);
+    const uint8_t px[4] = {uint8_t(ramp[k] == 0 ? 0 : ramp[k] == 1 ? 84 : ramp[k] == 2 ? 171 : 255),
+                           50, 0, 0};
+    std::memcpy(pixels + 4 * k, px, 4);
+  }
+  bc7_least_squares_rgb(16, ramp, bc7_factors2, out1, out2, pixels);
+  EXPECT_NEAR(out1[0], 255.0f, 1.0f);
+  EXPECT_NEAR(out2[0], 0.0f, 1.0f);
+  EXPECT_NEAR(out1[1], 50.0f, 0.01f);
+  EXPECT_NEAR(out2[1], 50.0f, 0.01f);
+  float a1, a2;
+  bc7_least_squares_alpha(16, zeros, bc7_factors2, &a1, &a2, pixels);
+  EXPECT_EQ(a1, 0.0f);
+  EXPECT_EQ(a2, 0.0f);
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// The cluster-fit search against a double-precision brute force over every
+// partition, and its behaviour at the edges of its input.
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "texture_encoder/cluster_fit/cluster_fit.h"
+#include "texture_encoder/cluster_fit/partition_tables.h"
+
+namespace {
+
+struct Colours {
+  uint32_t n = 0;
+  float weighted[64] = {};  // (w r, w g, w b, w)
+};
+
+double quantise(double v, double levels) {
+  v = std::clamp(v, 0.0, 1.0);
+  return std::round(v * levels) / levels;
+}
+
+// Error of endpoints a, b for partition (i1, i2, i3), without the block constant.
+double partition_error(const Colours& c, const double a[3], const double b[3], int i1, int i2,
+                       int i3) {
+  double error = 0.0;
+  for (uint32_t k = 0; k < c.n; ++k) {
+    const int level = int(k) < i1 ? 0 : int(k) < i2 ? 1 : int(k) < i3 ? 2 : 3;
+    const double alpha = (3 - level) / 3.0, beta = level / 3.0, w = c.weighted[4 * k + 3];
+    for (int l = 0; l < 3; ++l) {
+      const double colour = c.weighted[4 * k + l] / w;
+      const double palette = alpha * a[l] + beta * b[l];
+      error += w * ((palette - colour) * (palette - colour) - colour * colour);
+    }
+  }
+  return error;
+}
+
+// Least-squares endpoints of a partition, clamped and snapped, and their error.
+double solve_partition(const Colours& c, int i1, int i2, int i3) {
+  double x[4] = {}, y[4] = {}, cross = 0.0;
+  for (uint32_t k = 0; k < c.n; ++k) {
+    const int level = int(k) < i1 ? 0 : int(k) < i2 ? 1 : int(k) < i3 ? 2 : 3;
+    const double alpha = (3 - level) / 3.0, beta = level / 3.0, w = c.weighted[4 * k + 3];
+    for (int l = 0; l < 3; ++l) {
+      x[l] += alpha * c.weighted[4 * k + l];
+      y[l] += beta * c.weighted[4 * k + l];
+    }
+    x[3] += alpha * alpha * w;
+    y[3] += beta * beta * w;
+    cross += alpha * beta * w;
+  }
+  const double det = x[3] * y[3] - cross * cross;
+  double a[3], b[3];
+  for (int l = 0; l < 3; ++l) {
+    const double levels = l == 1 ? 63.0 : 31.0;
+    a[l] = quantise((y[3] * x[l] - cross * y[l]) / det, levels);
+    b[l] = quantise((x[3] * y[l] - cross * x[l]) / det, levels);
+  }
+  return partition_error(c, a, b, i1, i2, i3);
+}
+
+double brute_force_minimum(const Colours& c) {
+  double best = INFINITY;
+  const int n = int(c.n);
+  for (int i1 = 0; i1 <= n; ++i1)
+    for (int i2 = i1; i2 <= n; ++i2)
+      for (int i3 = i2; i3 <= n; ++i3)
+        if ((i1 > 0) + (i2 > i1) + (i3 > i2) + (n > i3) >= 2)
+          best = std::min(best, solve_partition(c, i1, i2, i3));
+  return best;
+}
+
+Colours random_colours(std::mt19937& rng, uint32_t n) {
+  Colours c;
+  c.n = n;
+  // Occurrence counts summing to 16; 16 colours all count once, weight 1.
+  uint32_t counts[16];
+  std::fill(counts, counts + n, 1u);
+  for (uint32_t extra = 16 - n; extra > 0; --extra) ++counts[rng() % n];
+  // Colours of a gathered block are distinct 8-bit triples; draw them around a
+  // random line so that some blocks are nearly collinear, others spread.
+  std::uniform_int_distribution<int> byte(0, 255);
+  const int spread = 8 + byte(rng) % 120;
+  for (uint32_t k = 0; k < n; ++k) {
+    const float w = std::sqrt(float(counts[k]));
+    for (int l = 0; l < 3; ++l) {
+      const int centre = (byte(rng) * int(k + 1)) / int(n);
+      const int value = std::clamp(centre + byte(rng) % spread - spread / 2, 0, 255);
+      c.weighted[4 * k + l] = w * (float(value) / 255.0f);
+    }
+    c.weighted[4 * k + 3] = w;
+  }
+  return c;
+}
+
+class ClusterFitSearch : public ::testing::Test {
+ protected:
+  void SetUp() override { install_cluster_fit_kernels(&context_); }
+
+  uint32_t search(const Colours& c, Cluster_Fit_Best& best, Partition_Code& code) {
+    best = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+    code = {0, 0, 1};
+    return cluster_fit_run_stages(context_.head, c.n, c.weighted, &sums_, &best, &code);
+  }
+
+  Dxt_Encoder_Context context_{};
+  Cluster_Partition_Sums sums_;
+};
+
+TEST_F(ClusterFitSearch, FindsTheBruteForceMinimumForEveryCount) {
+  std::mt19937 rng(1234);
+  for (uint32_t n = 2; n <= 16; ++n) {
+    for (int trial = 0; trial < 40; ++trial) {
+      SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
+      const Colours c = random_colours(rng, n);
+      Cluster_Fit_Best best;
+      Partition_Code code;
+      ASSERT_EQ(search(c, best, code), 0u);
+      const double minimum = brute_force_minimum(c);
+      const double tolerance = 2e-5 * (1.0 + std::fabs(minimum));
+      EXPECT_NEAR(best.error, minimum, tolerance);
+      // The stored endpoints and code describe the stored error.
+      const double a[3] = {best.a[0], best.a[1], best.a[2]}, b[3] = {best.b[0], best.b[1], best.b[2]};
+      EXPECT_NEAR(partition_error(c, a, b, code.i1, code.i2, code.i3), best.error, tolerance);
+      ASSERT_LE(code.i1, code.i2);
+      ASSERT_LE(code.i2, code.i3);
+      ASSERT_LE(code.i3, n);
+      for (int l = 0; l < 3; ++l) {
+        const float levels = l == 1 ? 63.0f : 31.0f;
+        EXPECT_NEAR(best.a[l] * levels, std::round(best.a[l] * levels), 1e-4);
+        EXPECT_NEAR(best.b[l] * levels, std::round(best.b[l] * levels), 1e-4);
+      }
+    }
+  }
+}
+
+TEST_F(ClusterFitSearch, TwoColoursEndOnTheirOwnEndpoints) {
+  Colours c;
+  c.n = 2;
+  const float colours[8] = {1, 0, 0, 1, 0, 0, 1, 1};
+  std::copy(colours, colours + 8, c.weighted);
+  Cluster_Fit_Best best;
+  Partition_Code code;
+  ASSERT_EQ(search(c, best, code), 0u);
+  EXPECT_EQ(code.i1, 1);
+  EXPECT_EQ(code.i2, 1);
+  EXPECT_EQ(code.i3, 1);
+  EXPECT_FLOAT_EQ(best.error, -2.0f);
+  EXPECT_EQ(best.a[0], 1.0f);
+  EXPECT_EQ(best.b[2], 1.0f);
+}
+
+TEST_F(ClusterFitSearch, EqualErrorsKeepTheFirstCandidate) {
+  // Both colours equally far from every level pair: the candidates of stage E
+  // (1, 1, 2) and (0, 1, 1) tie, and the earlier stays.
+  Colours c;
+  c.n = 2;
+  const float colours[8] = {1, 0, 0, 1, 0, 0, 1, 1};
+  std::copy(colours, colours + 8, c.weighted);
+  Cluster_Fit_Best best = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+  Partition_Code code = {0, 0, 1};
+  cluster_partition_sums_n<2>(c.weighted, &sums_);
+  const Cluster_Fit_Lists& lists = cluster_fit_lists(2);
+  context_.head.cluster_fit_records[0](&best, &code, &sums_, lists.records.entries,
+                                      lists.records.codes);
+  EXPECT_EQ(code.i1, 1);
+  EXPECT_EQ(code.i2, 1);
+  EXPECT_EQ(code.i3, 2);
+  EXPECT_FLOAT_EQ(best.error, -16.0f / 9.0f);
+  // A later candidate with the same error as the best does not replace it.
+  const Partition_Code before = code;
+  dxt_cluster_fit_block(&best, &code, &sums_, lists.records.entries + 10,
+                        lists.records.codes + 6);
+  EXPECT_EQ(code.i3, before.i3);
+}
+
+TEST_F(ClusterFitSearch, CountsOutsideTheTablesAreRefused) {
+  Colours c;
+  for (uint64_t n : {0ull, 1ull, 17ull, 255ull}) {
+    Cluster_Fit_Best best = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+    Partition_Code code = {0, 0, 1};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cluster_fit_run_stages(context_.head, n, c.weighted, &sums_, &best, &code), 1u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR : non code pour count : " + std::to_string(n) + "\n");
+    EXPECT_EQ(best.error, 3.4028235e38f);
+    EXPECT_EQ(code.i3, 1);
+  }
+}
+
+}  // namespace

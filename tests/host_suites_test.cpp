@@ -1,0 +1,305 @@
+// The stand-in host's suites on their own: tick rate, memory manager, paths,
+// sample conversion, the audio renderer and the render loop, driven the way
+// the plug-in drives them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "host/stand_in_host.h"
+
+namespace {
+
+template <class Suite>
+const Suite& acquire(host::Stand_In_Host& h, const char* name, int32_t version) {
+  const void* suite = nullptr;
+  EXPECT_EQ(h.std_params()->get_basic_suite()->acquire_suite(name, version, &suite), 0) << name;
+  return *static_cast<const Suite*>(suite);
+}
+
+TEST(Host_Time, every_offered_rate_divides_the_tick_rate) {
+  for (int64_t rate : {10, 15, 24000, 24, 25, 30000, 30, 50, 60000, 60})
+    EXPECT_EQ(host::ticks_per_second % rate, 0) << rate;
+  for (int64_t rate : {8000, 16000, 32000, 44100, 48000, 88200, 96000})
+    EXPECT_EQ(host::ticks_per_second % rate, 0) << rate;
+  host::Stand_In_Host h;
+  const auto& time = acquire<sdk::Time_Suite>(h, sdk::time_suite_name, sdk::time_suite_version);
+  sdk::Ticks ticks = 0;
+  EXPECT_EQ(time.get_ticks_per_video_frame(sdk::rate_code_23_976, &ticks), 0);
+  EXPECT_EQ(ticks, host::ticks_per_second / 24000 * 1001);
+  EXPECT_EQ(time.get_ticks_per_video_frame(sdk::rate_code_29_97, &ticks), 0);
+  EXPECT_EQ(ticks, host::ticks_per_second / 30000 * 1001);
+  EXPECT_EQ(time.get_ticks_per_video_frame(sdk::rate_code_59_94, &ticks), 0);
+  EXPECT_EQ(ticks, host::ticks_per_second / 60000 * 1001);
+  EXPECT_NE(time.get_ticks_per_video_frame(99, &ticks), 0);
+  EXPECT_EQ(time.get_ticks_per_audio_sample(44100.0f, &ticks), 0);
+  EXPECT_EQ(ticks, host::ticks_per_second / 44100);
+  EXPECT_NE(time.get_ticks_per_audio_sample(0.0f, &ticks), 0);
+  EXPECT_EQ(ticks, 0);
+}
+
+TEST(Host_Memory, counts_live_blocks_and_bad_frees) {
+  host::Stand_In_Host h;
+  const auto& memory = acquire<sdk::Memory_Suite>(h, sdk::memory_suite_name, sdk::memory_suite_version);
+  void* a = memory.allocate(100);
+  auto* b = static_cast<uint8_t*>(memory.allocate_cleared(64));
+  ASSERT_TRUE(a && b);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(b[i], 0);
+  EXPECT_EQ(h.live_blocks(), 2u);
+  memory.free_block(a);
+  int not_ours = 0;
+  memory.free_block(&not_ours);
+  EXPECT_EQ(h.bad_frees(), 1);
+  memory.free_block(b);
+  EXPECT_EQ(h.live_blocks(), 0u);
+  EXPECT_EQ(memory.allocate(-1), nullptr);
+  h.faults.allocation_fails = true;
+  EXPECT_EQ(memory.allocate(16), nullptr);
+  EXPECT_FALSE(h.suites_balanced());
+  h.std_params()->get_basic_suite()->release_suite(sdk::memory_suite_name, sdk::memory_suite_version);
+  EXPECT_TRUE(h.suites_balanced());
+}
+
+TEST(Host_Suites, unknown_or_missing_suites_are_null) {
+  host::Stand_In_Host h;
+  const void* suite = &h;
+  sdk::Basic_Suite* basic = h.std_params()->get_basic_suite();
+  EXPECT_NE(basic->acquire_suite(sdk::time_suite_name, 2, &suite), 0);
+  EXPECT_EQ(suite, nullptr);
+  EXPECT_NE(basic->acquire_suite("No Such Suite", 1, &suite), 0);
+  h.faults.missing_suites.insert(sdk::ppix_suite_name);
+  EXPECT_NE(basic->acquire_suite(sdk::ppix_suite_name, 1, &suite), 0);
+  EXPECT_EQ(suite, nullptr);
+  EXPECT_EQ(h.total_acquires(), 0);
+  h.faults.no_basic_suite = true;
+  EXPECT_EQ(h.std_params()->get_basic_suite(), nullptr);
+}
+
+TEST(Host_File, path_is_utf16_and_refused_when_it_does_not_fit) {
+  host::Stand_In_Host h;
+  const auto& file = acquire<sdk::Export_File_Suite>(h, sdk::export_file_suite_name, sdk::export_file_suite_version);
+  h.output_path = u"/tmp/caf\u00e9.mov";
+  char16_t buffer[sdk::path_field_length];
+  int32_t length = sdk::path_field_length;
+  EXPECT_EQ(file.get_platform_path(1, &length, buffer), 0);
+  EXPECT_EQ(std::u16string(buffer), h.output_path);
+  EXPECT_EQ(length, int32_t(h.output_path.size()));
+  h.output_path = std::u16string(260, u'a');
+  length = sdk::path_field_length;
+  EXPECT_NE(file.get_platform_path(1, &length, buffer), 0);
+  EXPECT_EQ(buffer[0], 0);
+  h.output_path = u"/tmp/x.mov";
+  h.faults.empty_output_path = true;
+  length = sdk::path_field_length;
+  file.get_platform_path(1, &length, buffer);
+  EXPECT_EQ(buffer[0], 0);
+}
+
+TEST(Host_Info, start_timecode_block_comes_from_the_memory_manager) {
+  host::Stand_In_Host h;
+  h.source.rate_numerator = 25;
+  h.source.start_timecode_frame = 90000;
+  const auto& info = acquire<sdk::Export_Info_Suite>(h, sdk::export_info_suite_name, sdk::export_info_suite_version);
+  sdk::Source_Info_Value value{};
+  ASSERT_EQ(info.get_source_info(1, sdk::source_start_timecode, &value), 0);
+  ASSERT_NE(value.block, nullptr);
+  const auto* block = static_cast<const sdk::Timecode_Block*>(value.block);
+  EXPECT_EQ(block->frame_duration, host::ticks_per_second / 25);
+  EXPECT_EQ(block->start_time, 90000 * block->frame_duration);
+  EXPECT_EQ(h.live_blocks(), 1u);
+  h.free_block(value.block);
+  ASSERT_EQ(info.get_source_info(1, sdk::source_frame_duration, &value), 0);
+  EXPECT_EQ(value.time, host::ticks_per_second / 25);
+}
+
+int64_t read_le(const uint8_t* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= uint64_t(p[i]) << (8 * i);
+  const int shift = 64 - 8 * bytes;
+  return int64_t(v << shift) >> shift;
+}
+
+TEST(Host_Audio, float_to_pcm_clamps_and_rounds) {
+  struct Case {
+    float in;
+    int bytes;
+    int64_t out;
+  };
+  const Case cases[] = {
+      {0.0f, 2, 0},           {1.0f, 2, 32767},      {-1.0f, 2, -32768},        {2.0f, 2, 32767},
+      {-7.0f, 2, -32768},     {0.5f, 2, 16384},      {-0.5f, 2, -16384},        {1.5f / 32768, 2, 2},
+      {-1.5f / 32768, 2, -2}, {NAN, 2, 0},           {1.0f, 3, 8388607},        {-1.0f, 3, -8388608},
+      {0.25f, 3, 2097152},    {1.0f, 4, 2147483647}, {-1.0f, 4, -2147483648LL}, {INFINITY, 4, 2147483647},
+  };
+  for (const Case& c : cases) {
+    uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    host::float_to_pcm(c.in, c.bytes, out);
+    EXPECT_EQ(read_le(out, c.bytes), c.out) << c.in << " " << c.bytes;
+    for (int i = c.bytes; i < 4; ++i) EXPECT_EQ(out[i], 0xEE);
+  }
+}
+
+TEST(Host_Audio, interleave_orders_frames_then_channels) {
+  host::Stand_In_Host h;
+  const auto& audio = acquire<sdk::Audio_Suite>(h, sdk::audio_suite_name, sdk::audio_suite_version);
+  std::vector<float> left = {0.0f, 0.5f, -0.5f}, right = {1.0f, -1.0f, 0.25f};
+  float* channels[] = {left.data(), right.data()};
+  for (int bytes = 2; bytes <= 4; ++bytes) {
+    std::vector<uint8_t> out(3 * 2 * bytes);
+    auto convert = bytes == 2 ? audio.interleave_to_16 : bytes == 3 ? audio.interleave_to_24 : audio.interleave_to_32;
+    ASSERT_EQ(convert(channels, out.data(), 2, 3), 0);
+    for (int f = 0; f < 3; ++f)
+      for (int c = 0; c < 2; ++c) {
+        uint8_t expected[4];
+        host::float_to_pcm(channels[c][f], bytes, expected);
+        EXPECT_EQ(std::memcmp(out.data() + (f * 2 + c) * bytes, expected, bytes), 0) << bytes << f << c;
+      }
+  }
+}
+
+TEST(Host_Audio, renderer_plays_the_file_then_silence_and_fails_on_request) {
+  const auto path = std::filesystem::temp_directory_path() / "host_suites_audio.f32";
+  std::vector<float> samples(2 * 100);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(i) / 1000.0f;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(samples.data()), samples.size() * 4);
+
+  host::Stand_In_Host h;
+  h.source.audio_path = path.string();
+  const auto& seq = acquire<sdk::Sequence_Audio_Suite>(h, sdk::sequence_audio_suite_name, 1);
+  uint32_t renderer = 0;
+  ASSERT_EQ(seq.make_audio_renderer(1, 0, sdk::channel_type_stereo, sdk::sample_type_float32, 48000.0f, &renderer), 0);
+  int32_t largest = 0;
+  ASSERT_EQ(seq.get_max_block_size(renderer, host::ticks_per_second / 30, &largest), 0);
+  EXPECT_EQ(largest, 6400);
+  std::vector<float> l(150), r(150);
+  float* channels[] = {l.data(), r.data()};
+  ASSERT_EQ(seq.get_audio(renderer, 150, channels, 0), 0);
+  for (int f = 0; f < 100; ++f) {
+    EXPECT_EQ(l[f], samples[2 * f]);
+    EXPECT_EQ(r[f], samples[2 * f + 1]);
+  }
+  for (int f = 100; f < 150; ++f) EXPECT_EQ(l[f] + r[f], 0.0f);
+  h.faults.audio_failure_after = 1;
+  EXPECT_NE(seq.get_audio(renderer, 10, channels, 0), 0);
+  EXPECT_EQ(seq.release_audio_renderer(1, renderer), 0);
+  EXPECT_NE(seq.make_audio_renderer(1, 0, 9, sdk::sample_type_float32, 48000.0f, &renderer), 0);
+  std::filesystem::remove(path);
+}
+
+TEST(Host_Audio, test_tone_differs_per_channel) {
+  double dot = 0, energy = 0;
+  for (int i = 0; i < 48000; ++i) {
+    dot += host::test_tone_sample(i, 0, 48000) * host::test_tone_sample(i, 2, 48000);
+    energy += host::test_tone_sample(i, 0, 48000) * host::test_tone_sample(i, 0, 48000);
+  }
+  EXPECT_GT(energy, 1000);
+  EXPECT_LT(std::abs(dot), 1.0);
+}
+
+// The render loop, with a callback that records what it receives.
+struct Received {
+  std::vector<uint32_t> repeats;
+  std::vector<std::vector<uint8_t>> frames;  // top-down, tight
+  int32_t stop_at = -1;
+  int width = 0, height = 0;
+};
+
+sdk::Result record_frame(int32_t, int32_t, uint32_t repeat, sdk::Frame_Handle frame, void* data) {
+  auto& got = *static_cast<Received*>(data);
+  const sdk::PPix_Suite& ppix = host::ppix_suite();
+  char* pixels = nullptr;
+  int32_t row_bytes = 0;
+  EXPECT_EQ(ppix.get_pixels(frame, 0, &pixels), 0);
+  EXPECT_EQ(ppix.get_row_bytes(frame, &row_bytes), 0);
+  EXPECT_GE(row_bytes, got.width * 4);
+  std::vector<uint8_t> top_down(size_t(got.width) * got.height * 4);
+  for (int y = 0; y < got.height; ++y)  // memory row 0 is the bottom row
+    std::memcpy(top_down.data() + size_t(y) * got.width * 4, pixels + size_t(got.height - 1 - y) * row_bytes,
+                size_t(got.width) * 4);
+  got.frames.push_back(std::move(top_down));
+  got.repeats.push_back(repeat);
+  return int32_t(got.frames.size()) == got.stop_at ? 99 : 0;
+}
+
+struct Loop_Test : ::testing::Test {
+  host::Stand_In_Host h;
+  Received got;
+
+  void SetUp() override {
+    h.source.width = 8;
+    h.source.height = 6;
+    h.source.rate_numerator = 15;
+    h.source.frame_count = 5;
+    got.width = 8;
+    got.height = 6;
+    add_param("ADBEVideoWidth", sdk::param_integer).values.value.integer = 8;
+    add_param("ADBEVideoHeight", sdk::param_integer).values.value.integer = 6;
+    add_param("ADBEVideoFPS", sdk::param_frame_rate).values.value.time = host::ticks_per_second / 30;
+  }
+  host::Host_Param& add_param(const char* id, int32_t type) {
+    host::Host_Param p;
+    p.identifier = id;
+    p.type = type;
+    h.params.params.push_back(p);
+    return h.params.params.back();
+  }
+  sdk::Result run(uint32_t pixel_format) {
+    sdk::Render_Params params{36, 1, pixel_format, 0, h.sequence_end_time(), 0, 0};
+    return host::exporter_utility_suite().do_multi_pass_export_loop(1, &params, 1, record_frame, &got);
+  }
+};
+
+TEST_F(Loop_Test, frames_are_bottom_up_with_repeat_counts) {
+  ASSERT_EQ(run(sdk::pixel_format_bgra), 0);
+  // 5 source frames at 15 fps exported at 30 fps: each shown twice.
+  EXPECT_EQ(got.repeats, (std::vector<uint32_t>{2, 2, 2, 2, 2}));
+  EXPECT_EQ(h.frames_delivered, 10);
+  std::vector<uint8_t> expected(8 * 6 * 4);
+  for (int i = 0; i < 5; ++i) {
+    host::render_test_frame(i, 8, 6, expected.data());
+    EXPECT_EQ(got.frames[i], expected) << i;
+  }
+}
+
+TEST_F(Loop_Test, bgrp_is_premultiplied_by_the_host) {
+  ASSERT_EQ(run(sdk::pixel_format_bgrp), 0);
+  std::vector<uint8_t> straight(8 * 6 * 4);
+  host::render_test_frame(0, 8, 6, straight.data());
+  for (size_t p = 0; p < straight.size(); p += 4) {
+    const int a = straight[p + 3];
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(got.frames[0][p + c], (straight[p + c] * a + 127) / 255);
+    EXPECT_EQ(got.frames[0][p + 3], a);
+  }
+}
+
+TEST_F(Loop_Test, stops_at_first_failure_and_on_injected_failure) {
+  got.stop_at = 2;
+  EXPECT_EQ(run(sdk::pixel_format_bgra), 99);
+  EXPECT_EQ(got.frames.size(), 2u);
+  got = {};
+  got.width = 8;
+  got.height = 6;
+  h.frames_delivered = 0;
+  h.faults.callback_failure_after = 4;
+  EXPECT_NE(run(sdk::pixel_format_bgra), 0);
+  EXPECT_EQ(h.frames_delivered, 4);
+  EXPECT_NE(run(0x12345678), 0);  // a pixel format the host cannot render
+}
+
+TEST_F(Loop_Test, forced_repeat_counts_and_raw_input) {
+  const auto path = std::filesystem::temp_directory_path() / "host_suites_frames.bgra";
+  std::vector<uint8_t> raw(5 * 8 * 6 * 4);
+  for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 7);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(raw.data()), raw.size());
+  h.source.input_path = path.string();
+  h.faults.repeat_count = 3;
+  ASSERT_EQ(run(sdk::pixel_format_bgra), 0);
+  EXPECT_EQ(got.repeats, (std::vector<uint32_t>{3, 3, 3, 1}));
+  EXPECT_EQ(got.frames[1], std::vector<uint8_t>(raw.begin() + 8 * 6 * 4, raw.begin() + 2 * 8 * 6 * 4));
+  std::filesystem::remove(path);
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// Movie files written through Mov_Writer_HL and read back.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "VIDEO/mov_writer_hl.h"
+#include "tests/support/mov_inspector.h"
+
+using mov_test::be32;
+using mov_test::be64;
+using mov_test::error_text;
+using mov_test::packed_rate;
+using mov_test::temp_movie_path;
+using mov_test::to_u16;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes frame(uint32_t size, uint8_t seed) {
+  Bytes b(size);
+  for (uint32_t i = 0; i < size; ++i) b[i] = uint8_t(seed + i * 7);
+  return b;
+}
+
+// Caps the size of files this process may write, so that writes fail as on a
+// full disk; restores the limit when it goes out of scope.
+class File_Size_Limit {
+ public:
+  explicit File_Size_Limit(rlim_t bytes) {
+    saved_handler_ = std::signal(SIGXFSZ, SIG_IGN);  // a failed write instead of a kill
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~File_Size_Limit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, saved_handler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*saved_handler_)(int) = nullptr;
+};
+
+struct Movie {
+  std::string path;
+  explicit Movie(const std::string& name) : path(temp_movie_path("writer_" + name)) {}
+  ~Movie() { std::filesystem::remove(path); }
+};
+
+}  // namespace
+
+TEST(MovWriter, VideoOnlyFileLayout) {
+  Movie movie("layout");
+  const std::vector<Bytes> frames = {frame(1000, 1), frame(300, 2), frame(4097, 3)};
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 1920, 1080, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0,
+                         0, 0);
+    EXPECT_EQ(writer.write_position(), 48u);
+    for (const Bytes& f : frames) writer.write_video_chunk(f.data(), uint32_t(f.size()));
+    EXPECT_EQ(writer.get_video_frame_count(), 3u);
+    EXPECT_FALSE(writer.has_audio());
+    EXPECT_FALSE(writer.is_audio_block_due());
+    writer.finalise();
+    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Invalid file pointer");
+    EXPECT_EQ(error_text([&] { writer.write_video_chunk(frames[0].data(), 10); }),
+              "Invalid file pointer");
+  }
+  const Bytes file = read_file(movie.path);
+  const Bytes head = {0, 0, 0,   0x20, 'f', 't', 'y', 'p', 'q', 't', ' ', ' ', 0x20, 5,
+                      3, 0, 'q', 't',  ' ', ' ', 0,   0,   0,   0,   0,   0,   0,    0,
+                      0, 0, 0,   0,    0,   0,   0,   1,   'm', 'd', 'a', 't'};
+  ASSERT_GT(file.size(), 48u);
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 40), head);
+  const uint64_t media_end = 48 + 1000 + 300 + 4097;
+  EXPECT_EQ(be64(&file[40]), media_end - 32);
+
+  mov_test::Mov_File mov(movie.path);
+  ASSERT_EQ(mov.atoms().size(), 3u);
+  EXPECT_EQ(mov.atoms()[1].type, "mdat");
+  EXPECT_EQ(mov.atoms()[1].header, 16u);
+  EXPECT_EQ(mov.atoms()[2].type, "moov");
+  EXPECT_EQ(mov.atoms()[2].offset, media_end);
+  EXPECT_EQ(mov.atoms()[2].offset + mov.atoms()[2].size, mov.file_size());
+  EXPECT_EQ(mov.find("moov/udta"), nullptr);
+
+  const auto video = mov.track("vide");
+  EXPECT_EQ(video.track_id, 1u);
+  EXPECT_EQ(video.sample_format, "Hap1");
+  EXPECT_EQ(video.chunk_offsets, (std::vector<uint64_t>{48, 1048, 1348}));
+  EXPECT_EQ(video.sample_sizes, (std::vector<uint32_t>{1000, 300, 4097}));
+  for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(mov.sample(video, i), frames[i]);
+  EXPECT_EQ(mov.find("moov/trak/mdia/minf/stbl/stsd") != nullptr, true);
+}
+
+TEST(MovWriter, OneSampleMatchesTheWorkedExample) {
+  Movie movie("worked");
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 1920, 1080, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0,
+                         0, 0);
+    const Bytes f = frame(1000, 9);
+    writer.write_video_chunk(f.data(), 1000);
+    writer.finalise();
+  }
+  mov_test::Mov_File mov(movie.path);
+  const mov_test::Atom* moov = mov.find("moov");
+  ASSERT_NE(moov, nullptr);
+  EXPECT_EQ(moov->size, 814u);
+  EXPECT_EQ(mov.find("moov/trak/mdia/minf/stbl")->size, 251u);
+  // Default extensions: no "fiel", "gama" 2.2, then "pasp".
+  const auto stsd = mov.payload(*mov.find("moov/trak/mdia/minf/stbl/stsd"));
+  EXPECT_EQ(std::string(stsd.begin() + 8 + 8 + 78 + 4, stsd.begin() + 8 + 8 + 78 + 8), "gama");
+}
+
+TEST(MovWriter, ExtensionsFromFieldAndColourTypes) {
+  Movie movie("extensions");
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 64, 32, 32, packed_rate(30, 1), "Hap5", 0, 1.0f, 0, 0,
+                         0, 1, 1);
+    const Bytes f = frame(64, 1);
+    writer.write_video_chunk(f.data(), 64);
+    writer.finalise();
+  }
+  mov_test::Mov_File mov(movie.path);
+  const auto entry = mov.track("vide").sample_description;
+  ASSERT_EQ(entry.size(), 8u + 78 + 10 + 18 + 16 + 4);
+  EXPECT_EQ(std::string(entry.begin() + 90, entry.begin() + 94), "fiel");
+  EXPECT_EQ(std::string(entry.begin() + 100, entry.begin() + 104), "colr");
+  EXPECT_EQ(std::string(entry.begin() + 118, entry.begin() + 122), "pasp");
+}
+
+TEST(MovWriter, AlphaModeInTheUserData) {
+  Movie movie("alpha");
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 32, packed_rate(25, 1), "HapM", 0, 1.0f, 0, 0,
+                         0);
+    Movie_Metadata metadata;
+    metadata.enable = 1;
+    metadata.version = 9;  // the writer keeps its own version
+    metadata.alpha_mode = 1;
+    writer.set_movie_metadata(metadata);
+    const Bytes f = frame(32, 1);
+    writer.write_video_chunk(f.data(), 32);
+    writer.finalise();
+  }
+  mov_test::Mov_File mov(movie.path);
+  const auto user = mov.find_all("moov/udta");
+  ASSERT_EQ(user.size(), 1u);
+  ASSERT_EQ(user[0]->children.size(), 3u);
+  EXPECT_EQ(user[0]->children[0].type, "VELN");
+  EXPECT_EQ(mov.payload(user[0]->children[0]),
+            (Bytes{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(mov.payload(user[0]->children[1]), (Bytes{0, 1, 0, 0, 0, 1, 0, 0, 0, 1}));
+  EXPECT_EQ(user[0]->children[2].type, "VELA");
+  EXPECT_EQ(mov.atoms().back().type, "moov");
+}
+
+TEST(MovWriter, ClonedFramesShareTheirBytes) {
+  Movie movie("clone");
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "HapY", 0, 1.0f, 0, 0,
+                         0);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(writer.clone_previous_frame());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Impossible de cloner la frame precedente, car aucune frame n'a ete ecrite\n");
+    const Bytes f = frame(100, 4);
+    writer.write_video_chunk(f.data(), 100);
+    EXPECT_TRUE(writer.clone_previous_frame());
+    EXPECT_EQ(writer.write_position(), 148u);
+    EXPECT_EQ(writer.get_video_frame_count(), 2u);
+    writer.finalise();
+  }
+  mov_test::Mov_File mov(movie.path);
+  const auto video = mov.track("vide");
+  EXPECT_EQ(video.chunk_offsets, (std::vector<uint64_t>{48, 48}));
+  EXPECT_EQ(video.sample_sizes, (std::vector<uint32_t>{100, 100}));
+  EXPECT_EQ(video.track_duration, 2u);
+}
+
+TEST(MovWriter, RefusesWhatItCannotWrite) {
+  Movie movie("refused");
+  for (uint64_t bad_rate : {packed_rate(0, 1), packed_rate(25, 0)}) {
+    EXPECT_THROW(Mov_Writer_HL(to_u16(movie.path), 16, 16, 24, bad_rate, "Hap1", 0, 1.0f, 0, 0, 0),
+                 std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(movie.path));
+  }
+  const std::string missing = temp_movie_path("no_such_dir") + "/x.mov";
+  EXPECT_EQ(error_text([&] {
+              Mov_Writer_HL(to_u16(missing), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0,
+                            0);
+            }).rfind("Can't open target file (write) : " + missing + ". Error : 2. ", 0),
+            0u);
+
+  // Finalise without a sample: the media-data size is patched (16), the
+  // header is refused and nothing of it stays in the file.
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 1, 10,
+                         0);
+    testing::internal::CaptureStdout();
+    const std::string message = error_text([&] { writer.finalise(); });
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "STBL TC : Duration 0 invalid\n");
+    EXPECT_EQ(message, "STBL TC : Duration 0 for the file");  // the timecode track is built first
+    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Invalid file pointer");
+  }
+  const Bytes file = read_file(movie.path);
+  ASSERT_EQ(file.size(), 48u);
+  EXPECT_EQ(be64(&file[40]), 16u);
+}
+
+TEST(MovWriter, ShortWriteKeepsTheFileConsistent) {
+  Movie movie("short");
+  const Bytes f = frame(1000, 5);
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0,
+                         0);
+    {
+      File_Size_Limit limit(48 + 2 * 1000 + 500);
+      writer.write_video_chunk(f.data(), 1000);
+      writer.write_video_chunk(f.data(), 1000);
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(error_text([&] { writer.write_video_chunk(f.data(), 1000); }), "Error file write");
+      EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                "Number of bytes to write : 1000. Number bytes write : 500\n");
+    }
+    EXPECT_EQ(writer.get_video_frame_count(), 2u);
+    EXPECT_EQ(writer.write_position(), 2048u);
+    writer.finalise();  // the error path still gets a whole movie
+  }
+  mov_test::Mov_File mov(movie.path);
+  EXPECT_EQ(mov.atoms()[2].offset, 2048u);
+  const auto video = mov.track("vide");
+  EXPECT_EQ(video.chunk_offsets, (std::vector<uint64_t>{48, 1048}));
+  EXPECT_EQ(mov.sample(video, 1), f);
+}
+
+TEST(MovWriter, FullDiskAtFinaliseLeavesNoHeader) {
+  Movie movie("full_at_end");
+  const Bytes f = frame(1000, 6);
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 1, 0,
+                         0);
+    writer.write_video_chunk(f.data(), 1000);
+    File_Size_Limit limit(48 + 1000 + 12 + 100);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Error file write");
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Number of bytes to write : ", 0), 0u);
+    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Invalid file pointer");
+  }
+  const Bytes file = read_file(movie.path);
+  ASSERT_EQ(file.size(), 1048u);
+  EXPECT_EQ(be64(&file[40]), 1016u);
+  mov_test::Mov_File mov(movie.path);
+  EXPECT_EQ(mov.find("moov"), nullptr);
+}
+
+TEST(MovWriter, DevFullFailsAtTheHead) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(error_text([] {
+              Mov_Writer_HL(u"/dev/full", 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0, 0);
+            }),
+            "Error file write");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Number of bytes to write : 48. Number bytes write : 0\n");
+}

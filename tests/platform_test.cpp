@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "platform/parallel_for.h"
+#include "platform/system_info.h"
+
+namespace {
+
+// Runs a loop over [first, last) and checks that each index ran exactly once.
+void expect_each_once(int64_t first, int64_t last) {
+  std::vector<std::atomic<int>> hits(size_t(last - first));
+  platform::parallel_for(first, last, [&](int64_t i) { hits[size_t(i - first)].fetch_add(1); });
+  for (size_t k = 0; k < hits.size(); ++k) ASSERT_EQ(hits[k].load(), 1) << "index " << first + int64_t(k);
+}
+
+TEST(ParallelFor, EveryIterationRunsExactlyOnce) {
+  expect_each_once(0, 1);
+  expect_each_once(-7, 3);
+  expect_each_once(1000, 21000);
+  int calls = 0;
+  platform::parallel_for(5, 5, [&](int64_t) { ++calls; });
+  platform::parallel_for(5, 2, [&](int64_t) { ++calls; });
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(ParallelFor, RethrowsAfterEveryIterationHasFinished) {
+  std::atomic<int> finished{0};
+  try {
+    platform::parallel_for(0, 200, [&](int64_t i) {
+      if (i % 50 == 7) throw std::runtime_error("iteration failed");
+      std::this_thread::yield();
+      finished.fetch_add(1);
+    });
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "iteration failed");
+    EXPECT_EQ(finished.load(), 196);
+  }
+  // The pool is still sound afterwards.
+  expect_each_once(0, 500);
+}
+
+TEST(ParallelFor, ConcurrentCallersEachGetTheirOwnLoop) {
+  std::vector<std::thread> callers;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 6; ++t) {
+    callers.emplace_back([&, t] {
+      for (int round = 0; round < 40; ++round) {
+        const int64_t n = 100 + 13 * t + round;
+        std::vector<std::atomic<int>> hits(static_cast<size_t>(n));
+        platform::parallel_for(0, n, [&](int64_t i) { hits[size_t(i)].fetch_add(1); });
+        for (auto& h : hits) failures += h.load() != 1;
+      }
+    });
+  }
+  for (auto& c : callers) c.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(ParallelFor, NestedLoopsComplete) {
+  // More outer iterations than pool threads, each running inner loops two
+  // levels deep: a nested call must not wait for helpers that are busy.
+  std::atomic<int64_t> total{0};
+  platform::parallel_for(0, 3 * int64_t(platform::processor_count()) + 1, [&](int64_t) {
+    platform::parallel_for(0, 20, [&](int64_t) {
+      platform::parallel_for(0, 10, [&](int64_t k) { total.fetch_add(k); });
+    });
+  });
+  EXPECT_EQ(total.load(), (3 * int64_t(platform::processor_count()) + 1) * 20 * 45);
+
+  // An exception from a nested loop reaches the outer caller.
+  EXPECT_THROW(platform::parallel_for(0, 4,
+                                      [](int64_t i) {
+                                        platform::parallel_for(0, 4, [i](int64_t j) {
+                                          if (i == 2 && j == 3) throw std::logic_error("inner");
+                                        });
+                                      }),
+               std::logic_error);
+}
+
+TEST(SystemInfo, ProcessorCountIsAtLeastOne) {
+  const unsigned n = platform::processor_count();
+  EXPECT_GE(n, 1u);
+  if (std::thread::hardware_concurrency() > 0) {
+    EXPECT_LE(n, std::thread::hardware_concurrency());
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The kernel lists avx, avx2 and fma only when the processor has them and the
+// kernel saves the AVX state, which is what CPUID and XGETBV show together.
+TEST(SystemInfo, CpuFeaturesAgreeWithProcCpuinfo) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  std::set<std::string> flags;
+  while (std::getline(cpuinfo, line)) {
+    if (line.rfind("flags", 0) == 0) {
+      std::istringstream words(line.substr(line.find(':') + 1));
+      for (std::string w; words >> w;) flags.insert(w);
+      break;
+    }
+  }
+  if (flags.empty()) GTEST_SKIP() << "no flags line in /proc/cpuinfo";
+
+  const auto leaf1 = platform::cpuid(1);
+  const bool osxsave = (leaf1.ecx >> 27) & 1;
+  const bool ymm_saved = osxsave && (platform::xgetbv(0) & 6) == 6;
+  const bool avx = ((leaf1.ecx >> 28) & 1) && ymm_saved;
+  const bool fma = ((leaf1.ecx >> 12) & 1) && ymm_saved;
+  const bool avx2 = platform::cpuid(0).eax >= 7 && ((platform::cpuid(7, 0).ebx >> 5) & 1) && ymm_saved;
+  EXPECT_EQ(avx, flags.count("avx") == 1);
+  EXPECT_EQ(fma, flags.count("fma") == 1);
+  EXPECT_EQ(avx2, flags.count("avx2") == 1);
+}
+#endif
+
+TEST(Utf, RoundTripAcrossTheCodeSpace) {
+  std::string utf8;
+  std::u16string back;
+  for (char32_t c = 1; c <= 0x10FFFF; c += (c < 0x10000 ? 1 : 97)) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    std::u16string utf16;
+    if (c < 0x10000) {
+      utf16 += char16_t(c);
+    } else {
+      utf16 += char16_t(0xD800 + ((c - 0x10000) >> 10));
+      utf16 += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+    ASSERT_TRUE(platform::utf16_to_utf8(utf16, utf8)) << uint32_t(c);
+    ASSERT_EQ(utf8.size(), size_t(c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4)) << uint32_t(c);
+    ASSERT_TRUE(platform::utf8_to_utf16(utf8, back)) << uint32_t(c);
+    ASSERT_EQ(back, utf16) << uint32_t(c);
+  }
+}
+
+TEST(Utf, KnownTextsAndTheFirstZero) {
+  std::string utf8;
+  ASSERT_TRUE(platform::utf16_to_utf8(u"/tmp/caf\u00e9 \u20ac\U0001F600.mov", utf8));
+  EXPECT_EQ(utf8, "/tmp/caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80.mov");
+  const char16_t with_zero[] = {u'a', u'b', 0, u'c'};
+  ASSERT_TRUE(platform::utf16_to_utf8(std::u16string_view(with_zero, 4), utf8));
+  EXPECT_EQ(utf8, "ab");
+  ASSERT_TRUE(platform::utf16_to_utf8(u"", utf8));
+  EXPECT_EQ(utf8, "");
+}
+
+TEST(Utf, UnpairedSurrogatesAreRefused) {
+  const std::u16string bad[] = {
+      std::u16string(1, char16_t(0xD800)),                       // lone high at the end
+      std::u16string({u'a', char16_t(0xD83D), u'b'}),            // high then not a low
+      std::u16string({u'a', char16_t(0xDE00)}),                  // lone low
+      std::u16string({char16_t(0xDE00), char16_t(0xD83D)}),      // pair in the wrong order
+      std::u16string({char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}),
+  };
+  for (const auto& text : bad) {
+    std::string out = "stale";
+    EXPECT_FALSE(platform::utf16_to_utf8(text, out));
+    EXPECT_TRUE(out.empty());
+  }
+}
+
+TEST(Utf, MalformedUtf8IsRefused) {
+  const char* bad[] = {
+      "\x80",              // stray continuation byte
+      "a\xC3",             // truncated two-byte form
+      "\xE2\x82",          // truncated three-byte form
+      "\xC0\xAF",          // overlong '/'
+      "\xE0\x80\xAF",      // overlong, three bytes
+      "\xED\xA0\x80",      // encoded surrogate
+      "\xF4\x90\x80\x80",  // beyond U+10FFFF
+      "\xF8\x88\x80\x80\x80",
+      "\xC3\x28",          // bad continuation
+  };
+  for (const char* text : bad) {
+    std::u16string out = u"stale";
+    EXPECT_FALSE(platform::utf8_to_utf16(text, out)) << text;
+    EXPECT_TRUE(out.empty());
+  }
+}
+
+std::string temp_path(const char* name) {
+  return ::testing::TempDir() + "hap_platform_" + std::to_string(getpid()) + "_" + name;
+}
+
+TEST(FileIo, SeekPastFourGigabytesInSparseFile) {
+  const std::string path = temp_path("sparse.bin");
+  int error = 0;
+  std::FILE* f = platform::file_open_write(path, &error);
+  ASSERT_NE(f, nullptr) << error;
+  const int64_t five_gib = int64_t(5) << 30;
+  ASSERT_EQ(std::fputc('x', f), 'x');
+  ASSERT_EQ(platform::file_seek64(f, five_gib, SEEK_SET), 0);
+  EXPECT_EQ(platform::file_tell64(f), five_gib);
+  ASSERT_EQ(std::fputc('y', f), 'y');
+  EXPECT_EQ(platform::file_tell64(f), five_gib + 1);
+  ASSERT_EQ(platform::file_seek64(f, -1, SEEK_END), 0);
+  EXPECT_EQ(platform::file_tell64(f), five_gib);
+  ASSERT_EQ(platform::file_seek64(f, 0, SEEK_SET), 0);
+  EXPECT_EQ(std::fgetc(f), 'x');
+  ASSERT_EQ(platform::file_close(f), 0);
+
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(int64_t(st.st_size), five_gib + 1);
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(platform::file_seek64(in, five_gib, SEEK_SET), 0);
+  EXPECT_EQ(std::fgetc(in), 'y');
+  std::fclose(in);
+  std::remove(path.c_str());
+}
+
+TEST(FileIo, FailuresAreReported) {
+  int error = 0;
+  EXPECT_EQ(platform::file_open_write(temp_path("no/such/dir/file"), &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
+
+  // A write that fails only when the buffer is flushed must not pass.
+  std::FILE* full = platform::file_open_write("/dev/full", &error);
+  if (full) {
+    EXPECT_EQ(std::fwrite("data", 1, 4, full), 4u);
+    EXPECT_NE(platform::file_close(full), 0);
+  }
+  EXPECT_NE(platform::file_close(nullptr), 0);
+  EXPECT_NE(platform::file_seek64(nullptr, 0, SEEK_SET), 0);
+  EXPECT_EQ(platform::file_tell64(nullptr), -1);
+}
+
+}  // namespace

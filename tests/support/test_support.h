@@ -1,0 +1,56 @@
+// Helpers shared by the test programs: the test images, error measures, and
+// reference decoders for every texture format the encoder writes. The
+// decoders are written independently of the encoders so that a round trip
+// checks the bit layout as well as the quality.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A test picture: 8-bit BGRA, top-down, rows tightly packed.
+struct Test_Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> bgra;
+};
+
+// Loads a raw BGRA file from the test data folder; the size comes from the
+// name ("chelsea_451x300.bgra"). Throws std::runtime_error when the name has
+// no size or the file is missing or of the wrong length.
+Test_Image load_test_image(const std::string& file_name);
+
+// Block decoders: 16 pixels, row-major, 4 bytes each in B, G, R, A order.
+
+// DXT1 (BC1): four colours when colour0 > colour1, otherwise three colours
+// and transparent black for index 3.
+void decode_dxt1_block(const uint8_t* in8, uint8_t* out64);
+
+// DXT5 (BC3): an 8-byte alpha block followed by a DXT1 colour block that is
+// always read with four colours.
+void decode_dxt5_block(const uint8_t* in16, uint8_t* out64);
+
+// RGTC1 unsigned (BC4): 16 single-channel values; the 8-value palette when
+// the first endpoint is larger, otherwise 6 values plus 0 and 255.
+void decode_rgtc1_block(const uint8_t* in8, uint8_t* out16);
+
+// Scaled YCoCg-DXT5: Y in the alpha block, Co and Cg in the red and green
+// fields of a four-colour block, chroma scale - 1 in the blue field.
+// Output alpha is 255.
+void decode_ycocg_dxt5_block(const uint8_t* in16, uint8_t* out64);
+
+// BC7: all eight modes, with rotation, index selection and p-bits. Reserved
+// mode bytes (no mode bit set) decode to transparent black.
+void decode_bc7_block(const uint8_t* in16, uint8_t* out64);
+
+enum class Tex { Dxt1, Dxt5, Rgtc1, YcocgDxt5, Bc7 };
+
+// Whole texture (blocks row-major, ceil(w/4) x ceil(h/4) blocks) -> BGRA image
+// w x h, top-down. For Rgtc1 the value goes to B, G and R, alpha 255.
+std::vector<uint8_t> decode_texture(Tex kind, const uint8_t* data, int width, int height);
+
+// PSNR in dB over B, G, R (and A when with_alpha) of two BGRA pictures;
+// infinity when they are equal.
+double psnr_bgra(const uint8_t* a, const uint8_t* b, size_t pixel_count, bool with_alpha);
+
+// Largest absolute difference between two byte arrays.
+int max_abs_error(const uint8_t* a, const uint8_t* b, size_t byte_count);

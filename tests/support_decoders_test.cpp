@@ -1,0 +1,379 @@
+// Checks the reference decoders on hand-made blocks whose decoded values were
+// worked out by hand from the published formats.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/support/bc7_tables.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Pixels = std::array<uint8_t, 64>;
+
+struct Bgra {
+  int b, g, r, a;
+};
+
+Bgra pixel(const Pixels& p, int i) { return {p[4 * i], p[4 * i + 1], p[4 * i + 2], p[4 * i + 3]}; }
+
+void expect_pixel(const Pixels& p, int i, Bgra want) {
+  const Bgra got = pixel(p, i);
+  EXPECT_EQ(got.b, want.b) << "pixel " << i;
+  EXPECT_EQ(got.g, want.g) << "pixel " << i;
+  EXPECT_EQ(got.r, want.r) << "pixel " << i;
+  EXPECT_EQ(got.a, want.a) << "pixel " << i;
+}
+
+// Little-endian colour endpoints and 2-bit indices of a DXT colour half.
+void put_colour_half(uint8_t* out8, uint16_t c0, uint16_t c1, const std::array<int, 16>& index) {
+  out8[0] = uint8_t(c0), out8[1] = uint8_t(c0 >> 8), out8[2] = uint8_t(c1), out8[3] = uint8_t(c1 >> 8);
+  uint32_t bits = 0;
+  for (int i = 0; i < 16; ++i) bits |= uint32_t(index[i]) << (2 * i);
+  for (int k = 0; k < 4; ++k) out8[4 + k] = uint8_t(bits >> (8 * k));
+}
+
+// Endpoint bytes and 3-bit indices of a single-channel block.
+void put_single_channel(uint8_t* out8, int a0, int a1, const std::array<int, 16>& index) {
+  out8[0] = uint8_t(a0), out8[1] = uint8_t(a1);
+  uint64_t bits = 0;
+  for (int i = 0; i < 16; ++i) bits |= uint64_t(index[i]) << (3 * i);
+  for (int k = 0; k < 6; ++k) out8[2 + k] = uint8_t(bits >> (8 * k));
+}
+
+TEST(Dxt1Decoder, FourColourModeWhenFirstEndpointIsLarger) {
+  uint8_t block[8];
+  put_colour_half(block, 0xF800, 0x001F, {0, 1, 2, 3});  // red, blue
+  Pixels p;
+  decode_dxt1_block(block, p.data());
+  expect_pixel(p, 0, {0, 0, 255, 255});
+  expect_pixel(p, 1, {255, 0, 0, 255});
+  expect_pixel(p, 2, {85, 0, 170, 255});
+  expect_pixel(p, 3, {170, 0, 85, 255});
+  expect_pixel(p, 15, {0, 0, 255, 255});
+}
+
+TEST(Dxt1Decoder, ThreeColourModeHasTransparentBlack) {
+  uint8_t block[8];
+  put_colour_half(block, 0x001F, 0xF800, {0, 1, 2, 3, 3});
+  Pixels p;
+  decode_dxt1_block(block, p.data());
+  expect_pixel(p, 0, {255, 0, 0, 255});
+  expect_pixel(p, 1, {0, 0, 255, 255});
+  expect_pixel(p, 2, {128, 0, 128, 255});
+  expect_pixel(p, 3, {0, 0, 0, 0});
+  expect_pixel(p, 4, {0, 0, 0, 0});
+
+  // Equal endpoints also select the three-colour mode.
+  put_colour_half(block, 0x8410, 0x8410, {3, 0});
+  decode_dxt1_block(block, p.data());
+  expect_pixel(p, 0, {0, 0, 0, 0});
+  expect_pixel(p, 1, {132, 130, 132, 255});  // 5- and 6-bit fields widened by bit repetition
+}
+
+TEST(Dxt5Decoder, EightValueAlphaAndFourColoursAlways) {
+  uint8_t block[16];
+  std::array<int, 16> alpha_index{};
+  for (int i = 0; i < 16; ++i) alpha_index[i] = i % 8;
+  put_single_channel(block, 255, 0, alpha_index);
+  // colour0 < colour1 would mean three colours in DXT1; DXT5 ignores that.
+  put_colour_half(block + 8, 0x001F, 0xF800, {3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 2});
+  Pixels p;
+  decode_dxt5_block(block, p.data());
+  const int alphas[8] = {255, 0, 219, 182, 146, 109, 73, 36};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(pixel(p, i).a, alphas[i % 8]) << i;
+  expect_pixel(p, 0, {85, 0, 170, 255});
+  expect_pixel(p, 15, {170, 0, 85, 36});
+}
+
+TEST(Dxt5Decoder, SixValueAlphaWithZeroAndFull) {
+  uint8_t block[16] = {};
+  put_single_channel(block, 50, 200, {0, 1, 2, 3, 4, 5, 6, 7});
+  Pixels p;
+  decode_dxt5_block(block, p.data());
+  const int alphas[8] = {50, 200, 80, 110, 140, 170, 0, 255};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(pixel(p, i).a, alphas[i]) << i;
+}
+
+TEST(Rgtc1Decoder, BothPaletteFormsAndIndexPacking) {
+  std::array<int, 16> index;
+  for (int i = 0; i < 16; ++i) index[i] = 7 - i % 8;
+  uint8_t block[8];
+  uint8_t out[16];
+  put_single_channel(block, 210, 10, index);
+  decode_rgtc1_block(block, out);
+  const int eight[8] = {210, 10, 181, 153, 124, 96, 67, 39};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], eight[7 - i % 8]) << i;
+
+  put_single_channel(block, 10, 210, index);
+  decode_rgtc1_block(block, out);
+  const int six[8] = {10, 210, 50, 90, 130, 170, 0, 255};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], six[7 - i % 8]) << i;
+}
+
+// colour = Co (5 bits) << 11 | Cg (6 bits) << 5 | scale - 1.
+uint16_t cocg(int co, int cg, int scale) { return uint16_t(co << 11 | cg << 5 | (scale - 1)); }
+
+TEST(YcocgDecoder, ChromaPaletteAndInverseTransform) {
+  uint8_t block[16];
+  put_single_channel(block, 100, 0, {});
+  // Co 20 -> 165, Cg 33 -> 134; Co 10 -> 82, Cg 20 -> 81; scale 1.
+  put_colour_half(block + 8, cocg(20, 33, 1), cocg(10, 20, 1), {0, 1, 2});
+  Pixels p;
+  decode_ycocg_dxt5_block(block, p.data());
+  expect_pixel(p, 0, {57, 106, 131, 255});   // co 37, cg 6
+  expect_pixel(p, 1, {193, 53, 101, 255});   // co -46, cg -47
+  expect_pixel(p, 2, {102, 88, 121, 255});   // a third of the way
+}
+
+TEST(YcocgDecoder, ChromaScaleTwoAndFour) {
+  uint8_t block[16];
+  put_single_channel(block, 100, 0, {});
+  Pixels p;
+  // Co 24 -> 198 (+70), Cg 10 -> 40 (-88), halved.
+  put_colour_half(block + 8, cocg(24, 10, 2), cocg(24, 10, 2), {});
+  decode_ycocg_dxt5_block(block, p.data());
+  expect_pixel(p, 0, {109, 56, 179, 255});
+  // Co 17 -> 140 (+12), Cg 10 (-88), quartered.
+  put_colour_half(block + 8, cocg(17, 10, 4), cocg(17, 10, 4), {});
+  decode_ycocg_dxt5_block(block, p.data());
+  expect_pixel(p, 0, {119, 78, 125, 255});
+}
+
+// Builds a BC7 block field by field, least significant bit first.
+class Bc7_Writer {
+ public:
+  explicit Bc7_Writer(int mode) { put(1 << mode, mode + 1); }
+  Bc7_Writer& put(uint64_t value, int bits) {
+    for (int i = 0; i < bits; ++i, ++position_) {
+      if ((value >> i) & 1) block_[position_ >> 3] |= uint8_t(1 << (position_ & 7));
+    }
+    return *this;
+  }
+  // The same width for several values in a row.
+  Bc7_Writer& put_all(std::initializer_list<int> values, int bits) {
+    for (int v : values) put(v, bits);
+    return *this;
+  }
+  Pixels decode() {
+    EXPECT_LE(position_, 128);
+    Pixels p;
+    decode_bc7_block(block_, p.data());
+    return p;
+  }
+
+ private:
+  uint8_t block_[16] = {};
+  int position_ = 0;
+};
+
+TEST(Bc7Decoder, Mode6PerEndpointPbitsAndFourBitIndices) {
+  Bc7_Writer w(6);
+  w.put_all({127, 0}, 7).put_all({0, 127}, 7).put_all({64, 64}, 7).put_all({127, 127}, 7);
+  w.put_all({1, 0}, 1);
+  w.put(0, 3);  // pixel 0, the anchor, has one bit less
+  for (int i = 1; i < 16; ++i) w.put(i, 4);
+  const Pixels p = w.decode();
+  expect_pixel(p, 0, {129, 1, 255, 255});
+  expect_pixel(p, 8, {128, 135, 120, 254});
+  expect_pixel(p, 15, {128, 254, 0, 254});
+}
+
+TEST(Bc7Decoder, Mode5RotationSwapsAlphaAndRed) {
+  Bc7_Writer w(5);
+  w.put(1, 2);  // rotation: alpha <-> red
+  w.put_all({127, 0}, 7).put_all({0, 0}, 7).put_all({0, 0}, 7).put_all({10, 200}, 8);
+  w.put(0, 1).put_all({3, 0}, 2).put(0, 2 * 13);  // colour indices
+  w.put(0, 1).put_all({3, 1}, 2).put(0, 2 * 13);  // alpha indices
+  const Pixels p = w.decode();
+  expect_pixel(p, 0, {0, 0, 10, 255});
+  expect_pixel(p, 1, {0, 0, 200, 0});
+  expect_pixel(p, 2, {0, 0, 72, 255});
+}
+
+TEST(Bc7Decoder, Mode4IndexSelectionPicksWhichSetColourUses) {
+  for (int selection = 0; selection < 2; ++selection) {
+    Bc7_Writer w(4);
+    w.put(0, 2).put(selection, 1);
+    w.put_all({31, 0}, 5).put_all({0, 0}, 5).put_all({0, 0}, 5).put_all({63, 0}, 6);
+    w.put(0, 1).put(1, 2).put(0, 2 * 14);  // 2-bit set: pixel 1 weight 21
+    w.put(0, 2).put(2, 3).put(0, 3 * 14);  // 3-bit set: pixel 1 weight 18
+    const Pixels p = w.decode();
+    const int two_bit = 171, three_bit = 183;
+    expect_pixel(p, 0, {0, 0, 255, 255});
+    expect_pixel(p, 1, {0, 0, selection ? three_bit : two_bit, selection ? two_bit : three_bit});
+  }
+}
+
+TEST(Bc7Decoder, Mode1SharedPbitsAndAnchorOfPartition35) {
+  // Partition 35: subset 1 holds pixels 2, 3, 6, 7, 8, 9, 12, 13; its anchor
+  // is pixel 8, not its first pixel.
+  Bc7_Writer w(1);
+  w.put(35, 6);
+  w.put_all({63, 0, 0, 0}, 6).put_all({0, 0, 63, 0}, 6).put_all({0, 0, 0, 0}, 6);
+  w.put_all({1, 0}, 1);
+  const int index[16] = {0, 7, 5, 0, 0, 0, 0, 0, 3, 7, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 16; ++i) w.put(index[i], i == 0 || i == 8 ? 2 : 3);
+  const Pixels p = w.decode();
+  // Subset 0's shared p-bit of 1 lifts its zero channels to 2.
+  expect_pixel(p, 0, {2, 2, 255, 255});
+  expect_pixel(p, 1, {2, 2, 2, 255});
+  expect_pixel(p, 2, {0, 71, 0, 255});
+  expect_pixel(p, 8, {0, 146, 0, 255});
+  expect_pixel(p, 9, {0, 0, 0, 255});
+}
+
+TEST(Bc7Decoder, Mode0ThreeSubsetsWithTheirAnchors) {
+  // Partition 15 "0011200122002220": anchors are pixels 0, 3 and 8.
+  Bc7_Writer w(0);
+  w.put(15, 4);
+  w.put_all({15, 0, 0, 0, 0, 0}, 4).put_all({0, 0, 0, 0, 15, 0}, 4).put_all({0, 0, 15, 0, 0, 0}, 4);
+  w.put_all({1, 0, 1, 0, 1, 0}, 1);
+  const int index[16] = {0, 0, 7, 3, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 16; ++i) w.put(index[i], i == 0 || i == 3 || i == 8 ? 2 : 3);
+  const Pixels p = w.decode();
+  // Every first endpoint has p-bit 1, so its zero channels read 8.
+  expect_pixel(p, 0, {8, 8, 255, 255});
+  expect_pixel(p, 2, {0, 0, 0, 255});
+  expect_pixel(p, 3, {147, 5, 5, 255});
+  expect_pixel(p, 4, {7, 219, 7, 255});
+  expect_pixel(p, 8, {6, 183, 6, 255});
+}
+
+TEST(Bc7Decoder, Mode2ThreeSubsetsFiveBitEndpoints) {
+  // Partition 30 "0011012201220011": anchors 0, 15 and 10.
+  Bc7_Writer w(2);
+  w.put(30, 6);
+  w.put_all({0, 0, 0, 0, 0, 0}, 5).put_all({0, 0, 0, 0, 0, 0}, 5).put_all({0, 0, 0, 0, 20, 0}, 5);
+  const int index[16] = {0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  for (int i = 0; i < 16; ++i) w.put(index[i], i == 0 || i == 10 || i == 15 ? 1 : 2);
+  const Pixels p = w.decode();
+  expect_pixel(p, 10, {165, 0, 0, 255});
+  expect_pixel(p, 6, {54, 0, 0, 255});
+  expect_pixel(p, 15, {0, 0, 0, 255});
+}
+
+TEST(Bc7Decoder, Mode3AndMode7) {
+  Bc7_Writer w3(3);
+  w3.put(0, 6);
+  w3.put_all({0, 0, 0, 0}, 7).put_all({0, 0, 0, 100}, 7).put_all({0, 0, 0, 0}, 7);
+  w3.put_all({0, 0, 0, 1}, 1);
+  const int index[16] = {0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  for (int i = 0; i < 16; ++i) w3.put(index[i], i == 0 || i == 15 ? 1 : 2);
+  Pixels p = w3.decode();
+  expect_pixel(p, 2, {1, 201, 1, 255});
+  expect_pixel(p, 15, {0, 66, 0, 255});
+
+  Bc7_Writer w7(7);
+  w7.put(0, 6);
+  w7.put_all({31, 0, 0, 0}, 5).put_all({0, 0, 0, 0}, 5).put_all({0, 0, 0, 0}, 5).put_all({16, 0, 0, 0}, 5);
+  w7.put_all({1, 0, 0, 0}, 1);
+  p = w7.decode();
+  expect_pixel(p, 0, {4, 4, 255, 134});
+  expect_pixel(p, 2, {0, 0, 0, 0});
+}
+
+TEST(Bc7Decoder, ReservedModeIsTransparentBlack) {
+  uint8_t block[16] = {0, 0xFF, 0xFF};
+  Pixels p;
+  p.fill(7);
+  decode_bc7_block(block, p.data());
+  for (uint8_t v : p) EXPECT_EQ(v, 0);
+}
+
+// The tables in the decoder must match the reference table file.
+TEST(Bc7Tables, MatchTheTableFile) {
+  std::ifstream file(HAP_BC7_TABLES);
+  ASSERT_TRUE(file) << HAP_BC7_TABLES;
+  std::string line, section;
+  int row = 0, checked = 0;
+  while (std::getline(file, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      section = line.substr(1, line.find(']') - 1);
+      row = 0;
+      continue;
+    }
+    std::istringstream in(line);
+    if (section == "partitions2") {
+      EXPECT_EQ(line, bc7_tables::partitions2[row]) << row;
+    } else if (section == "partitions3") {
+      EXPECT_EQ(line, bc7_tables::partitions3[row]) << row;
+    } else if (section == "anchors2") {
+      int k, a;
+      in >> k >> a;
+      EXPECT_EQ(a, bc7_tables::anchors2[k]) << k;
+    } else if (section == "anchors3") {
+      int k, a, b;
+      in >> k >> a >> b;
+      EXPECT_EQ(a, bc7_tables::anchors3[k][0]) << k;
+      EXPECT_EQ(b, bc7_tables::anchors3[k][1]) << k;
+    } else if (section == "modes") {
+      const auto& m = bc7_tables::modes[row];
+      const int want[11] = {row, m.subsets, m.partition_bits, m.rotation_bits, m.index_selection_bits, m.color_bits,
+                            m.alpha_bits, m.pbit_per_endpoint, m.pbit_per_subset, m.index_bits, m.index2_bits};
+      for (int v : want) {
+        int got;
+        in >> got;
+        EXPECT_EQ(got, v) << "mode " << row;
+      }
+    } else if (section.rfind("weights", 0) == 0) {
+      const uint8_t* table = section == "weights2"   ? bc7_tables::weights2
+                             : section == "weights3" ? bc7_tables::weights3
+                                                     : bc7_tables::weights4;
+      int v, k = 0;
+      while (in >> v) EXPECT_EQ(v, table[k++]) << section;
+    }
+    ++row;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 3 + 8 + 64 * 4);
+}
+
+TEST(DecodeTexture, PlacesBlocksAndCropsPartialOnes) {
+  // 6 x 5 pixels: 2 x 2 blocks of RGTC1, block k holds the value 10 * (k + 1).
+  std::array<uint8_t, 32> texture{};
+  for (int k = 0; k < 4; ++k) texture[8 * k] = uint8_t(10 * (k + 1));
+  const auto image = decode_texture(Tex::Rgtc1, texture.data(), 6, 5);
+  ASSERT_EQ(image.size(), 6u * 5 * 4);
+  auto at = [&](int x, int y, int c) { return int(image[(y * 6 + x) * 4 + c]); };
+  EXPECT_EQ(at(3, 3, 0), 10);
+  EXPECT_EQ(at(4, 0, 1), 20);
+  EXPECT_EQ(at(0, 4, 2), 30);
+  EXPECT_EQ(at(5, 4, 0), 40);
+  EXPECT_EQ(at(5, 4, 3), 255);
+
+  // DXT1 blocks go to the same places.
+  std::array<uint8_t, 16> dxt1{};
+  put_colour_half(dxt1.data() + 8, 0xF800, 0, {});
+  const auto colour = decode_texture(Tex::Dxt1, dxt1.data(), 5, 3);
+  EXPECT_EQ(colour[(2 * 5 + 3) * 4 + 2], 0);
+  EXPECT_EQ(colour[(2 * 5 + 4) * 4 + 2], 255);
+}
+
+TEST(TestImages, LoadWithSizeFromName) {
+  const Test_Image image = load_test_image("chelsea_451x300.bgra");
+  EXPECT_EQ(image.width, 451);
+  EXPECT_EQ(image.height, 300);
+  ASSERT_EQ(image.bgra.size(), 451u * 300 * 4);
+  EXPECT_EQ(image.bgra[3], 255);
+  EXPECT_THROW(load_test_image("no_size.bgra"), std::runtime_error);
+  EXPECT_THROW(load_test_image("missing_4x4.bgra"), std::runtime_error);
+  EXPECT_THROW(load_test_image("chelsea_450x300.bgra"), std::runtime_error);
+}
+
+TEST(ErrorMeasures, PsnrAndMaxError) {
+  uint8_t a[8] = {0, 0, 0, 0, 10, 20, 30, 40};
+  uint8_t b[8] = {255, 0, 0, 9, 10, 20, 30, 40};
+  EXPECT_TRUE(std::isinf(psnr_bgra(a, a, 2, true)));
+  EXPECT_NEAR(psnr_bgra(a, b, 1, false), 10 * std::log10(3.0), 1e-9);
+  EXPECT_NEAR(psnr_bgra(a, b, 2, true), 10 * std::log10(255.0 * 255 * 8 / (255.0 * 255 + 81)), 1e-9);
+  EXPECT_EQ(max_abs_error(a, b, 8), 255);
+  EXPECT_EQ(max_abs_error(a + 4, b + 4, 4), 0);
+}
+
+}  // namespace

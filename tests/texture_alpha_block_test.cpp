@@ -1,0 +1,230 @@
+// Single-channel blocks (RGTC1 textures, DXT5 alpha): exact bytes of the
+// fixed cases, the widening rule, and decoded error within what the chosen
+// 6- or 8-value palette allows, on random blocks and on the test images.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tests/texture_test_frames.h"
+#include "texture_encoder/alpha_block.h"
+#include "texture_encoder/pixel_formats.h"
+
+namespace {
+
+using Block8 = std::array<uint8_t, 8>;
+
+Dxt_Kernel_Head scalar_head() {
+  Dxt_Kernel_Head head{};
+  head.rgtc1_block_min_max = rgtc1_block_min_max;
+  head.rgtc1_fit_indices = rgtc1_fit_indices;
+  head.extract_plane_alpha = to_alpha_template_alpha_fmt1;
+  head.extract_plane_luma = to_alpha_template_luma_fmt1;
+  return head;
+}
+
+Block8 full_fit(const uint8_t* values) {
+  uint64_t min = 255, max = 0;
+  for (int i = 0; i < 16; ++i) {
+    min = std::min<uint64_t>(min, values[i]);
+    max = std::max<uint64_t>(max, values[i]);
+  }
+  const Dxt_Kernel_Head head = scalar_head();
+  Block8 out{};
+  encode_rgtc1_block(&head, values, min, max, out.data());
+  return out;
+}
+
+uint32_t index_of(const Block8& block, int pixel) {
+  uint64_t word = 0;
+  for (int b = 7; b >= 0; --b) word = word << 8 | block[b];
+  return uint32_t(word >> (16 + 3 * pixel)) & 7;
+}
+
+struct Palette_Forms {
+  int six = 0, eight = 0;
+};
+
+// Every value decodes within half a palette step (plus rounding) of itself;
+// 0 and 255 are exact in the 6-value form.
+void expect_within_palette_bound(const uint8_t* block8, const uint8_t* values16,
+                                 Palette_Forms* forms) {
+  uint8_t decoded[16];
+  decode_rgtc1_block(block8, decoded);
+  const int e0 = block8[0], e1 = block8[1];
+  const bool eight = e0 > e1;
+  ++(eight ? forms->eight : forms->six);
+  for (int i = 0; i < 16; ++i) {
+    const int v = values16[i];
+    const int error = std::abs(decoded[i] - v);
+    if (eight) {
+      ASSERT_LE(error, (e0 - e1) / 14 + 1) << "value " << v << " e0 " << e0 << " e1 " << e1;
+    } else if (v == 0 || v == 255) {
+      ASSERT_EQ(error, 0) << "value " << v;
+    } else {
+      ASSERT_LE(error, (e1 - e0) / 10 + 1) << "value " << v << " e0 " << e0 << " e1 " << e1;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(AlphaBlock, SolidBlocksAreConstantBlocks) {
+  for (int v : {0, 1, 77, 128, 254, 255}) {
+    std::array<uint8_t, 64> pixels;
+    for (int i = 0; i < 16; ++i) {
+      pixels[4 * i] = 200;  // colour varies; alpha does not
+      pixels[4 * i + 1] = uint8_t(i * 9);
+      pixels[4 * i + 2] = 3;
+      pixels[4 * i + 3] = uint8_t(v);
+    }
+    const Block8 expected = {uint8_t(v), 0, 0, 0, 0, 0, 0, 0};
+    const uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
+    const int64_t strides[4] = {16, 0, 0, 0};
+    Block8 from_alpha{};
+    encode_slice_rgtc1(scalar_head(), from_alpha.data(), planes, strides);
+    EXPECT_EQ(from_alpha, expected);
+
+    // Luma (B + G + R) / 3 = v for every pixel.
+    for (int i = 0; i < 16; ++i) {
+      pixels[4 * i] = pixels[4 * i + 1] = pixels[4 * i + 2] = uint8_t(v);
+      pixels[4 * i + 3] = uint8_t(i * 16);
+    }
+    Block8 from_luma{};
+    encode_slice_rgtc1_luma(scalar_head(), from_luma.data(), planes, strides);
+    EXPECT_EQ(from_luma, expected);
+  }
+}
+
+TEST(AlphaBlock, ZerosAndFullValuesKeepTheSixValueForm) {
+  uint8_t values[16];
+  for (int i = 0; i < 16; ++i) values[i] = i % 2 ? 255 : 0;
+  uint64_t min = 0, max = 0;
+  rgtc1_block_min_max(values, &min, &max);
+  EXPECT_EQ(min, 255u);
+  EXPECT_EQ(max, 0u);
+  const Block8 block = full_fit(values);
+  EXPECT_EQ(block[0], 250);
+  EXPECT_EQ(block[1], 255);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(index_of(block, i), i % 2 ? 1u : 6u) << i;
+  uint8_t decoded[16];
+  decode_rgtc1_block(block.data(), decoded);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(decoded[i], values[i]);
+}
+
+TEST(AlphaBlock, WideningIsSigned) {
+  auto widen = [](uint32_t lo, uint32_t hi, uint32_t span) {
+    widen_alpha_range(&lo, &hi, span);
+    return std::pair{lo, hi};
+  };
+  EXPECT_EQ(widen(100, 101, 7), std::pair(100u, 107u));
+  EXPECT_EQ(widen(100, 101, 5), std::pair(100u, 105u));
+  EXPECT_EQ(widen(250, 255, 7), std::pair(248u, 255u));
+  EXPECT_EQ(widen(255, 0, 5), std::pair(250u, 255u));  // lo above hi widens, never wraps
+  EXPECT_EQ(widen(0, 2, 7), std::pair(0u, 7u));
+  EXPECT_EQ(widen(10, 200, 7), std::pair(10u, 200u));
+}
+
+TEST(AlphaBlock, IndexSearchAndQuickFit) {
+  const uint8_t palette[8] = {10, 20, 30, 40, 50, 60, 70, 80};
+  uint8_t values[16] = {15, 25, 10, 80, 0, 255, 44, 45, 46, 55, 65, 75, 85, 35, 20, 30};
+  uint8_t indices[16];
+  int64_t error = -1;
+  const int64_t returned = rgtc1_fit_indices(values, palette, indices, &error);
+  EXPECT_EQ(returned, error);
+  EXPECT_EQ(indices[0], 0);  // 15: halfway between 10 and 20, lower index
+  EXPECT_EQ(indices[1], 1);
+  EXPECT_EQ(indices[4], 0);
+  EXPECT_EQ(indices[5], 7);
+  int64_t expected = 0;
+  for (int i = 0; i < 16; ++i) {
+    int best = 1 << 20;
+    for (uint8_t p : palette) best = std::min(best, (values[i] - p) * (values[i] - p));
+    expected += best;
+  }
+  EXPECT_EQ(error, expected);
+
+  uint8_t ramp[16] = {0, 7, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  Block8 quick{};
+  encode_alpha_block_fast(quick.data(), ramp, 0, 7);
+  EXPECT_EQ(quick[0], 7);
+  EXPECT_EQ(quick[1], 0);
+  EXPECT_EQ(index_of(quick, 0), 1u);
+  EXPECT_EQ(index_of(quick, 1), 0u);
+  EXPECT_EQ(index_of(quick, 2), 5u);
+}
+
+TEST(AlphaBlock, RandomBlocksDecodeWithinThePaletteBound) {
+  std::mt19937 random(1234);
+  Palette_Forms full_forms, quick_forms;
+  for (int trial = 0; trial < 20000; ++trial) {
+    uint8_t values[16];
+    const int lo = int(random() % 256), span = int(random() % (257 - lo));
+    for (uint8_t& v : values) v = uint8_t(lo + (span ? random() % span : 0));
+    if (trial % 3 == 0) values[random() % 16] = 0;
+    if (trial % 5 == 0) values[random() % 16] = 255;
+    const Block8 block = full_fit(values);
+    expect_within_palette_bound(block.data(), values, &full_forms);
+    if (HasFatalFailure()) return;
+
+    uint8_t min = 255, max = 0;
+    for (uint8_t v : values) min = std::min(min, v), max = std::max(max, v);
+    if (min == max) continue;
+    Block8 quick{};
+    encode_alpha_block_fast(quick.data(), values, min, max);
+    expect_within_palette_bound(quick.data(), values, &quick_forms);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(full_forms.six, 100);
+  EXPECT_GT(full_forms.eight, 100);
+  EXPECT_EQ(quick_forms.six, 0);
+}
+
+TEST(AlphaBlock, TestImagesDecodeWithinThePaletteBound) {
+  struct Image_Case {
+    const char* file;
+    uint32_t code;
+  };
+  Palette_Forms forms;
+  for (const Image_Case& c : {Image_Case{"astronaut_alpha_512x512.bgra", Texture_Code_Rgtc1_Alpha},
+                              Image_Case{"coffee_600x400.bgra", Texture_Code_Rgtc1_Luma},
+                              Image_Case{"chelsea_451x300.bgra", Texture_Code_Rgtc1_Luma}}) {
+    const Test_Image image = load_test_image(c.file);
+    Encode_Request request;
+    request.texture_code = c.code;
+    request.threads = 0;
+    const auto texture = encode_frame(image, request);
+    ASSERT_TRUE(texture);
+    const int blocks_x = (image.width + 3) / 4, blocks_y = (image.height + 3) / 4;
+    ASSERT_EQ(texture->size(), size_t(blocks_x) * blocks_y * 8);
+    for (int by = 0; by < blocks_y; ++by) {
+      for (int bx = 0; bx < blocks_x; ++bx) {
+        uint8_t values[16];
+        for (int i = 0; i < 16; ++i) {  // edge pixels repeat, as pad mode 0 does
+          const int x = std::min(bx * 4 + i % 4, image.width - 1);
+          const int y = std::min(by * 4 + i / 4, image.height - 1);
+          const uint8_t* p = &image.bgra[(size_t(y) * image.width + x) * 4];
+          values[i] = c.code == Texture_Code_Rgtc1_Alpha ? p[3] : uint8_t((p[0] + p[1] + p[2]) / 3);
+        }
+        expect_within_palette_bound(&(*texture)[(size_t(by) * blocks_x + bx) * 8], values, &forms);
+        if (HasFatalFailure()) return;
+      }
+    }
+    const std::vector<uint8_t> decoded =
+        decode_texture(Tex::Rgtc1, texture->data(), image.width, image.height);
+    if (c.code == Texture_Code_Rgtc1_Luma) {
+      std::vector<uint8_t> luma(image.bgra.size());
+      for (size_t i = 0; i < image.bgra.size(); i += 4) {
+        const uint8_t l = uint8_t((image.bgra[i] + image.bgra[i + 1] + image.bgra[i + 2]) / 3);
+        luma[i] = luma[i + 1] = luma[i + 2] = l;
+        luma[i + 3] = 255;
+      }
+      EXPECT_GT(psnr_bgra(decoded.data(), luma.data(), decoded.size() / 4, false), 38.0) << c.file;
+    }
+  }
+  EXPECT_GT(forms.six, 0);
+  EXPECT_GT(forms.eight, 0);
+}

@@ -1,0 +1,460 @@
+// Texture engine core: set-up (messages, cleared slots, slice plans), SIMD
+// filtering, geometry and buffers, and the frame driver's invariants: the
+// same bytes for every thread count, for bottom-up frames and for padded or
+// cropped edges.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/system_info.h"
+#include "tests/support/test_support.h"
+#include "tests/texture_test_frames.h"
+#include "texture_encoder/alpha_block.h"
+#include "texture_encoder/block_geometry.h"
+#include "texture_encoder/dxt_encoder_context.h"
+#include "texture_encoder/frame_driver.h"
+#include "texture_encoder/pixel_formats.h"
+#include "texture_encoder/simd_features.h"
+
+namespace {
+
+struct Setup_Outcome {
+  uint32_t result;
+  std::string printed;
+  Dxt_Encoder_Context context;
+};
+
+Setup_Outcome run_setup(uint16_t width, uint16_t height, uint32_t code, uint8_t quality,
+                        uint32_t pix_fmt = Pix_Fmt_Bgra8, uint32_t threads = 1,
+                        uint32_t pad_mode = Pad_Mode_Edge, uint32_t mask = 0xF8) {
+  Setup_Outcome outcome{};
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  outcome.result = setup_dxt_encoder(&outcome.context, width, height, code, quality, 0, pix_fmt,
+                                     pad_mode, threads, mask);
+  std::fflush(stdout);
+  outcome.printed = testing::internal::GetCapturedStdout();
+  return outcome;
+}
+
+// The installers of the DXT, YCoCg and BC7 sets live with those kernels; a
+// set that has not been built yet refuses its codes with this line.
+bool set_available(uint32_t code) {
+  const Setup_Outcome probe = run_setup(64, 64, code, 1);
+  return probe.printed.find("not available") == std::string::npos;
+}
+
+std::vector<uint8_t> sentinel_frame(size_t bytes) { return std::vector<uint8_t>(bytes, 0xA5); }
+
+Test_Image test_frame(int width, int height) {
+  return crop(load_test_image("chelsea_451x300.bgra"), width, height);
+}
+
+}  // namespace
+
+// ---- Set-up -----------------------------------------------------------------
+
+TEST(Setup, PrintsEachMessageForItsCause) {
+  for (uint32_t code = 0; code <= 6; ++code) {
+    const Setup_Outcome bad_format = run_setup(64, 64, code, 1, 0);
+    EXPECT_EQ(bad_format.result, 1u);
+    EXPECT_EQ(bad_format.printed, "Pad invalid pix fmt : 0\n");
+  }
+  EXPECT_EQ(run_setup(64, 64, 2, 1, 3).printed, "Pad invalid pix fmt : 3\n");
+
+  const Setup_Outcome unknown_code = run_setup(64, 64, 7, 1);
+  EXPECT_EQ(unknown_code.result, 1u);
+  EXPECT_EQ(unknown_code.printed, "ERROR : DxtEnc unknown texture code : 7\n");
+  EXPECT_EQ(run_setup(64, 64, 0xFFFFFFFFu, 1).result, 1u);
+
+  // The RGTC1 paths ignore the quality.
+  const Setup_Outcome luma = run_setup(64, 64, Texture_Code_Rgtc1_Luma, 7);
+  EXPECT_EQ(luma.result, 0u);
+  EXPECT_EQ(luma.printed, "");
+
+  struct Quality_Case {
+    uint32_t code;
+    uint8_t quality;
+    const char* message;
+  };
+  const Quality_Case cases[] = {
+      {Texture_Code_Dxt1, 0, "DxtEnc DXT1 Qualite inconnu : 0\n"},
+      {Texture_Code_Dxt1, 4, "DxtEnc DXT1 Qualite inconnu : 4\n"},
+      {Texture_Code_Dxt5, 0, "DxtEnc DXT5 Qualite inconnu : 0\n"},
+      {Texture_Code_Ycocg_Dxt5, 4, "DxtEnc DXT5 ycocg unknown quality : 4\n"},
+      {Texture_Code_Ycocg_Dxt5_Rgtc1, 0, "DxtEnc DXT5 ycocg unknown quality : 0\n"},
+      {Texture_Code_Bc7, 0, "BC7 invalid quality : 0\n"},
+      {Texture_Code_Bc7, 9, "BC7 invalid quality : 9\n"},
+  };
+  for (const Quality_Case& c : cases) {
+    if (!set_available(c.code)) continue;
+    const Setup_Outcome outcome = run_setup(64, 64, c.code, c.quality);
+    EXPECT_EQ(outcome.result, 1u) << c.message;
+    EXPECT_EQ(outcome.printed, c.message);
+    EXPECT_EQ(outcome.context.slice_worker, nullptr)
+        << c.message;  // a refused context encodes nothing
+  }
+  for (uint32_t code = 0; code <= 6; ++code) {
+    if (!set_available(code)) continue;
+    for (uint8_t quality = 1; quality <= 3; ++quality) {
+      const Setup_Outcome outcome = run_setup(64, 64, code, quality);
+      EXPECT_EQ(outcome.result, 0u) << code << " " << int(quality);
+      EXPECT_EQ(outcome.printed, "") << code << " " << int(quality);
+      EXPECT_NE(outcome.context.slice_worker, nullptr);
+      EXPECT_EQ(outcome.context.slice_worker_second != nullptr,
+                code == Texture_Code_Ycocg_Dxt5_Rgtc1);
+    }
+  }
+}
+
+TEST(Setup, ClearsEverySlotItDoesNotFill) {
+  Dxt_Encoder_Context context;
+  std::memset(&context, 0xCD, sizeof context);  // what an owner's memory may hold
+  context.source_has_no_alpha = 1;
+  ASSERT_EQ(setup_dxt_encoder(&context, 100, 20, Texture_Code_Rgtc1_Alpha, 1, 0, Pix_Fmt_Bgra8,
+                              Pad_Mode_Black, 1, 0xF8),
+            0u);
+  EXPECT_EQ(context.source_has_no_alpha, 1);
+  EXPECT_EQ(context.slice_worker, encode_slice_rgtc1);
+  EXPECT_EQ(context.slice_worker_second, nullptr);
+  EXPECT_EQ(context.head.extract_plane_alpha, fill_opaque_plane);
+  EXPECT_EQ(context.head.extract_plane_luma, nullptr);
+  EXPECT_EQ(context.head.ycocg_load_block, nullptr);
+  EXPECT_EQ(context.head.bc7_row_converter, nullptr);
+  EXPECT_EQ(context.head.cs_kernels.gather_block, nullptr);
+  EXPECT_EQ(context.head.cluster_fit_n16_final, nullptr);
+  EXPECT_EQ(context.slice_start_rows[0], 0);
+  EXPECT_EQ(context.slice_row_counts[63], 0);
+  EXPECT_EQ(context.pad_mode, uint32_t(Pad_Mode_Black));
+
+  // A refused set-up leaves no worker behind, and the driver then writes nothing.
+  Dxt_Encoder_Context refused;
+  std::memset(&refused, 0xCD, sizeof refused);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(setup_dxt_encoder(&refused, 8, 8, 7, 1, 0, Pix_Fmt_Bgra8, 0, 1, 0), 1u);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(refused.slice_worker, nullptr);
+  std::vector<uint8_t> pixels(8 * 8 * 4, 77);
+  const uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
+  const int64_t strides[4] = {32, 0, 0, 0};
+  std::vector<uint8_t> out = sentinel_frame(4 * 24);
+  encode_dxt_frame(&refused, out.data(), planes, strides);
+  EXPECT_EQ(out, sentinel_frame(4 * 24));
+
+  Dxt_Encoder_Context never_set_up{};
+  encode_dxt_frame(&never_set_up, out.data(), planes, strides);
+  EXPECT_EQ(out, sentinel_frame(4 * 24));
+}
+
+TEST(Setup, PlansSlicesOfWholeBlockRows) {
+  Dxt_Encoder_Context context{};
+  context.height = 100;
+  set_thread_count(&context, 8);
+  EXPECT_EQ(context.thread_count, 4);  // ceil(100 / 32)
+
+  Setup_Outcome small = run_setup(64, 100, Texture_Code_Rgtc1_Alpha, 1, Pix_Fmt_Bgra8, 8);
+  ASSERT_EQ(small.context.thread_count, 4);
+  const uint16_t starts[] = {0, 28, 52, 76}, counts[] = {28, 24, 24, 24};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(small.context.slice_start_rows[i], starts[i]);
+    EXPECT_EQ(small.context.slice_row_counts[i], counts[i]);
+  }
+
+  Setup_Outcome hd = run_setup(1920, 1080, Texture_Code_Rgtc1_Alpha, 1, Pix_Fmt_Bgra8, 16);
+  ASSERT_EQ(hd.context.thread_count, 16);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(hd.context.slice_row_counts[i], i < 14 ? 68 : 64);
+    EXPECT_EQ(hd.context.slice_start_rows[i], 68 * std::min(i, 14) + 64 * std::max(i - 14, 0));
+  }
+
+  EXPECT_EQ(run_setup(64, 4000, 3, 1, 1, 200).context.thread_count, 64);
+  EXPECT_EQ(run_setup(64, 100, 3, 1, 1, 200).context.thread_count, 4);
+
+  Setup_Outcome odd = run_setup(64, 33, Texture_Code_Rgtc1_Alpha, 1, Pix_Fmt_Bgra8, 4);
+  ASSERT_EQ(odd.context.thread_count, 2);
+  EXPECT_EQ(odd.context.slice_row_counts[0], 16);
+  EXPECT_EQ(odd.context.slice_row_counts[1], 17);
+  EXPECT_EQ(odd.context.slice_start_rows[1], 16);
+
+  // One slice: the plan stays unwritten.
+  for (auto [height, threads] : {std::pair{1000, 1}, std::pair{32, 8}}) {
+    const Setup_Outcome one = run_setup(64, uint16_t(height), 3, 1, 1, uint32_t(threads));
+    EXPECT_EQ(one.context.thread_count, 1);
+    EXPECT_EQ(one.context.slice_row_counts[0], 0);
+  }
+  EXPECT_EQ(run_setup(64, 0, 3, 1, 1, 8).context.thread_count, 0);
+
+  // A request of 0 is the processor count.
+  const uint32_t processors = platform::processor_count();
+  EXPECT_EQ(run_setup(64, 4000, 3, 1, 1, 0).context.thread_count,
+            std::min(processors < 2 ? 1u : processors, 64u));
+
+  // Every plan covers the height once, whole block rows first.
+  for (uint32_t height : {5u, 37u, 64u, 255u, 1081u, 2161u}) {
+    for (uint32_t request : {2u, 3u, 7u, 64u}) {
+      const Dxt_Encoder_Context& c = run_setup(64, uint16_t(height), 3, 1, 1, request).context;
+      if (c.thread_count <= 1) continue;
+      uint32_t next = 0;
+      for (int i = 0; i < c.thread_count; ++i) {
+        EXPECT_EQ(c.slice_start_rows[i], next);
+        if (i + 1 < c.thread_count) {
+          EXPECT_EQ(c.slice_row_counts[i] % 4, 0);
+        }
+        next += c.slice_row_counts[i];
+      }
+      EXPECT_EQ(next, height);
+    }
+  }
+}
+
+// ---- Processor features ----------------------------------------------------
+
+TEST(SimdFeatures, FiltersWhatTheProcessorLacks) {
+  EXPECT_EQ(filter_simd_features(0xF8, true, false, true), 0x78u);
+  EXPECT_EQ(filter_simd_features(0xF8, false, true, true), 0x18u);
+  EXPECT_EQ(filter_simd_features(0xF8, true, true, false), 0xB8u);
+  EXPECT_EQ(filter_simd_features(0xF8, true, true, true), 0xF8u);
+  EXPECT_EQ(filter_copy_simd_features(0xE8, false, false), 0x48u);
+  EXPECT_EQ(filter_copy_simd_features(0xE8, true, false), 0x68u);
+  EXPECT_EQ(detect_simd_features(0x08), 0x08u);
+  EXPECT_EQ(detect_simd_features(0x107), 0x107u);
+  const uint32_t detected = detect_simd_features(0xF8);
+  EXPECT_EQ(detected, filter_simd_features(0xF8, cpu_has_avx(), cpu_has_avx2(), cpu_has_fma()));
+  if (!cpu_has_avx()) {
+    EXPECT_EQ(detected & 0xE0u, 0u);
+  }
+}
+
+TEST(SimdFeatures, ReportsThreadsAndFeatures) {
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  report_simd_features(100);
+  std::fflush(stdout);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  const uint32_t processors = platform::processor_count();
+  const uint32_t threads = processors < 2 ? 1 : std::min(4u, processors);
+  const uint32_t mask = detect_simd_features(0xF8);
+  std::string expected =
+      "Threads Use : " + std::to_string(threads) + "\n" + "Supported SIMD Features :\n";
+  expected += (mask & 0x20) ? "AVX  : YES\n" : "AVX  : NO\n";
+  expected += (mask & 0x80) ? "AVX2 : YES\n" : "AVX2 : NO\n";
+  expected += (mask & 0x40) ? "FMA3 : YES\n" : "FMA3 : NO\n";
+  EXPECT_EQ(printed, expected);
+}
+
+// ---- Geometry, buffers, copies -----------------------------------------------
+
+TEST(Geometry, BlockCountsAndTextureSizes) {
+  EXPECT_EQ(dxt_texture_size(1920, 1080, Texture_Code_Dxt1, Pad_Mode_Edge), 1036800u);
+  EXPECT_EQ(dxt_texture_size(1921, 1081, 5, Pad_Mode_Edge), 481u * 271u * 24u);
+  EXPECT_EQ(dxt_texture_size(1921, 1081, 5, Pad_Mode_Crop), 480u * 270u * 24u);
+  EXPECT_EQ(dxt_texture_size(10, 6, Texture_Code_Dxt1, Pad_Mode_Zero), 48u);
+  EXPECT_EQ(dxt_texture_size(10, 6, Texture_Code_Dxt1, Pad_Mode_Crop), 16u);
+  const uint32_t bytes[] = {8, 16, 8, 8, 16, 24, 16, 24, 24};
+  for (uint32_t code = 0; code < 9; ++code) EXPECT_EQ(dxt_block_bytes(code), bytes[code]);
+  EXPECT_EQ(dxt_block_count(5, Pad_Mode_Black), 2);
+  EXPECT_EQ(dxt_block_count(5, Pad_Mode_Crop), 1);
+  EXPECT_EQ(dxt_block_count(8, Pad_Mode_Crop), 2);
+  EXPECT_EQ(dxt_block_count_ceil(5), 2);
+  EXPECT_EQ(dxt_block_count_ceil(65535), 16384);
+  EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 1, 0), 4u * 16u);
+  EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 5, 0), 4u * 32u);
+  EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 7, 0), 4u * 64u);
+  EXPECT_EQ(raw_buffer_size_in_blocks(9, 8, 11, 3), 4u * 16u);
+  EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 14, 0), 4u * 32u);
+  EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 99, 0), 4u * 64u);
+}
+
+TEST(AlignedBuffer, GrowsOnlyWhenAskedForMore) {
+  uint8_t* buffer = nullptr;
+  ASSERT_EQ(aligned_buffer_alloc(&buffer, 0, 100), 0u);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer) % 32, 0u);
+  std::memset(buffer, 0x5A, 100);
+  uint8_t* const first = buffer;
+  ASSERT_EQ(aligned_buffer_alloc(&buffer, 100, 100), 0u);
+  EXPECT_EQ(buffer, first);
+  EXPECT_EQ(buffer[99], 0x5A);
+  ASSERT_EQ(aligned_buffer_alloc(&buffer, 100, 101), 0u);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer) % 32, 0u);
+  std::memset(buffer, 1, 101);
+  aligned_buffer_free(&buffer);
+  EXPECT_EQ(buffer, nullptr);
+  aligned_buffer_free(&buffer);
+  EXPECT_EQ(buffer, nullptr);
+
+  const size_t impossible = SIZE_MAX - 7;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(aligned_buffer_alloc(&buffer, 0, impossible), 1u);
+  std::fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "alloc error (for size : " + std::to_string(long(impossible)) + ")\n");
+  EXPECT_EQ(buffer, nullptr);
+}
+
+namespace {
+std::atomic<int> aligned_calls{0}, unaligned_calls{0};
+void count_aligned(void* d, const void* s, size_t n) {
+  ++aligned_calls;
+  std::memcpy(d, s, n);
+}
+void count_unaligned(void* d, const void* s, size_t n) {
+  ++unaligned_calls;
+  std::memcpy(d, s, n);
+}
+}  // namespace
+
+TEST(CopyKernels, ChoseBySourceAlignment) {
+  Copy_Kernel_Pair pair{};
+  EXPECT_EQ(install_copy_kernel_pair(&pair, 0xA8), 0u);
+  ASSERT_NE(pair.copy_aligned, nullptr);
+  ASSERT_NE(pair.copy_unaligned, nullptr);
+  alignas(32) uint8_t source[96], destination[96] = {};
+  for (int i = 0; i < 96; ++i) source[i] = uint8_t(i * 7);
+  copy_with_kernel_pair(&pair, destination, source + 16, 80);
+  EXPECT_EQ(std::memcmp(destination, source + 16, 80), 0);
+
+  const Copy_Kernel_Pair counting{count_unaligned, count_aligned};
+  copy_with_kernel_pair(&counting, destination, source + 16, 8);
+  EXPECT_EQ(unaligned_calls.load(), 1);
+  copy_with_kernel_pair(&counting, destination, source + 32, 8);
+  EXPECT_EQ(aligned_calls.load(), 1);
+}
+
+// ---- Frame driver ------------------------------------------------------------
+
+TEST(FrameDriver, PadsAndCropsPartialBlocks) {
+  const Test_Image frame = test_frame(10, 6);
+  Encode_Request request;
+  request.texture_code = Texture_Code_Rgtc1_Alpha;
+  EXPECT_EQ(encode_frame(frame, request)->size(), 3u * 2u * 8u);
+  request.pad_mode = Pad_Mode_Crop;
+  EXPECT_EQ(encode_frame(frame, request)->size(), 2u * 1u * 8u);
+}
+
+// Every available texture code and quality, as the driver sees them.
+std::vector<Encode_Request> available_requests() {
+  std::vector<Encode_Request> requests;
+  for (uint32_t code = 0; code <= 6; ++code) {
+    if (!set_available(code)) continue;
+    const int qualities =
+        code == Texture_Code_Rgtc1_Luma || code == Texture_Code_Rgtc1_Alpha ? 1 : 3;
+    for (int q = 1; q <= qualities; ++q) {
+      Encode_Request request;
+      request.texture_code = code;
+      request.quality = uint8_t(q);
+      requests.push_back(request);
+    }
+  }
+  return requests;
+}
+
+TEST(FrameDriver, SameBytesForEveryThreadCount) {
+  // Odd width and height: the last slice and every block row carry partial blocks.
+  const Test_Image frame = test_frame(151, 211);
+  for (Encode_Request request : available_requests()) {
+    request.threads = 1;
+    const auto single = encode_frame(frame, request);
+    ASSERT_TRUE(single) << request.texture_code;
+    for (uint32_t threads : {0u, 2u, 7u, 64u}) {
+      request.threads = threads;
+      EXPECT_EQ(encode_frame(frame, request), single)
+          << "code " << request.texture_code << " quality " << int(request.quality) << " threads "
+          << threads;
+    }
+  }
+}
+
+TEST(FrameDriver, BottomUpFrameEqualsFlippedTopDownFrame) {
+  const Test_Image frame = test_frame(131, 97);
+  const Test_Image stored_bottom_up = flip_rows(frame);
+  for (Encode_Request request : available_requests()) {
+    for (uint32_t pad : {0u, 1u, 3u}) {
+      request.pad_mode = pad;
+      request.threads = 3;
+      request.pix_fmt = Pix_Fmt_Bgra8;
+      const auto top_down = encode_frame(frame, request);
+      request.pix_fmt = Pix_Fmt_Bgra8_Bottom_Up;
+      EXPECT_EQ(encode_frame(stored_bottom_up, request), top_down)
+          << "code " << request.texture_code << " pad " << pad;
+    }
+  }
+}
+
+TEST(FrameDriver, PadModesMatchHandPaddedAndCroppedFrames) {
+  const Test_Image frame = test_frame(45, 30);  // 3 columns and 2 rows left over
+  for (Encode_Request request : available_requests()) {
+    for (uint32_t pad : {0u, 1u, 2u}) {
+      request.pad_mode = pad;
+      const auto padded = encode_frame(frame, request);
+      request.pad_mode = Pad_Mode_Edge;
+      EXPECT_EQ(padded, encode_frame(pad_by_hand(frame, pad), request))
+          << "code " << request.texture_code << " quality " << int(request.quality) << " pad "
+          << pad;
+    }
+    request.pad_mode = Pad_Mode_Crop;
+    const auto cropped = encode_frame(frame, request);
+    request.pad_mode = Pad_Mode_Edge;
+    EXPECT_EQ(cropped, encode_frame(crop(frame, 44, 28), request))
+        << "code " << request.texture_code;
+  }
+}
+
+TEST(FrameDriver, SecondTextureFollowsTheFirst) {
+  if (!set_available(Texture_Code_Ycocg_Dxt5_Rgtc1)) GTEST_SKIP() << "YCoCg set not built";
+  const Test_Image frame = crop(load_test_image("astronaut_alpha_512x512.bgra"), 130, 71);
+  for (uint32_t threads : {1u, 4u}) {
+    Encode_Request request;
+    request.threads = threads;
+    request.texture_code = Texture_Code_Ycocg_Dxt5_Rgtc1;
+    const auto both = encode_frame(frame, request);
+    request.texture_code = Texture_Code_Ycocg_Dxt5;
+    const auto colour = encode_frame(frame, request);
+    request.texture_code = Texture_Code_Rgtc1_Alpha;
+    const auto alpha = encode_frame(frame, request);
+    ASSERT_TRUE(both && colour && alpha);
+    std::vector<uint8_t> joined = *colour;
+    joined.insert(joined.end(), alpha->begin(), alpha->end());
+    EXPECT_EQ(*both, joined);
+  }
+}
+
+// ---- BC7 tables --------------------------------------------------------------
+
+TEST(Setup, Bc7EncodersOpenOnManyThreadsAtOnce) {
+  if (!set_available(Texture_Code_Bc7)) GTEST_SKIP() << "BC7 workers not built";
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&failures] {
+      Dxt_Encoder_Context context{};
+      if (setup_dxt_encoder(&context, 64, 64, Texture_Code_Bc7, 2, 0, 1, 0, 1, 0x08) != 0) {
+        ++failures;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+
+  // A solid block never needs the tables; a two-colour one does, and must decode.
+  Test_Image frame;
+  frame.width = frame.height = 4;
+  frame.bgra.assign(64, 0);
+  for (int i = 0; i < 16; ++i) {
+    frame.bgra[4 * i + 2] = i < 8 ? 200 : 20;
+    frame.bgra[4 * i + 3] = 255;
+  }
+  Encode_Request request;
+  request.texture_code = Texture_Code_Bc7;
+  const auto texture = encode_frame(frame, request);
+  ASSERT_TRUE(texture);
+  const std::vector<uint8_t> decoded = decode_texture(Tex::Bc7, texture->data(), 4, 4);
+  EXPECT_LE(max_abs_error(decoded.data(), frame.bgra.data(), 64), 2);
+}

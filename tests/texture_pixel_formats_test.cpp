@@ -1,0 +1,396 @@
+// Conversion templates over every pixel layout they read, the sample
+// reductions, unsupported formats, raw buffer sizes and the pad kernels.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "texture_encoder/partial_block_padding.h"
+#include "texture_encoder/pixel_formats.h"
+
+namespace {
+
+using Rgba_Block = std::array<uint8_t, 64>;  // 16 pixels R, G, B, A
+
+// One 4x4 block stored in a pixel format, with rows `pad` bytes longer than
+// needed, built from 8-bit R, G, B, A values. Low bits that the reduction to 8
+// bits drops are filled with noise.
+struct Stored_Block {
+  std::vector<uint8_t> planes[4];
+  int64_t strides[4] = {0, 0, 0, 0};
+  const uint8_t* p(int k) const { return planes[k].empty() ? nullptr : planes[k].data(); }
+};
+
+void put16(uint8_t* at, uint16_t v) {
+  at[0] = uint8_t(v);
+  at[1] = uint8_t(v >> 8);
+}
+
+Stored_Block store(uint32_t fmt, const Rgba_Block& rgba, std::mt19937& noise) {
+  const int pad = 6;
+  Stored_Block block;
+  auto wide = [&](uint8_t v) { return uint16_t(v << 8 | (noise() & 0xFF)); };
+  auto sample32768 = [&](uint8_t v) {
+    return uint16_t(v == 255 ? 32768 : v << 7 | (noise() & 0x7F));
+  };
+  if (fmt <= 9) {
+    const int bpp = fmt <= 3 ? 4 : fmt <= 6 ? 8 : 3;
+    block.strides[0] = 4 * bpp + pad;
+    block.planes[0].assign(size_t(block.strides[0]) * 4, 0);
+    for (int i = 0; i < 16; ++i) {
+      uint8_t* o = &block.planes[0][(i / 4) * block.strides[0] + (i % 4) * bpp];
+      const uint8_t r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2], a = rgba[4 * i + 3];
+      switch (fmt) {
+        case 0:
+          o[0] = a, o[1] = r, o[2] = g, o[3] = b;
+          break;
+        case 1:
+        case 2:
+          o[0] = b, o[1] = g, o[2] = r, o[3] = a;
+          break;
+        case 3:
+          o[0] = r, o[1] = g, o[2] = b, o[3] = a;
+          break;
+        case 4:
+          put16(o, wide(a)), put16(o + 2, wide(r)), put16(o + 4, wide(g)), put16(o + 6, wide(b));
+          break;
+        case 5:
+          put16(o, sample32768(a)), put16(o + 2, sample32768(r));
+          put16(o + 4, sample32768(g)), put16(o + 6, sample32768(b));
+          break;
+        case 6:
+          put16(o, wide(r)), put16(o + 2, wide(g)), put16(o + 4, wide(b)), put16(o + 6, wide(a));
+          break;
+        case 8:
+          o[0] = r, o[1] = g, o[2] = b;
+          break;
+        case 9:
+          o[0] = b, o[1] = g, o[2] = r;
+          break;
+      }
+    }
+    return block;
+  }
+  const int sample_bytes = fmt <= 11 ? 1 : 2;
+  for (int k = 0; k < 4; ++k) {
+    block.strides[k] = 4 * sample_bytes + pad + 2 * k;
+    block.planes[k].assign(size_t(block.strides[k]) * 4, 0);
+    for (int i = 0; i < 16; ++i) {
+      uint8_t* o = &block.planes[k][(i / 4) * block.strides[k] + (i % 4) * sample_bytes];
+      const uint8_t v = rgba[4 * i + k];
+      if (fmt <= 11)
+        *o = v;
+      else if (fmt == 12)
+        put16(o, uint16_t(v << 2 | (noise() & 3)));
+      else if (fmt == 13)
+        put16(o, uint16_t(v << 4 | (noise() & 15)));
+      else
+        put16(o, wide(v));
+    }
+  }
+  return block;
+}
+
+// Every 8-bit template reading a stored block agrees with the RGBA it was made from.
+template <uint32_t Fmt>
+void check_format(const Rgba_Block& rgba, std::mt19937& noise) {
+  SCOPED_TRACE("format " + std::to_string(Fmt));
+  const Stored_Block s = store(Fmt, rgba, noise);
+  Rgba_Block expected = rgba;
+  if (pix_fmt_has_no_alpha(Fmt)) {
+    for (int i = 0; i < 16; ++i) expected[4 * i + 3] = 255;
+  }
+
+  Rgba_Block out{};
+  to_rgba_template<Fmt, false>(out.data(), s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0],
+                               s.strides[1], s.strides[2], s.strides[3]);
+  EXPECT_EQ(out, expected);
+  to_rgba_template<Fmt, true>(out.data(), s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0],
+                              s.strides[1], s.strides[2], s.strides[3]);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(out[4 * i + 3], 255);
+
+  uint8_t plane[16];
+  uint64_t min = 0, max = 0;
+  to_alpha_template<Fmt, 0>(plane, s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0], s.strides[1],
+                            s.strides[2], s.strides[3], &min, &max);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(plane[i], expected[4 * i + 3]);
+  to_alpha_template<Fmt, 1>(plane, s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0], s.strides[1],
+                            s.strides[2], s.strides[3], &min, &max);
+  uint8_t lo = 255, hi = 0;
+  for (int i = 0; i < 16; ++i) {
+    const uint8_t luma = uint8_t((rgba[4 * i] + rgba[4 * i + 1] + rgba[4 * i + 2]) / 3);
+    EXPECT_EQ(plane[i], luma);
+    lo = std::min(lo, luma);
+    hi = std::max(hi, luma);
+  }
+  EXPECT_EQ(min, lo);
+  EXPECT_EQ(max, hi);
+
+  uint8_t planar[48];
+  uint64_t range = 0;
+  const uint64_t returned = to_planar_rgb_template_c<Fmt, 1>(
+      planar, s.p(0), s.p(1), s.p(2), s.strides[0], s.strides[1], s.strides[2], &range);
+  EXPECT_EQ(returned, range);
+  int widest = 0;
+  for (int c = 0; c < 3; ++c) {
+    uint8_t cl = 255, ch = 0;
+    for (int i = 0; i < 16; ++i) {
+      EXPECT_EQ(planar[16 * c + i], rgba[4 * i + c]);
+      cl = std::min(cl, rgba[4 * i + c]);
+      ch = std::max(ch, rgba[4 * i + c]);
+    }
+    widest = std::max(widest, ch - cl);
+  }
+  EXPECT_EQ(range, uint64_t(widest));
+
+  if constexpr (pix_fmt_is_8bit(Fmt) || Fmt == 12 || Fmt == 13) {
+    Ycocg_Block from_format, from_bgra;
+    uint64_t black_a = 0, black_b = 0;
+    to_ycocg<Fmt>(&from_format.y[0], s.p(0), s.p(1), s.p(2), s.strides[0], s.strides[1],
+                  s.strides[2], &black_a);
+    const Stored_Block bgra = store(1, rgba, noise);
+    to_ycocg<1>(&from_bgra.y[0], bgra.p(0), nullptr, nullptr, bgra.strides[0], 0, 0, &black_b);
+    EXPECT_EQ(std::memcmp(from_format.y, from_bgra.y, sizeof from_bgra.y), 0);
+    const size_t chroma_bytes = sizeof(float) * (16 + 16 + 4);  // co, cg, box; no padding
+    EXPECT_EQ(std::memcmp(&from_format.cocg, &from_bgra.cocg, chroma_bytes), 0);
+    EXPECT_EQ(black_a, black_b);
+  }
+}
+
+Rgba_Block random_block(std::mt19937& random) {
+  Rgba_Block rgba;
+  for (uint8_t& v : rgba) v = uint8_t(random());
+  rgba[5] = 255;  // full scale and zero appear in every block
+  rgba[6] = 0;
+  return rgba;
+}
+
+}  // namespace
+
+TEST(PixelFormats, EveryReadableFormatGivesTheSameChannels) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 50; ++trial) {
+    const Rgba_Block rgba = random_block(random);
+    check_format<0>(rgba, random);
+    check_format<1>(rgba, random);
+    check_format<2>(rgba, random);
+    check_format<3>(rgba, random);
+    check_format<4>(rgba, random);
+    check_format<5>(rgba, random);
+    check_format<6>(rgba, random);
+    check_format<8>(rgba, random);
+    check_format<9>(rgba, random);
+    check_format<10>(rgba, random);
+    check_format<11>(rgba, random);
+    check_format<12>(rgba, random);
+    check_format<13>(rgba, random);
+    check_format<14>(rgba, random);
+    check_format<15>(rgba, random);
+    if (HasFailure()) return;
+  }
+}
+
+TEST(PixelFormats, SampleReductions) {
+  static_assert(sample32768_to_8(32768) == 255 && sample32768_to_8(32767) == 255);
+  static_assert(sample32768_to_8(32640) == 255 && sample32768_to_8(128) == 1);
+  static_assert(sample10_to_8(1024) == 0 && sample10_to_8(1023) == 255);
+  static_assert(sample12_to_8(4095) == 255 && sample16_to_8(0xABCD) == 0xAB);
+  EXPECT_EQ(clamp_float_0_255(255.5f), 255.0f);
+  EXPECT_EQ(clamp_float_0_255(-1.0f), 0.0f);
+  for (uint32_t f = 0; f < 16; ++f) {
+    EXPECT_EQ(pix_fmt_has_no_alpha(f),
+              f == 8 || f == 9 || f == 11 || f == 12 || f == 13 || f == 15);
+    EXPECT_EQ(pix_fmt_is_8bit(f) + pix_fmt_is_16bit(f) + pix_fmt_is_float(f), 1);
+  }
+  EXPECT_FALSE(pix_fmt_has_no_alpha(16));
+}
+
+TEST(PixelFormats, LumaFlatFlagAndRange) {
+  Rgba_Block rgba{};
+  for (int i = 0; i < 16; ++i) {
+    rgba[4 * i] = 255, rgba[4 * i + 1] = 255, rgba[4 * i + 2] = 254, rgba[4 * i + 3] = 9;
+  }
+  rgba[0] = 1, rgba[1] = 1, rgba[2] = 0;
+  std::mt19937 noise(1);
+  Stored_Block s = store(1, rgba, noise);
+  uint8_t plane[16];
+  uint64_t min = 0, max = 0;
+  to_alpha_template_luma_fmt1(plane, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &min, &max);
+  EXPECT_EQ(plane[0], 0);
+  EXPECT_EQ(plane[1], 254);
+
+  uint8_t planar[48];
+  uint64_t flag = 7;
+  EXPECT_EQ(to_rgba_template_dxt_q1(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
+            0u);
+  rgba[0] = 255, rgba[1] = 255, rgba[2] = 254;
+  s = store(1, rgba, noise);
+  EXPECT_EQ(to_rgba_template_dxt_q1(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
+            1u);
+  EXPECT_EQ(to_rgba_template_dxt_q2(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
+            0u);
+  rgba[4 * 9 + 2] = 250;  // one differing blue value
+  s = store(1, rgba, noise);
+  EXPECT_EQ(to_rgba_template_dxt_q1(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
+            0u);
+  EXPECT_EQ(to_rgba_template_dxt_q2(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
+            4u);
+
+  // Alpha of a layout without alpha, whatever its samples; the opaque-plane kernel alike.
+  to_alpha_template<9, 0>(plane, s.p(0), nullptr, nullptr, nullptr, 4, 0, 0, 0, &min, &max);
+  for (uint8_t v : plane) EXPECT_EQ(v, 255);
+  EXPECT_EQ(min, 255u);
+  EXPECT_EQ(max, 255u);
+  std::memset(plane, 0, 16);
+  fill_opaque_plane(plane, nullptr, nullptr, 0, 0, &min, &max);
+  for (uint8_t v : plane) EXPECT_EQ(v, 255);
+}
+
+TEST(PixelFormats, YcocgOfBlackWhiteAndWideSamples) {
+  Rgba_Block black{};
+  for (int i = 0; i < 16; ++i) black[4 * i + 3] = uint8_t(i * 10);  // alpha does not count
+  std::mt19937 noise(2);
+  Stored_Block s = store(1, black, noise);
+  Ycocg_Block block;
+  uint64_t all_black = 0;
+  to_ycocg<1>(block.y, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &all_black);
+  EXPECT_EQ(all_black, 1u);
+  EXPECT_EQ(block.y[3], 0.5f / 255.0f);
+  EXPECT_EQ(block.cocg.co[7], 128.5f / 255.0f);
+  EXPECT_EQ(block.cocg.cg[15], 128.5f / 255.0f);
+
+  Rgba_Block white;
+  white.fill(255);
+  s = store(1, white, noise);
+  to_ycocg<1>(block.y, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &all_black);
+  EXPECT_EQ(all_black, 0u);
+  EXPECT_EQ(block.y[0], 1.0f);
+  EXPECT_EQ(block.y_min, 1.0f);
+  EXPECT_EQ(block.cocg.cocg_box[0], 128.5f / 255.0f);
+  EXPECT_EQ(block.cocg.cocg_box[3], 128.5f / 255.0f);
+
+  // Full-range 16-bit samples are divided by 255: full scale clamps to 1.
+  s = store(4, white, noise);
+  to_ycocg<4>(block.y, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &all_black);
+  EXPECT_EQ(block.y_max, 1.0f);
+  // Float samples are clamped to 0..1 first.
+  const float pixels[16 * 4] = {1.0f, 2.0f, -1.0f, 0.5f};
+  to_ycocg<7>(block.y, reinterpret_cast<const uint8_t*>(pixels), nullptr, nullptr, 0, 0, 0,
+              &all_black);
+  const float r = 255.0f, g = 0.0f, b = 127.5f;
+  EXPECT_EQ(block.y[0], ((r + 2.0f * g + b + 2.0f) * 0.25f) / 255.0f);
+  EXPECT_EQ(block.y[1], 0.5f / 255.0f);  // the other pixels are all zero
+}
+
+TEST(PixelFormats, UnsupportedFormatsLeaveZeros) {
+  std::vector<uint8_t> source(256, 0x77);
+  const uint8_t* p = source.data();
+  uint8_t out[64];
+  uint64_t min = 99, max = 99, result = 99;
+
+  testing::internal::CaptureStdout();
+  std::memset(out, 0xEE, sizeof out);
+  to_alpha_template<7, 0>(out, p, p, p, p, 64, 64, 64, 64, &min, &max);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], 0);
+  EXPECT_EQ(min, 0u);
+  EXPECT_EQ(max, 0u);
+  std::memset(out, 0xEE, sizeof out);
+  to_rgba_template<16, false>(out, p, p, p, p, 64, 64, 64, 64);
+  for (uint8_t v : out) EXPECT_EQ(v, 0);
+  std::memset(out, 0xEE, sizeof out);
+  EXPECT_EQ((to_planar_rgb_template_c<7, 1>(out, p, p, p, 64, 64, 64, &result)), 0u);
+  for (int i = 0; i < 48; ++i) EXPECT_EQ(out[i], 0);
+  EXPECT_EQ(get_raw_buffer_line_size(16, 8), 0u);
+  std::fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR : to_alpha_template : pix fmt non gere : 7\n"
+            "ERROR : to_rgba_template : pix fmt non gere : 16\n"
+            "ERROR : to_planar_rgb_template_c : pix fmt non implemente : 7\n"
+            "ERROR : get_raw_buffer_line_size : Unsupported pix fmt\n");
+}
+
+TEST(PixelFormats, RawBufferSizes) {
+  EXPECT_EQ(get_raw_buffer_line_size(5, 1), 32u);
+  EXPECT_EQ(get_raw_buffer_line_size(9, 1), 64u);
+  EXPECT_EQ(get_raw_buffer_line_size(8, 4), 64u);
+  EXPECT_EQ(get_raw_buffer_line_size(8, 7), 128u);
+  EXPECT_EQ(get_raw_buffer_size(9, 5, 1), 64u * 8u);
+}
+
+// ---- Pad kernels ---------------------------------------------------------------
+
+namespace {
+
+// A 7x7 BGRA frame whose pixel (x, y) is (x, y, x + y, 100 + x).
+std::vector<uint8_t> numbered_frame() {
+  std::vector<uint8_t> frame(7 * 7 * 4);
+  for (int y = 0; y < 7; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      uint8_t* p = &frame[(y * 7 + x) * 4];
+      p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x + y), p[3] = uint8_t(100 + x);
+    }
+  }
+  return frame;
+}
+
+std::array<uint8_t, 4> pixel_at(const uint8_t* block, int x, int y) {
+  const uint8_t* p = block + y * 16 + x * 4;
+  return {p[0], p[1], p[2], p[3]};
+}
+
+}  // namespace
+
+TEST(Padding, EachModeCompletesTheBlock) {
+  const std::vector<uint8_t> frame = numbered_frame();
+  const int64_t strides[4] = {7 * 4, 0, 0, 0};
+  // The partial block at (4, 4): 3 valid columns, 3 valid rows.
+  const uint8_t* planes[4] = {&frame[(4 * 7 + 4) * 4], nullptr, nullptr, nullptr};
+  auto source = [&](int x, int y) {
+    const uint8_t* p = &frame[(y * 7 + x) * 4];
+    return std::array<uint8_t, 4>{p[0], p[1], p[2], p[3]};
+  };
+
+  uint8_t block[64];
+  pad_partial_block_fmt1_mode0(block, planes, strides, 3, 3);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      EXPECT_EQ(pixel_at(block, x, y), source(4 + std::min(x, 2), 4 + std::min(y, 2))) << x << y;
+    }
+  }
+  const std::array<uint8_t, 4> black = {0, 0, 0, 255}, zero = {0, 0, 0, 0};
+  pad_partial_block_fmt1_mode1(block, planes, strides, 3, 3);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      EXPECT_EQ(pixel_at(block, x, y), x < 3 && y < 3 ? source(4 + x, 4 + y) : black);
+    }
+  }
+  pad_partial_block_fmt2_mode2(block, planes, strides, 3, 3);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      EXPECT_EQ(pixel_at(block, x, y), x < 3 && y < 3 ? source(4 + x, 4 + y) : zero);
+    }
+  }
+
+  // A whole block is a plain copy; one valid column repeats it across.
+  const uint8_t* top_left[4] = {frame.data(), nullptr, nullptr, nullptr};
+  pad_partial_block_fmt1_mode2(block, top_left, strides, 4, 4);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(pixel_at(block, i % 4, i / 4), source(i % 4, i / 4));
+  pad_partial_block_fmt1_mode0(block, planes, strides, 1, 4);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(pixel_at(block, x, y), source(4, 4 + y));
+  }
+
+  // Rows stored bottom-up are walked with a negative stride from the last stored row.
+  const int64_t upward[4] = {-7 * 4, 0, 0, 0};
+  const uint8_t* bottom[4] = {&frame[(6 * 7 + 4) * 4], nullptr, nullptr, nullptr};
+  pad_partial_block_fmt2_mode0(block, bottom, upward, 3, 2);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      EXPECT_EQ(pixel_at(block, x, y), source(4 + std::min(x, 2), 6 - std::min(y, 1)));
+    }
+  }
+}

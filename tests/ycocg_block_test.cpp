@@ -1,0 +1,464 @@
+// YCoCg-DXT5 block encoders: fixed blocks, the single-value and flat paths,
+// the chroma scale, the diagonal choice, and the endpoint searches checked
+// against brute force over their candidate sets.
+#include "texture_encoder/ycocg_block.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "tests/support/test_support.h"
+#include "texture_encoder/cocg_endpoint_kernels.h"
+#include "texture_encoder/installers.h"
+
+namespace {
+
+using Block16 = std::array<uint8_t, 16>;
+using Pixels = std::array<uint8_t, 64>;  // 16 BGRA pixels, row-major
+
+Dxt_Encoder_Context context_for(int quality) {
+  Dxt_Encoder_Context context{};
+  EXPECT_EQ(install_ycocg_set(&context, Pix_Fmt_Bgra8, 0, uint8_t(quality)), 0u);
+  return context;
+}
+
+Block16 encode(int quality, const Pixels& pixels) {
+  const Dxt_Encoder_Context context = context_for(quality);
+  const uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
+  const int64_t strides[4] = {16, 0, 0, 0};
+  Block16 out{};
+  context.slice_worker(context.head, out.data(), planes, strides);
+  return out;
+}
+
+Pixels solid(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
+  Pixels p{};
+  for (int i = 0; i < 16; ++i) {
+    p[4 * i] = b;
+    p[4 * i + 1] = g;
+    p[4 * i + 2] = r;
+    p[4 * i + 3] = a;
+  }
+  return p;
+}
+
+void set_pixel(Pixels& p, int i, uint8_t r, uint8_t g, uint8_t b) {
+  p[4 * i] = b;
+  p[4 * i + 1] = g;
+  p[4 * i + 2] = r;
+}
+
+uint16_t colour0(const Block16& b) { return uint16_t(b[8] | b[9] << 8); }
+uint16_t colour1(const Block16& b) { return uint16_t(b[10] | b[11] << 8); }
+uint32_t colour_indices(const Block16& b) {
+  uint32_t w;
+  std::memcpy(&w, &b[12], 4);
+  return w;
+}
+uint64_t y_indices(const Block16& b) {
+  uint64_t w = 0;
+  std::memcpy(&w, b.data(), 8);
+  return w >> 16;
+}
+
+}  // namespace
+
+TEST(YcocgFixedBlocks, BlackWhateverTheAlpha) {
+  Pixels black = solid(0, 0, 0, 0);
+  for (int i = 0; i < 16; ++i) black[4 * i + 3] = uint8_t(i * 17);
+  const Block16 q1 = {0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0x84, 0, 0, 0, 0, 0, 0};
+  const Block16 hq = {0, 0, 0, 0, 0, 0, 0, 0, 0x23, 0x08, 0xE3, 0xBD, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(encode(1, black), q1);
+  EXPECT_EQ(encode(2, black), hq);
+  EXPECT_EQ(encode(3, black), hq);
+
+  // Both fixed blocks decode to black, within the chroma rounding.
+  for (const Block16& b : {q1, hq}) {
+    uint8_t decoded[64];
+    decode_ycocg_dxt5_block(b.data(), decoded);
+    EXPECT_LE(max_abs_error(decoded, solid(0, 0, 0).data(), 64), 2);
+  }
+
+  // One blue step is no longer black.
+  set_pixel(black, 5, 0, 0, 1);
+  for (int q = 1; q <= 3; ++q) EXPECT_NE(encode(q, black), q == 1 ? q1 : hq) << q;
+}
+
+TEST(YcocgYHalf, SingleValueWhenTheCodesAgree) {
+  // Equal luma (100.75 on the 0..255 scale) with varying chroma: every
+  // quality writes the one code 101.
+  Pixels equal_y = solid(101, 100, 100);
+  for (int i = 0; i < 16; i += 2) set_pixel(equal_y, i, 99, 100, 102);
+  for (int q = 1; q <= 3; ++q) {
+    const Block16 b = encode(q, equal_y);
+    EXPECT_EQ(b[0], 101) << q;
+    for (int k = 1; k < 8; ++k) EXPECT_EQ(b[k], 0) << q << " byte " << k;
+  }
+
+  // Luma 100.75 and 101.0 round to one code: quality 2 and 3 take the single
+  // value; quality 1 fits the two values with its inset range, which for a
+  // spread under one step is wider than the data (half a step each way, less
+  // a 32nd of the spread): 100.26 .. 101.49.
+  Pixels close_y = solid(101, 100, 100);
+  for (int i = 0; i < 16; i += 3) set_pixel(close_y, i, 100, 101, 100);
+  for (int q = 2; q <= 3; ++q) {
+    const Block16 b = encode(q, close_y);
+    EXPECT_EQ(b[0], 101) << q;
+    EXPECT_EQ(b[1], 0) << q;
+    EXPECT_EQ(y_indices(b), 0u) << q;
+  }
+  const Block16 b1 = encode(1, close_y);
+  EXPECT_EQ(b1[0], 101);
+  EXPECT_EQ(b1[1], 100);
+}
+
+TEST(YcocgScale, StrictBoundaries) {
+  const float neutral = 128.0f / 255.0f;
+  // 64/255 below neutral is a deviation of exactly 64/255 in single
+  // precision: scale 1; one step nearer neutral: scale 2.
+  const float at64 = 64.0f / 255.0f;
+  ASSERT_EQ(std::fabs(at64 - neutral), 64.0f / 255.0f);
+  const float box64[4] = {at64, neutral, neutral, neutral};
+  EXPECT_EQ(choose_cocg_scale(box64), 1u);
+  const float inside64[4] = {neutral, neutral, neutral, std::nextafter(at64, 1.0f)};
+  EXPECT_EQ(choose_cocg_scale(inside64), 2u);
+
+  // No float lies exactly 32/255 from neutral; the two values around it.
+  float v = (128.0f + 32.0f) / 255.0f;
+  while (v - neutral > 32.0f / 255.0f) v = std::nextafter(v, 0.0f);
+  while (std::nextafter(v, 1.0f) - neutral < 32.0f / 255.0f) v = std::nextafter(v, 1.0f);
+  const float below32[4] = {neutral, neutral, v, neutral};
+  const float above32[4] = {neutral, neutral, std::nextafter(v, 1.0f), neutral};
+  EXPECT_EQ(choose_cocg_scale(below32), 4u);
+  EXPECT_EQ(choose_cocg_scale(above32), 2u);
+
+  // The same boundary through the whole encoder: R - B = -129 gives Co
+  // exactly 64/255 (scale 1, field 0), R - B = -128 gives 64.5/255 (scale 2).
+  for (int q = 1; q <= 3; ++q) {
+    EXPECT_EQ(colour0(encode(q, solid(0, 64, 129))) & 31, 0) << q;
+    EXPECT_EQ(colour0(encode(q, solid(0, 64, 128))) & 31, 1) << q;
+  }
+}
+
+TEST(YcocgScale, WrittenInBothEndpoints) {
+  // Grey-ish blocks take scale 4, saturated ones scale 1; the blue field of
+  // both endpoints holds scale - 1 at every quality.
+  Pixels grey = solid(120, 128, 130);
+  set_pixel(grey, 3, 130, 126, 122);
+  Pixels saturated = solid(255, 0, 0);
+  set_pixel(saturated, 7, 0, 0, 255);
+  for (int q = 1; q <= 3; ++q) {
+    const Block16 g = encode(q, grey), s = encode(q, saturated);
+    EXPECT_EQ(colour0(g) & 31, 3) << q;
+    EXPECT_EQ(colour1(g) & 31, 3) << q;
+    EXPECT_EQ(colour0(s) & 31, 0) << q;
+    EXPECT_EQ(colour1(s) & 31, 0) << q;
+  }
+}
+
+TEST(YcocgColourHalf, FlatChromaGivesOneIndex) {
+  // Greys of different levels: Co and Cg are the same everywhere.
+  Pixels p{};
+  for (int i = 0; i < 16; ++i) set_pixel(p, i, uint8_t(10 * i), uint8_t(10 * i), uint8_t(10 * i));
+  for (int q = 1; q <= 3; ++q) {
+    const uint32_t w = colour_indices(encode(q, p));
+    EXPECT_EQ(w, (w & 3) * 0x55555555u) << q;
+  }
+}
+
+TEST(YcocgColourHalf, FlatBlockAtQualityOne) {
+  // (R, G, B) = (0, 64, 129): Y 64.75, Co 64, Cg 128.25 (of 255). Scale 1;
+  // the zero-range box widens by half a step each way and both ends round to
+  // Co code 8, Cg code 32; one index, 0.
+  const Block16 expected = {65, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x44, 0x00, 0x44, 0, 0, 0, 0};
+  EXPECT_EQ(encode(1, solid(0, 64, 129)), expected);
+
+  // (0, 64, 5): Y 33.75, Co 126, Cg 159.25: scale 4. Scaled and widened, Co
+  // spans 119.5 .. 120.5 (code 15 at both ends) and Cg 252.5 .. 253.5 (codes
+  // 62 and 63), so the pixel lies between the endpoints, nearer the two
+  // middle points of the palette than either end.
+  const Block16 between = encode(1, solid(0, 64, 5));
+  const Block16 head = {34, 0, 0, 0, 0, 0, 0, 0, 0xE3, 0x7F, 0xC3, 0x7F};
+  EXPECT_TRUE(std::equal(head.begin(), head.begin() + 12, between.begin()));
+  const uint32_t index = colour_indices(between) & 3;
+  EXPECT_GE(index, 2u);
+  EXPECT_EQ(colour_indices(between), index * 0x55555555u);
+}
+
+TEST(YcocgColourHalf, DiagonalFollowsFallingChroma) {
+  // Co high where Cg is low and the other way round: colour0 carries the Co
+  // maximum with the Cg minimum.
+  Pixels p = solid(200, 100, 100);                                 // Co 178.5, Cg 103.5
+  for (int i = 0; i < 16; i += 2) set_pixel(p, i, 100, 150, 100);  // Co 128.5, Cg 153.5
+  for (int q = 1; q <= 3; ++q) {
+    const Block16 b = encode(q, p);
+    EXPECT_GT(colour0(b) >> 11, colour1(b) >> 11) << q;
+    EXPECT_LT((colour0(b) >> 5) & 63, (colour1(b) >> 5) & 63) << q;
+    uint8_t decoded[64];
+    decode_ycocg_dxt5_block(b.data(), decoded);
+    EXPECT_LE(max_abs_error(decoded, p.data(), 64), q == 1 ? 12 : 8) << q;
+  }
+}
+
+TEST(YcocgColourHalf, SaturatedPairsStayClose) {
+  // Two corners of the RGB cube, eight pixels each: chroma at the ends of its
+  // range, scale 1. A line fits two colours, so only the 1/16 inset of the
+  // box and the rounding of the codes remain.
+  int worst[4] = {};
+  for (int first = 0; first < 8; ++first) {
+    for (int second = first + 1; second < 8; ++second) {
+      Pixels p = solid(0, 0, 0);
+      for (int i = 0; i < 16; ++i) {
+        const int c = i % 2 ? first : second;
+        set_pixel(p, i, uint8_t(c & 1 ? 255 : 0), uint8_t(c & 2 ? 255 : 0),
+                  uint8_t(c & 4 ? 255 : 0));
+      }
+      for (int q = 1; q <= 3; ++q) {
+        uint8_t decoded[64];
+        decode_ycocg_dxt5_block(encode(q, p).data(), decoded);
+        worst[q] = std::max(worst[q], max_abs_error(decoded, p.data(), 64));
+      }
+    }
+  }
+  // Measured 24, 22 and 17.
+  EXPECT_LE(worst[1], 26);
+  EXPECT_LE(worst[2], 24);
+  EXPECT_LE(worst[3], 19);
+}
+
+// ---- Endpoint searches ----------------------------------------------------
+
+namespace {
+
+// Counts the candidates the encoders hand to the kernels.
+int g_trial_calls = 0, g_first_pair_calls = 0, g_next_pair_calls = 0;
+Cocg_Endpoint_Kernels g_real;
+
+template <int G>
+void counting_trial(Cocg_Block* b, float* e, const Cocg_Candidate* c, float* d,
+                    Cocg_Candidate* best) {
+  ++g_trial_calls;
+  g_real.endpoint_trial[G](b, e, c, d, best);
+}
+template <int Slot>
+void counting_search(Cocg_Block* b, float* e, Cocg_Candidate* c, float* d, Cocg_Candidate* best,
+                     float* cache) {
+  ++(Slot < 3 ? g_first_pair_calls : g_next_pair_calls);
+  g_real.endpoint_search[Slot](b, e, c, d, best, cache);
+}
+
+Cocg_Endpoint_Kernels counting_kernels(int quality) {
+  g_real = cocg_endpoint_kernels_scalar(quality);
+  Cocg_Endpoint_Kernels k = g_real;
+  k.endpoint_trial[0] = counting_trial<0>;
+  k.endpoint_trial[1] = counting_trial<1>;
+  k.endpoint_trial[2] = counting_trial<2>;
+  k.endpoint_search[0] = counting_search<0>;
+  k.endpoint_search[1] = counting_search<1>;
+  k.endpoint_search[2] = counting_search<2>;
+  k.endpoint_search[3] = counting_search<3>;
+  k.endpoint_search[4] = counting_search<4>;
+  k.endpoint_search[5] = counting_search<5>;
+  g_trial_calls = g_first_pair_calls = g_next_pair_calls = 0;
+  return k;
+}
+
+Cocg_Block block_from(const float co[16], const float cg[16]) {
+  Cocg_Block b{};
+  std::copy_n(co, 16, b.co);
+  std::copy_n(cg, 16, b.cg);
+  b.cocg_box[0] = *std::min_element(co, co + 16);
+  b.cocg_box[1] = *std::min_element(cg, cg + 16);
+  b.cocg_box[2] = *std::max_element(co, co + 16);
+  b.cocg_box[3] = *std::max_element(cg, cg + 16);
+  return b;
+}
+
+Cocg_Block flat_block(float co, float cg) {
+  float c[16], g[16];
+  std::fill_n(c, 16, co);
+  std::fill_n(g, 16, cg);
+  return block_from(c, g);
+}
+
+std::array<uint8_t, 8> encode_cocg(int quality, const Cocg_Endpoint_Kernels& k, Cocg_Block block) {
+  std::array<uint8_t, 8> out{};
+  (quality == 2 ? ycocg_encode_cocg_q2 : ycocg_encode_cocg_q3)(k, out.data(), &block);
+  return out;
+}
+
+}  // namespace
+
+TEST(CocgSearch, FlatLoopsStopAtTheEndsOfTheCodeRanges) {
+  // Chroma near 0: the widened first endpoints are (0, 0, 0, 0). Quality 2
+  // stops after its first low endpoint; quality 3 walks only the high Co
+  // code (0..5), each step trying six high Cg codes.
+  const Cocg_Block low = flat_block(0.001f, 0.001f);
+  Cocg_Endpoint_Kernels k = counting_kernels(2);
+  encode_cocg(2, k, low);
+  EXPECT_EQ(g_trial_calls, 1);
+  k = counting_kernels(3);
+  encode_cocg(3, k, low);
+  EXPECT_EQ(g_trial_calls, 6);
+
+  // Co at its top: quality 3 takes one high-Co step for each of the 6 x 6
+  // low endpoints.
+  k = counting_kernels(3);
+  encode_cocg(3, k, flat_block(1.0f, 0.5f));
+  EXPECT_EQ(g_trial_calls, 36);
+  EXPECT_EQ(g_first_pair_calls + g_next_pair_calls, 0);
+}
+
+TEST(CocgSearch, EqualErrorsKeepTheFirstCandidate) {
+  // Flat chroma exactly on the decoded codes (2, 10), scale 1: the first
+  // candidate (2, 10, 2, 10) fits with error 0, and so does every later one
+  // that keeps the low endpoint; the first must stay.
+  const Cocg_Block on_codes = flat_block(2.0f * (1.0f / 31.0f), 10.0f * (1.0f / 63.0f));
+  ASSERT_EQ(choose_cocg_scale(on_codes.cocg_box), 1u);
+  const std::array<uint8_t, 8> expected = {0x40, 0x11, 0x40, 0x11, 0, 0, 0, 0};
+  for (int q = 2; q <= 3; ++q) {
+    EXPECT_EQ(encode_cocg(q, cocg_endpoint_kernels_scalar(q), on_codes), expected) << q;
+  }
+}
+
+TEST(CocgSearch, NextPairsSkippedAtTheTopOfTheRange) {
+  // Chroma spread just below 1.0: the high endpoint starts at (31, 63), so
+  // each low endpoint costs one first-pair call and no next-pair call.
+  float co[16], cg[16];
+  for (int i = 0; i < 16; ++i) co[i] = cg[i] = i % 2 ? 1.0f : 0.99f;
+  for (int q = 2; q <= 3; ++q) {
+    Cocg_Endpoint_Kernels k = counting_kernels(q);
+    const auto out = encode_cocg(q, k, block_from(co, cg));
+    EXPECT_GT(g_first_pair_calls, 0) << q;
+    EXPECT_EQ(g_next_pair_calls, 0) << q;
+    EXPECT_EQ(out[0] | out[1] << 8, 31 << 11 | 63 << 5) << q;  // scale 1
+  }
+}
+
+TEST(CocgSearch, CandidateCountsWithinLimits) {
+  // Mid-range chroma (scale 4, first endpoints (3, 7, 9, 18)) leaves room on
+  // every side: quality 2 runs all 6 low endpoints with one first-pair and
+  // two next-pair calls each; quality 3 runs 4 low Co codes (down to 0),
+  // 6 low Cg codes and 6 high Co codes.
+  float mid_co[16], mid_cg[16];
+  for (int i = 0; i < 16; ++i) mid_co[i] = mid_cg[i] = i % 2 ? 0.45f : 0.4f;
+  Cocg_Endpoint_Kernels k = counting_kernels(2);
+  encode_cocg(2, k, block_from(mid_co, mid_cg));
+  EXPECT_EQ(g_first_pair_calls, 6);
+  EXPECT_EQ(g_next_pair_calls, 12);
+  k = counting_kernels(3);
+  encode_cocg(3, k, block_from(mid_co, mid_cg));
+  EXPECT_EQ(g_first_pair_calls, 4 * 6 * 6);
+  EXPECT_EQ(g_next_pair_calls, 2 * 4 * 6 * 6);
+
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int n = 0; n < 50; ++n) {
+    float co[16], cg[16];
+    const float c0 = unit(rng), g0 = unit(rng), spread = unit(rng) * 0.3f;
+    for (int i = 0; i < 16; ++i) {
+      co[i] = std::clamp(c0 + spread * (unit(rng) - 0.5f), 0.0f, 1.0f);
+      cg[i] = std::clamp(g0 + spread * (unit(rng) - 0.5f), 0.0f, 1.0f);
+    }
+    for (int q = 2; q <= 3; ++q) {
+      k = counting_kernels(q);
+      encode_cocg(q, k, block_from(co, cg));
+      const int candidates = 2 * (g_first_pair_calls + g_next_pair_calls);
+      EXPECT_LE(candidates, q == 2 ? 36 : 1296);
+      EXPECT_LE(g_next_pair_calls, 2 * g_first_pair_calls);
+      k = counting_kernels(q);
+      encode_cocg(q, k, flat_block(co[0], cg[0]));
+      EXPECT_LE(6 * g_trial_calls, q == 2 ? 36 : 1296);
+    }
+  }
+}
+
+namespace {
+
+// Independent model of the search's measure: decode codes as code / 31 and
+// code / 63 with the scale undone, palette H, L, 1/3, 2/3, error = sum of
+// the fourth powers of the nearest distances.
+double candidate_error(const Cocg_Block& b, int scale, int a0, int b0, int a1, int b1, int pixels) {
+  const auto undo = [&](double v) { return (v - 128.0 / 255.0) / scale + 128.0 / 255.0; };
+  const double lo_co = undo(a0 / 31.0), lo_cg = undo(b0 / 63.0), hi_co = undo(a1 / 31.0),
+               hi_cg = undo(b1 / 63.0);
+  double error = 0;
+  for (int i = 0; i < pixels; ++i) {
+    double best = 1e30;
+    for (int k = 0; k < 4; ++k) {
+      const double t = k == 0 ? 0.0 : k == 1 ? 1.0 : (k - 1) / 3.0;
+      const double pc = hi_co + (lo_co - hi_co) * t, pg = hi_cg + (lo_cg - hi_cg) * t;
+      best = std::min(best, (b.co[i] - pc) * (b.co[i] - pc) + (b.cg[i] - pg) * (b.cg[i] - pg));
+    }
+    error += best * best;
+  }
+  return error;
+}
+
+// Smallest error over the candidate set that the Part's loops describe.
+double brute_force_best(const Cocg_Block& b, int quality, int scale, const Cocg_Candidate& init,
+                        bool flat) {
+  double best = 1e30;
+  const int pixels = flat ? 1 : 16;
+  for (int d0 = 0; d0 < 6; ++d0)
+    for (int d1 = 0; d1 < 6; ++d1)
+      for (int d2 = 0; d2 < 6; ++d2)
+        for (int k = 0; k < 6; ++k) {
+          if (quality == 2 && (d1 != d0 || d2 != k)) continue;
+          best = std::min(
+              best, candidate_error(b, scale, std::max(init.a0 - d0, 0), std::max(init.b0 - d1, 0),
+                                    std::min(init.a1 + d2, 31), std::min(init.b1 + k, 63), pixels));
+        }
+  return best;
+}
+
+}  // namespace
+
+TEST(CocgSearch, FindsTheBestCandidateOfItsSet) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int n = 0; n < 60; ++n) {
+    const bool flat = n % 4 == 0;
+    float co[16], cg[16];
+    const float c0 = unit(rng), g0 = unit(rng), spread = flat ? 0.0f : unit(rng) * 0.25f;
+    const float slope = unit(rng) - 0.5f;
+    for (int i = 0; i < 16; ++i) {
+      const float t = unit(rng) - 0.5f;
+      co[i] = std::clamp(c0 + spread * t, 0.0f, 1.0f);
+      cg[i] = std::clamp(g0 + spread * (slope * t + 0.3f * (unit(rng) - 0.5f)), 0.0f, 1.0f);
+    }
+    double chosen_by[4] = {};
+    for (int q = 2; q <= 3; ++q) {
+      const Cocg_Endpoint_Kernels k = cocg_endpoint_kernels_scalar(q);
+      Cocg_Block block = block_from(co, cg);
+      const auto out = encode_cocg(q, k, block);
+
+      // The first endpoints as the encoder derives them.
+      Cocg_Block shaped = block;
+      if (!flat) select_bbox_diagonal(&shaped);
+      const uint32_t scale = choose_cocg_scale(shaped.cocg_box);
+      Cocg_Candidate init;
+      k.inset_bbox[(flat && q == 2 ? 3 : 0) + scale / 2](shaped.cocg_box, &init);
+
+      const uint16_t c0w = uint16_t(out[0] | out[1] << 8), c1w = uint16_t(out[2] | out[3] << 8);
+      ASSERT_EQ(c0w & 31, int(scale - 1));
+      ASSERT_EQ(c1w & 31, int(scale - 1));
+      const double chosen = candidate_error(block, int(scale), c1w >> 11, (c1w >> 5) & 63,
+                                            c0w >> 11, (c0w >> 5) & 63, flat ? 1 : 16);
+      const double best = brute_force_best(block, q, int(scale), init, flat);
+      EXPECT_LE(chosen, best * (1 + 1e-4) + 1e-12) << "block " << n << " quality " << q;
+      // The low endpoint only moves down and the high one up.
+      EXPECT_LE(c1w >> 11, init.a0);
+      EXPECT_LE((c1w >> 5) & 63, init.b0);
+      EXPECT_GE(c0w >> 11, init.a1);
+      EXPECT_GE((c0w >> 5) & 63, init.b1);
+      chosen_by[q] = chosen;
+    }
+    // Quality 3's candidates include quality 2's.
+    EXPECT_LE(chosen_by[3], chosen_by[2] * (1 + 1e-4) + 1e-12) << "block " << n;
+  }
+}

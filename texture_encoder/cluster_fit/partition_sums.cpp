@@ -1,0 +1,92 @@
+// Stage A: the sums of every contiguous run of the sorted colours, so that any
+// partition is later scored from a handful of record additions.
+//
+// Each run record is built left to right from single-colour records, the scaled
+// fields included (the third of a run is the sum of its colours' thirds, not a
+// third of its sum); the vector twins rely on this association.
+#include <bit>
+#include <cstring>
+
+#include "texture_encoder/cluster_fit/cluster_fit.h"
+#include "texture_encoder/cluster_fit/partition_tables.h"
+
+namespace {
+
+constexpr float third = std::bit_cast<float>(0x3EAAAAABu);
+constexpr float two_thirds = std::bit_cast<float>(0x3F2AAAABu);
+constexpr float ninth = std::bit_cast<float>(0x3DE38E39u);
+constexpr float four_ninths = std::bit_cast<float>(0x3EE38E39u);
+constexpr float two_ninths = std::bit_cast<float>(0x3E638E39u);
+
+float* run_record(Cluster_Partition_Sums* sums, uint32_t index) { return sums->data + 12 * index; }
+
+}  // namespace
+
+void cluster_sums_add_runs(Cluster_Partition_Sums* sums, uint32_t dest, uint32_t first,
+                           uint32_t second) {
+  float* out = run_record(sums, dest);
+  const float* x = run_record(sums, first);
+  const float* y = run_record(sums, second);
+  for (int i = 0; i < 12; ++i) out[i] = x[i] + y[i];
+}
+
+template <uint32_t N>
+void cluster_partition_sums_n(const float* weighted_colours, Cluster_Partition_Sums* sums) {
+  static_assert(N >= 2 && N <= 16);
+  float* middle = sums->data + cluster_middle_weights_offset(N) / 4;
+  std::memset(run_record(sums, 0), 0, 48);
+  middle[0] = 0.0f;
+
+  for (uint32_t k = 0; k < N; ++k) {
+    const float* c = weighted_colours + 4 * k;
+    float* record = run_record(sums, cluster_run_index(N, k, k + 1));
+    for (int l = 0; l < 3; ++l) {
+      record[l] = c[l];
+      record[4 + l] = c[l] * third;
+      record[8 + l] = c[l] * two_thirds;
+    }
+    record[3] = c[3];
+    record[7] = c[3] * ninth;
+    record[11] = c[3] * four_ninths;
+    if constexpr (N < 16) middle[cluster_middle_weight_index(N, k, k + 1)] = c[3] * two_ninths;
+  }
+
+  for (uint32_t length = 2; length < N; ++length)
+    for (uint32_t first = 0; first + length <= N; ++first) {
+      const uint32_t end = first + length;
+      cluster_sums_add_runs(sums, cluster_run_index(N, first, end),
+                            cluster_run_index(N, first, end - 1),
+                            cluster_run_index(N, end - 1, end));
+    }
+
+  if constexpr (N < 16) {
+    for (uint32_t length = 2; length <= N; ++length)
+      for (uint32_t first = 0; first + length <= N; ++first) {
+        const uint32_t end = first + length;
+        middle[cluster_middle_weight_index(N, first, end)] =
+            middle[cluster_middle_weight_index(N, first, end - 1)] +
+            middle[cluster_middle_weight_index(N, end - 1, end)];
+      }
+  } else {
+    // Every weight is 1: the middle weight of a run depends on its length only.
+    for (uint32_t length = 0; length <= 16; ++length) middle[length] = float(length) * two_ninths;
+  }
+}
+
+#define HAP_INSTANTIATE_SUMS(n) \
+  template void cluster_partition_sums_n<n>(const float*, Cluster_Partition_Sums*);
+HAP_INSTANTIATE_SUMS(2)
+HAP_INSTANTIATE_SUMS(3)
+HAP_INSTANTIATE_SUMS(4)
+HAP_INSTANTIATE_SUMS(5)
+HAP_INSTANTIATE_SUMS(6)
+HAP_INSTANTIATE_SUMS(7)
+HAP_INSTANTIATE_SUMS(8)
+HAP_INSTANTIATE_SUMS(9)
+HAP_INSTANTIATE_SUMS(10)
+HAP_INSTANTIATE_SUMS(11)
+HAP_INSTANTIATE_SUMS(12)
+HAP_INSTANTIATE_SUMS(13)
+HAP_INSTANTIATE_SUMS(14)
+HAP_INSTANTIATE_SUMS(15)
+HAP_INSTANTIATE_SUMS(16)

@@ -1,0 +1,57 @@
+// Luma half of a YCoCg-DXT5 block: a DXT5 alpha block over Y in 0..1, always
+// in the 8-value mode (upper end first).
+#include <algorithm>
+#include <cstring>
+
+#include "texture_encoder/alpha_block.h"
+#include "texture_encoder/ycocg_block.h"
+
+namespace {
+
+// Sum over the 16 values of the smallest squared distance to the 8-level
+// palette spanned by a and b.
+float y_palette_error(const float y[16], float a, float b) {
+  constexpr float seventh = 1.0f / 7.0f;
+  const float levels[8] = {a,
+                           b,
+                           (6.0f * a + b) * seventh,
+                           (5.0f * a + 2.0f * b) * seventh,
+                           (4.0f * a + 3.0f * b) * seventh,
+                           (3.0f * a + 4.0f * b) * seventh,
+                           (2.0f * a + 5.0f * b) * seventh,
+                           (a + 6.0f * b) * seventh};
+  float error = 0.0f;
+  for (int i = 0; i < 16; ++i) {
+    float best = (y[i] - levels[0]) * (y[i] - levels[0]);
+    for (int k = 1; k < 8; ++k) best = std::min(best, (y[i] - levels[k]) * (y[i] - levels[k]));
+    error += best;
+  }
+  return error;
+}
+
+// Endpoint codes of the block's stored range, then its 16 indices.
+void write_y_half(uint8_t* out8, const Ycocg_Block& block) {
+  const uint64_t high = static_cast<uint8_t>(ycocg::nearest(block.y_max * 255.0f));
+  const uint64_t low = static_cast<uint8_t>(ycocg::nearest(block.y_min * 255.0f));
+  uint64_t word = high | low << 8;
+  alpha_indices_float(block.y, block.y_min, block.y_max, &word);
+  std::memcpy(out8, &word, 8);
+}
+
+}  // namespace
+
+void ycocg_encode_y_alpha(uint8_t* out8, Ycocg_Block* block) {
+  alpha_inset_range(&block->y_min, &block->y_max);
+  write_y_half(out8, *block);
+}
+
+void ycocg_encode_y_alpha_hq(uint8_t* out8, Ycocg_Block* block) {
+  float lo = block->y_min, hi = block->y_max;
+  alpha_inset_range(&lo, &hi);
+  if (!(y_palette_error(block->y, lo, hi) >
+        y_palette_error(block->y, block->y_min, block->y_max))) {
+    block->y_min = lo;
+    block->y_max = hi;
+  }
+  write_y_half(out8, *block);
+}
