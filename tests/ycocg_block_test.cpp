@@ -399,7 +399,7 @@ double candidate_error(const Cocg_Block& b, int scale, int a0, int b0, int a1, i
   return error;
 }
 
-// Smallest error over the candidate set that the Part's loops describe.
+// Smallest error over the whole candidate set the search is meant to visit.
 double brute_force_best(const Cocg_Block& b, int quality, int scale, const Cocg_Candidate& init,
                         bool flat) {
   double best = 1e30;
