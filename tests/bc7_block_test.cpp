@@ -18,15 +18,9 @@ using Block = std::array<uint8_t, 64>;  // 16 RGBA pixels
 
 // Decodes a BC7 block into RGBA.
 Block decode(const uint8_t encoded[16]) {
-  uint8_t bgra[64];
-  decode_bc7_block(encoded, bgra);
   Block rgba;
-  for (int k = 0; k < 16; ++k) {
-    rgba[4 * k + 0] = bgra[4 * k + 2];
-    rgba[4 * k + 1] = bgra[4 * k + 1];
-    rgba[4 * k + 2] = bgra[4 * k + 0];
-    rgba[4 * k + 3] = bgra[4 * k + 3];
-  }
+  decode_bc7_block(encoded, rgba.data());
+  for (int k = 0; k < 16; ++k) std::swap(rgba[4 * k], rgba[4 * k + 2]);
   return rgba;
 }
 
@@ -251,11 +245,11 @@ std::vector<Block> synthetic_blocks() {
 }
 
 // Every 23rd block of a picture, as RGBA.
-std::vector<Block> image_blocks(const char* name) {
+std::vector<Block> image_blocks(const char* name, size_t limit = SIZE_MAX) {
   const Test_Image image = load_test_image(name);
   std::vector<Block> blocks;
   const int across = image.width / 4, down = image.height / 4;
-  for (int b = 0; b < across * down; b += 23) {
+  for (int b = 0; b < across * down && blocks.size() < limit; b += 23) {
     const int bx = b % across, by = b / across;
     Block block;
     for (int y = 0; y < 4; ++y)
@@ -269,25 +263,27 @@ std::vector<Block> image_blocks(const char* name) {
   return blocks;
 }
 
-TEST(Bc7Encode, SyntheticBlocksRoundTrip) {
-  for (const Preset& preset : presets())
-    for (const Block& block : synthetic_blocks()) check_block(block, preset);
+// The synthetic blocks and the first picture blocks.
+std::vector<Block> mixed_blocks(size_t picture_blocks) {
+  std::vector<Block> blocks = synthetic_blocks();
+  const std::vector<Block> picture = image_blocks("astronaut_alpha_512x512.bgra", picture_blocks);
+  blocks.insert(blocks.end(), picture.begin(), picture.end());
+  return blocks;
 }
 
-TEST(Bc7Encode, PictureBlocksRoundTrip) {
-  struct Picture {
-    const char* name;
-    std::vector<uint32_t> modes;  // every path of the mode choice is taken somewhere
-  };
-  const Picture pictures[] = {{"astronaut_alpha_512x512.bgra", {1, 5, 6, 7}},
-                              {"coffee_600x400.bgra", {1, 6}}};
-  for (const Picture& picture : pictures) {
-    const std::vector<Block> blocks = image_blocks(picture.name);
+TEST(Bc7Encode, BlocksRoundTrip) {
+  for (const Preset& preset : presets())
+    for (const Block& block : synthetic_blocks()) check_block(block, preset);
+  // On the pictures every path of the mode choice is taken somewhere.
+  const std::pair<const char*, std::vector<uint32_t>> pictures[] = {
+      {"astronaut_alpha_512x512.bgra", {1, 5, 6, 7}}, {"coffee_600x400.bgra", {1, 6}}};
+  for (const auto& [name, modes] : pictures) {
+    const std::vector<Block> blocks = image_blocks(name);
     for (const Preset& preset : presets()) {
       std::map<uint32_t, int> used;
       for (const Block& block : blocks) ++used[check_block(block, preset)];
-      for (uint32_t mode : picture.modes)
-        EXPECT_GT(used[mode], 0) << picture.name << " mode " << mode << " quality " << preset.quality;
+      for (uint32_t mode : modes)
+        EXPECT_GT(used[mode], 0) << name << " mode " << mode << " quality " << preset.quality;
     }
   }
 }
@@ -295,9 +291,7 @@ TEST(Bc7Encode, PictureBlocksRoundTrip) {
 TEST(Bc7Encode, PerceptualErrorMatchesDecodedBlock) {
   // With the perceptual metric the encoder's error is the metric summed over
   // the decoded pixels.
-  std::vector<Block> blocks = synthetic_blocks();
-  const std::vector<Block> picture = image_blocks("astronaut_alpha_512x512.bgra");
-  blocks.insert(blocks.end(), picture.begin(), picture.begin() + 200);
+  const std::vector<Block> blocks = mixed_blocks(200);
   for (uint32_t level : {0u, 4u}) {
     Bc7_Block_Params params;
     bc7_params_init(params);
@@ -333,9 +327,7 @@ uint64_t partition_estimate(const Block& block, uint32_t partition, uint32_t mod
 }
 
 TEST(Bc7Partition, SmallestEstimateAmongCandidates) {
-  std::vector<Block> blocks = synthetic_blocks();
-  const std::vector<Block> picture = image_blocks("astronaut_alpha_512x512.bgra");
-  blocks.insert(blocks.end(), picture.begin(), picture.begin() + 150);
+  const std::vector<Block> blocks = mixed_blocks(150);
   const uint32_t ones[4] = {1, 1, 1, 1};
   for (uint32_t mode : {1u, 7u}) {
     Bc7_Block_Params unpruned = bc7_engine_params(0, 64);
@@ -364,28 +356,21 @@ TEST(Bc7Partition, SmallestEstimateAmongCandidates) {
 }
 
 TEST(Bc7Encode, ModeSwitches) {
-  const std::vector<Block> blocks = synthetic_blocks();
-  Bc7_Block_Params no_partitions = bc7_engine_params(1, 0);
+  const Bc7_Block_Params no_partitions = bc7_engine_params(1, 0);
+  const Bc7_Block_Params one_partition = bc7_engine_params(0, 1);
   Bc7_Block_Params only_6 = bc7_engine_params(1, 16);
   only_6.try_mode_5 = only_6.try_mode_7 = 0;
-  Bc7_Block_Params one_partition = bc7_engine_params(0, 1);
-  for (const Block& block : blocks) {
-    uint8_t encoded[16];
+  for (const Block& block : synthetic_blocks()) {
+    uint8_t none[16], six[16], one[16];
+    bc7_encode_block(none, block.data(), no_partitions);
+    bc7_encode_block(six, block.data(), only_6);
+    bc7_encode_block(one, block.data(), one_partition);
+    // Without partitions, opaque blocks take mode 6 and mode 7 keeps partition 0.
     const bool opaque = bc7_block_is_opaque(block.data());
-    bc7_encode_block(encoded, block.data(), no_partitions);
-    if (opaque) {
-      EXPECT_EQ(mode_of(encoded), 6u);
-    } else if (mode_of(encoded) == 7) {
-      EXPECT_EQ(partition_of(encoded), 0u);
-    }
-    bc7_encode_block(encoded, block.data(), only_6);
-    if (!opaque) {
-      EXPECT_EQ(mode_of(encoded), 6u);
-    }
-    bc7_encode_block(encoded, block.data(), one_partition);
-    if (mode_of(encoded) == 1 || mode_of(encoded) == 7) {
-      EXPECT_EQ(partition_of(encoded), 0u);
-    }
+    EXPECT_TRUE(!opaque || mode_of(none) == 6) << mode_of(none);
+    EXPECT_TRUE(mode_of(none) != 7 || partition_of(none) == 0);
+    EXPECT_TRUE(opaque || mode_of(six) == 6) << mode_of(six);
+    EXPECT_TRUE((mode_of(one) != 1 && mode_of(one) != 7) || partition_of(one) == 0);
   }
 }
 
@@ -417,11 +402,7 @@ TEST(Bc7Encode, ConstantAlphaInMode5) {
 TEST(Bc7Encode, ZeroErrorBlocksStayInMode6) {
   // Two colours that mode 6 reproduces exactly (8-bit = 7-bit value and p-bit 1).
   Block block;
-  for (int k = 0; k < 16; ++k) {
-    const uint8_t v = k % 2 ? 255 : 1;
-    const uint8_t px[4] = {v, v, v, 255};
-    std::memcpy(block.data() + 4 * k, px, 4);
-  }
+  for (int i = 0; i < 64; ++i) block[i] = i % 4 == 3 || i / 4 % 2 ? 255 : 1;
   Bc7_Block_Choice choice;
   EXPECT_EQ(bc7_choose_block(block.data(), bc7_engine_params(4, 64), choice), 0u);
   EXPECT_EQ(choice.m_mode, 6u);

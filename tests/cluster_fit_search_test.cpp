@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/texture_test_frames.h"
 #include "texture_encoder/cluster_fit/cluster_fit.h"
 #include "texture_encoder/cluster_fit/partition_tables.h"
 
@@ -16,9 +17,10 @@ struct Colours {
   float weighted[64] = {};  // (w r, w g, w b, w)
 };
 
-double quantise(double v, double levels) {
-  v = std::clamp(v, 0.0, 1.0);
-  return std::round(v * levels) / levels;
+// The palette weights (alpha, beta) of colour k in partition (i1, i2, i3).
+std::pair<double, double> weights_of(uint32_t k, int i1, int i2, int i3) {
+  const int level = int(k) < i1 ? 0 : int(k) < i2 ? 1 : int(k) < i3 ? 2 : 3;
+  return {(3 - level) / 3.0, level / 3.0};
 }
 
 // Error of endpoints a, b for partition (i1, i2, i3), without the block constant.
@@ -26,11 +28,10 @@ double partition_error(const Colours& c, const double a[3], const double b[3], i
                        int i3) {
   double error = 0.0;
   for (uint32_t k = 0; k < c.n; ++k) {
-    const int level = int(k) < i1 ? 0 : int(k) < i2 ? 1 : int(k) < i3 ? 2 : 3;
-    const double alpha = (3 - level) / 3.0, beta = level / 3.0, w = c.weighted[4 * k + 3];
+    const auto [alpha, beta] = weights_of(k, i1, i2, i3);
+    const double w = c.weighted[4 * k + 3];
     for (int l = 0; l < 3; ++l) {
-      const double colour = c.weighted[4 * k + l] / w;
-      const double palette = alpha * a[l] + beta * b[l];
+      const double colour = c.weighted[4 * k + l] / w, palette = alpha * a[l] + beta * b[l];
       error += w * ((palette - colour) * (palette - colour) - colour * colour);
     }
   }
@@ -41,8 +42,8 @@ double partition_error(const Colours& c, const double a[3], const double b[3], i
 double solve_partition(const Colours& c, int i1, int i2, int i3) {
   double x[4] = {}, y[4] = {}, cross = 0.0;
   for (uint32_t k = 0; k < c.n; ++k) {
-    const int level = int(k) < i1 ? 0 : int(k) < i2 ? 1 : int(k) < i3 ? 2 : 3;
-    const double alpha = (3 - level) / 3.0, beta = level / 3.0, w = c.weighted[4 * k + 3];
+    const auto [alpha, beta] = weights_of(k, i1, i2, i3);
+    const double w = c.weighted[4 * k + 3];
     for (int l = 0; l < 3; ++l) {
       x[l] += alpha * c.weighted[4 * k + l];
       y[l] += beta * c.weighted[4 * k + l];
@@ -55,8 +56,8 @@ double solve_partition(const Colours& c, int i1, int i2, int i3) {
   double a[3], b[3];
   for (int l = 0; l < 3; ++l) {
     const double levels = l == 1 ? 63.0 : 31.0;
-    a[l] = quantise((y[3] * x[l] - cross * y[l]) / det, levels);
-    b[l] = quantise((x[3] * y[l] - cross * x[l]) / det, levels);
+    a[l] = std::round(std::clamp((y[3] * x[l] - cross * y[l]) / det, 0.0, 1.0) * levels) / levels;
+    b[l] = std::round(std::clamp((x[3] * y[l] - cross * x[l]) / det, 0.0, 1.0) * levels) / levels;
   }
   return partition_error(c, a, b, i1, i2, i3);
 }
@@ -99,14 +100,16 @@ class ClusterFitSearch : public ::testing::Test {
  protected:
   void SetUp() override { install_cluster_fit_kernels(&context_); }
 
-  uint32_t search(const Colours& c, Cluster_Fit_Best& best, Partition_Code& code) {
-    best = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
-    code = {0, 0, 1};
-    return cluster_fit_run_stages(context_.head, c.n, c.weighted, &sums_, &best, &code);
+  uint32_t search(const Colours& c, uint64_t n) {
+    best_ = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+    code_ = {0, 0, 1};
+    return cluster_fit_run_stages(context_.head, n, c.weighted, &sums_, &best_, &code_);
   }
 
   Dxt_Encoder_Context context_{};
   Cluster_Partition_Sums sums_;
+  Cluster_Fit_Best best_;
+  Partition_Code code_;
 };
 
 TEST_F(ClusterFitSearch, FindsTheBruteForceMinimumForEveryCount) {
@@ -115,78 +118,62 @@ TEST_F(ClusterFitSearch, FindsTheBruteForceMinimumForEveryCount) {
     for (int trial = 0; trial < 40; ++trial) {
       SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
       const Colours c = random_colours(rng, n);
-      Cluster_Fit_Best best;
-      Partition_Code code;
-      ASSERT_EQ(search(c, best, code), 0u);
+      ASSERT_EQ(search(c, n), 0u);
       const double minimum = brute_force_minimum(c);
       const double tolerance = 2e-5 * (1.0 + std::fabs(minimum));
-      EXPECT_NEAR(best.error, minimum, tolerance);
+      EXPECT_NEAR(best_.error, minimum, tolerance);
       // The stored endpoints and code describe the stored error.
-      const double a[3] = {best.a[0], best.a[1], best.a[2]}, b[3] = {best.b[0], best.b[1], best.b[2]};
-      EXPECT_NEAR(partition_error(c, a, b, code.i1, code.i2, code.i3), best.error, tolerance);
-      ASSERT_LE(code.i1, code.i2);
-      ASSERT_LE(code.i2, code.i3);
-      ASSERT_LE(code.i3, n);
+      const double a[3] = {best_.a[0], best_.a[1], best_.a[2]};
+      const double b[3] = {best_.b[0], best_.b[1], best_.b[2]};
+      EXPECT_NEAR(partition_error(c, a, b, code_.i1, code_.i2, code_.i3), best_.error, tolerance);
+      ASSERT_TRUE(code_.i1 <= code_.i2 && code_.i2 <= code_.i3 && code_.i3 <= n);
       for (int l = 0; l < 3; ++l) {
         const float levels = l == 1 ? 63.0f : 31.0f;
-        EXPECT_NEAR(best.a[l] * levels, std::round(best.a[l] * levels), 1e-4);
-        EXPECT_NEAR(best.b[l] * levels, std::round(best.b[l] * levels), 1e-4);
+        EXPECT_NEAR(best_.a[l] * levels, std::round(best_.a[l] * levels), 1e-4);
+        EXPECT_NEAR(best_.b[l] * levels, std::round(best_.b[l] * levels), 1e-4);
       }
     }
   }
 }
 
-TEST_F(ClusterFitSearch, TwoColoursEndOnTheirOwnEndpoints) {
+TEST_F(ClusterFitSearch, TwoColoursAndEqualErrors) {
   Colours c;
   c.n = 2;
   const float colours[8] = {1, 0, 0, 1, 0, 0, 1, 1};
   std::copy(colours, colours + 8, c.weighted);
-  Cluster_Fit_Best best;
-  Partition_Code code;
-  ASSERT_EQ(search(c, best, code), 0u);
-  EXPECT_EQ(code.i1, 1);
-  EXPECT_EQ(code.i2, 1);
-  EXPECT_EQ(code.i3, 1);
-  EXPECT_FLOAT_EQ(best.error, -2.0f);
-  EXPECT_EQ(best.a[0], 1.0f);
-  EXPECT_EQ(best.b[2], 1.0f);
-}
+  // The whole search ends on the two colours as endpoints.
+  ASSERT_EQ(search(c, 2), 0u);
+  EXPECT_EQ(code_.i1, 1);
+  EXPECT_EQ(code_.i2, 1);
+  EXPECT_EQ(code_.i3, 1);
+  EXPECT_FLOAT_EQ(best_.error, -2.0f);
+  EXPECT_EQ(best_.a[0], 1.0f);
+  EXPECT_EQ(best_.b[2], 1.0f);
 
-TEST_F(ClusterFitSearch, EqualErrorsKeepTheFirstCandidate) {
   // Both colours equally far from every level pair: the candidates of stage E
   // (1, 1, 2) and (0, 1, 1) tie, and the earlier stays.
-  Colours c;
-  c.n = 2;
-  const float colours[8] = {1, 0, 0, 1, 0, 0, 1, 1};
-  std::copy(colours, colours + 8, c.weighted);
-  Cluster_Fit_Best best = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
-  Partition_Code code = {0, 0, 1};
+  best_ = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+  code_ = {0, 0, 1};
   cluster_partition_sums_n<2>(c.weighted, &sums_);
   const Cluster_Fit_Lists& lists = cluster_fit_lists(2);
-  context_.head.cluster_fit_records[0](&best, &code, &sums_, lists.records.entries,
-                                      lists.records.codes);
-  EXPECT_EQ(code.i1, 1);
-  EXPECT_EQ(code.i2, 1);
-  EXPECT_EQ(code.i3, 2);
-  EXPECT_FLOAT_EQ(best.error, -16.0f / 9.0f);
+  context_.head.cluster_fit_records[0](&best_, &code_, &sums_, lists.records.entries,
+                                       lists.records.codes);
+  EXPECT_EQ(code_.i1, 1);
+  EXPECT_EQ(code_.i2, 1);
+  EXPECT_EQ(code_.i3, 2);
+  EXPECT_FLOAT_EQ(best_.error, -16.0f / 9.0f);
   // A later candidate with the same error as the best does not replace it.
-  const Partition_Code before = code;
-  dxt_cluster_fit_block(&best, &code, &sums_, lists.records.entries + 10,
+  dxt_cluster_fit_block(&best_, &code_, &sums_, lists.records.entries + 10,
                         lists.records.codes + 6);
-  EXPECT_EQ(code.i3, before.i3);
+  EXPECT_EQ(code_.i3, 2);
 }
 
 TEST_F(ClusterFitSearch, CountsOutsideTheTablesAreRefused) {
-  Colours c;
   for (uint64_t n : {0ull, 1ull, 17ull, 255ull}) {
-    Cluster_Fit_Best best = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
-    Partition_Code code = {0, 0, 1};
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(cluster_fit_run_stages(context_.head, n, c.weighted, &sums_, &best, &code), 1u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(printed_by([&] { EXPECT_EQ(search(Colours{}, n), 1u); }),
               "ERROR : non code pour count : " + std::to_string(n) + "\n");
-    EXPECT_EQ(best.error, 3.4028235e38f);
-    EXPECT_EQ(code.i3, 1);
+    EXPECT_EQ(best_.error, 3.4028235e38f);
+    EXPECT_EQ(code_.i3, 1);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,27 +23,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint64_t rate_25 = (uint64_t(1) << 32) | 25;
 constexpr uint32_t pix_fmt_bgra = 1;
-
-template <class F>
-std::string error_of(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
-std::string temp_path(const std::string& name) {
-  return (std::filesystem::path(testing::TempDir()) / ("hap_encoder_test_" + name + ".mov")).string();
-}
-
-std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-Bytes file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // Frames that differ from one another: the test picture with a band moved down
 // by the frame number.
@@ -94,7 +72,7 @@ struct Export_Settings {
 
 std::unique_ptr<Hap_Encoder> make_front(const std::string& path, const Clip& clip,
                                         const Export_Settings& s) {
-  auto front = std::make_unique<Hap_Encoder>(u16(path), uint16_t(clip.width), uint16_t(clip.height),
+  auto front = std::make_unique<Hap_Encoder>(to_u16(path), uint16_t(clip.width), uint16_t(clip.height),
                                              32, rate_25, 1000, s.chunk_count, 0, 0, 0, 1.0f,
                                              s.codec, s.thread_mode, 1, 0, 0, 0xF8);
   front->set_alpha_straight();
@@ -174,7 +152,7 @@ TEST(HapCpuEncoder, OpeningLaysOutTexturesAndContext) {
     EXPECT_LE(e->contexts[0].thread_count, 1);
     hap_cpu_encoder_destroy(e);
   }
-  EXPECT_EQ(error_of([] { hap_cpu_encoder_create(64, 64, 1, 9, 1, 1, 0, 0); }), "Unknown codec");
+  EXPECT_EQ(error_text([] { hap_cpu_encoder_create(64, 64, 1, 9, 1, 1, 0, 0); }), "Unknown codec");
 }
 
 TEST(HapCpuEncoder, CroppedEdgesStillFitTheOutput) {
@@ -187,7 +165,7 @@ TEST(HapCpuEncoder, CroppedEdgesStillFitTheOutput) {
   uint32_t x = 1;
   for (auto& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
   hap_cpu_encoder_set_frame(e, noise.data(), 257 * 4, 0);
-  EXPECT_EQ(error_of([&] { hap_cpu_encoder_run(e); }), "no error");
+  EXPECT_EQ(error_text([&] { hap_cpu_encoder_run(e); }), "(no exception)");
   hap_cpu_encoder_destroy(e);
 }
 
@@ -218,19 +196,20 @@ TEST(HapCpuEncoder, InputCopyGrowsOnlyWhenNeeded) {
 // ---------------------------------------------------------------- front
 
 TEST(HapEncoder, RefusalsBeforeAnything) {
-  const std::string path = temp_path("refused");
+  const Temp_File movie_file("refused.mov");
+  const std::string& path = movie_file.path;
   std::filesystem::remove(path);
-  EXPECT_EQ(error_of([&] {
-              Hap_Encoder e(u16(path), 64, 64, 32, rate_25, 0, 1, 0, 0, 0, 1.0f, 6, 2, 1, 0, 0, 0);
+  EXPECT_EQ(error_text([&] {
+              Hap_Encoder e(to_u16(path), 64, 64, 32, rate_25, 0, 1, 0, 0, 0, 1.0f, 6, 2, 1, 0, 0, 0);
             }),
             "Unsupported HAP Codec");
   EXPECT_FALSE(std::filesystem::exists(path));
 
-  Hap_Encoder front(u16(path), 64, 64, 32, rate_25, 0, 1, 0, 0, 0, 1.0f, 0, 1, 0, 1, 0, 0xF8);
+  Hap_Encoder front(to_u16(path), 64, 64, 32, rate_25, 0, 1, 0, 0, 0, 1.0f, 0, 1, 0, 1, 0, 0xF8);
   EXPECT_EQ(front.thread_count(), 1u);
   front.open_encoders(pix_fmt_bgra, 32, 0, 0);
   Bytes pixels(64 * 64 * 4, 0x80);
-  EXPECT_EQ(error_of([&] { front.push_frame(pixels.data(), 256, 3); }), "Invalid encodeur index");
+  EXPECT_EQ(error_text([&] { front.push_frame(pixels.data(), 256, 3); }), "Invalid encodeur index");
   EXPECT_EQ(front.flush(), 0u);
   front.push_frame(pixels.data(), 256, 0);
   EXPECT_EQ(front.flush(), 1u);
@@ -274,12 +253,13 @@ TEST(HapEncoder, FramesReachTheMovieInPushOrderInBothModes) {
   const uint32_t slots = std::min(hap_processor_count(), Hap_Encoder::max_slots);
   const Clip clip = make_clip(int(2 * slots + 1), 128, 72);
   Export_Settings s;
-  const std::string threaded = temp_path("threaded"), serial = temp_path("serial");
+  const Temp_File threaded_file("threaded.mov"), serial_file("serial.mov");
+  const std::string &threaded = threaded_file.path, &serial = serial_file.path;
   EXPECT_EQ(export_clip(threaded, clip, s), slots);
   s.thread_mode = 1;
   EXPECT_EQ(export_clip(serial, clip, s), 1u);
   expect_movie_holds(threaded, clip, clip.frames.size(), Hap_Internal_RGTC1, 4);
-  EXPECT_EQ(file_bytes(threaded), file_bytes(serial));
+  EXPECT_EQ(read_file(threaded), read_file(serial));
 
   // The movie says what was pushed: sample type, alpha mode, and a decodable
   // alpha plane close to the source's.
@@ -317,7 +297,8 @@ TEST(HapEncoder, EveryAvailableCodecRoundTrips) {
       Export_Settings s;
       s.codec = codec;
       s.chunk_count = chunks;
-      const std::string path = temp_path("codec" + std::to_string(codec));
+      const Temp_File movie_file("codec" + std::to_string(codec) + ".mov");
+      const std::string& path = movie_file.path;
       export_clip(path, clip, s);
       expect_movie_holds(path, clip, clip.frames.size(), internal_of[codec], chunks);
     }
@@ -326,7 +307,8 @@ TEST(HapEncoder, EveryAvailableCodecRoundTrips) {
 
 TEST(HapEncoder, AudioAndMetadataReachTheWriter) {
   const Clip clip = make_clip(3, 32, 32);
-  const std::string path = temp_path("audio");
+  const Temp_File movie_file("audio.mov");
+  const std::string& path = movie_file.path;
   auto front = make_front(path, clip, {});
   front->set_audio_tracks(1, 48000, 16, 2, 0, 0);
   for (const Bytes& f : clip.frames) front->push_frame(f.data(), 128, 0);
@@ -360,7 +342,8 @@ TEST(HapEncoder, FrameThreadFailureSurfacesAndTheMovieKeepsWhatCameBefore) {
   for (uint32_t thread_mode : {2u, 1u}) {
     SCOPED_TRACE(thread_mode);
     const Clip clip = make_clip(12, 64, 32);
-    const std::string path = temp_path("failure" + std::to_string(thread_mode));
+    const Temp_File movie_file("failure" + std::to_string(thread_mode) + ".mov");
+    const std::string& path = movie_file.path;
     Injected injected{3};
     std::string error;
     {
@@ -384,7 +367,7 @@ TEST(HapEncoder, FrameThreadFailureSurfacesAndTheMovieKeepsWhatCameBefore) {
       // It surfaced on a push: the one that reached the failed frame's slot.
       EXPECT_EQ(pushed, injected.failing_frame + front->thread_count());
       // Once failed, the front keeps saying so.
-      EXPECT_EQ(error_of([&] { front->flush(); }), "injected failure");
+      EXPECT_EQ(error_text([&] { front->flush(); }), "injected failure");
     }
     EXPECT_EQ(error, "injected failure");
     expect_movie_holds(path, clip, injected.failing_frame, Hap_Internal_RGTC1, 4);
@@ -393,7 +376,8 @@ TEST(HapEncoder, FrameThreadFailureSurfacesAndTheMovieKeepsWhatCameBefore) {
 
 TEST(HapEncoder, DestroyingWithFramesInFlightWaitsForThem) {
   const Clip clip = make_clip(6, 256, 128);
-  const std::string path = temp_path("in_flight");
+  const Temp_File movie_file("in_flight.mov");
+  const std::string& path = movie_file.path;
   {
     auto front = make_front(path, clip, {});
     for (const Bytes& f : clip.frames) front->push_frame(f.data(), 256 * 4, 0);

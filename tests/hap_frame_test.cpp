@@ -18,16 +18,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-template <class F>
-std::string error_of(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 Bytes random_bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes b(n);
@@ -42,6 +32,25 @@ Bytes texture_bytes(size_t n, uint32_t seed) {
     if ((i / 32) % 2) b[i] = uint8_t(i / 256);
   return b;
 }
+
+// A square texture of texture_bytes and the HAP frame that stores it,
+// chunked, with the first compressor.
+struct Stored_Texture {
+  Dxt_Frame texture;
+  Bytes bytes;
+  Hap_Frame frame;
+  Stored_Texture(uint32_t size, Dxt_Codec codec, uint32_t hap_codec, uint32_t chunks, uint32_t seed) {
+    alloc_dxt_frame_data(&texture, size, size, codec);
+    bytes = texture_bytes(texture.length, seed);
+    std::memcpy(texture.data, bytes.data(), bytes.size());
+    init_hap_frame(&frame, size, size, hap_codec, chunks);
+    encode_hap_frame(&frame, &texture, nullptr, chunks, 1);
+  }
+  ~Stored_Texture() {
+    free_hap_frame(&frame);
+    free_dxt_frame_data(&texture);
+  }
+};
 
 }  // namespace
 
@@ -69,13 +78,13 @@ TEST(PaddedBuffer, GrowsKeepsAndZeroesPadding) {
 }
 
 TEST(PaddedBuffer, RefusesWhatCannotBeHeld) {
-  EXPECT_EQ(error_of([] { alloc_padded_buffer(nullptr, 1); }), "buf obj est null");
+  EXPECT_EQ(error_text([] { alloc_padded_buffer(nullptr, 1); }), "buf obj est null");
   Padded_Buffer b;
-  EXPECT_EQ(error_of([&] { alloc_padded_buffer(&b, 0xFFFFFFFFu); }),
+  EXPECT_EQ(error_text([&] { alloc_padded_buffer(&b, 0xFFFFFFFFu); }),
             "Alloc buffer : Taille demandee ne laisse pas la place au padding : New size : "
             "4294967295 ; padding : 0");
   b.padding = 16;
-  EXPECT_EQ(error_of([&] { alloc_padded_buffer(&b, 0xFFFFFFFFu - 16); }),
+  EXPECT_EQ(error_text([&] { alloc_padded_buffer(&b, 0xFFFFFFFFu - 16); }),
             "Alloc buffer : Taille demandee ne laisse pas la place au padding : New size : "
             "4294967279 ; padding : 16");
   EXPECT_EQ(b.data, nullptr);
@@ -83,9 +92,9 @@ TEST(PaddedBuffer, RefusesWhatCannotBeHeld) {
 
 TEST(BuffersList, CountsAndReuse) {
   Buffers_List list;
-  EXPECT_EQ(error_of([] { init_buffers_list(nullptr, 1, 0); }), "Buffers_List obj est null");
+  EXPECT_EQ(error_text([] { init_buffers_list(nullptr, 1, 0); }), "Buffers_List obj est null");
   // A count beyond the list's 16-bit count is refused, not truncated to 0.
-  EXPECT_EQ(error_of([&] { init_buffers_list(&list, 65536, 0); }),
+  EXPECT_EQ(error_text([&] { init_buffers_list(&list, 65536, 0); }),
             "Buffers_List : nombre de buffers > 65535");
   EXPECT_EQ(list.count, 0);
   EXPECT_EQ(list.entries, nullptr);
@@ -101,7 +110,7 @@ TEST(BuffersList, CountsAndReuse) {
     EXPECT_EQ(list.entries[i].padding, 4);
   }
   Padded_Buffer* before = list.entries;
-  EXPECT_EQ(error_of([&] { init_buffers_list(&list, 2, 0); }),
+  EXPECT_EQ(error_text([&] { init_buffers_list(&list, 2, 0); }),
             "Buffers_List obj a deja des buffers alloues");
   EXPECT_EQ(list.entries, before);
   free_buffers_list(&list);
@@ -123,7 +132,7 @@ TEST(DxtFrame, SizesAndSetUp) {
   EXPECT_EQ(dxt_blocks_across(451), 113u);
   EXPECT_EQ(dxt_round_up_to_block(5), 8u);
   EXPECT_EQ(dxt_frame_size(65535, 65535, Dxt_Codec_BC7), 16384ull * 16384 * 16);
-  EXPECT_EQ(error_of([] { dxt_block_bytes(Dxt_Codec(4)); }), "Unknown dxt codec");
+  EXPECT_EQ(error_text([] { dxt_block_bytes(Dxt_Codec(4)); }), "Unknown dxt codec");
 
   Padded_Buffer buffer;
   Dxt_Frame frame;
@@ -131,11 +140,11 @@ TEST(DxtFrame, SizesAndSetUp) {
   EXPECT_EQ(frame.length, 3u * 2 * 8);
   EXPECT_EQ(buffer.length, 48u);
   EXPECT_EQ(frame.data, buffer.data);
-  EXPECT_EQ(error_of([&] { set_dxt_frame_from_buffer(&frame, &buffer, 16, 16, Dxt_Codec_DXT5); }),
+  EXPECT_EQ(error_text([&] { set_dxt_frame_from_buffer(&frame, &buffer, 16, 16, Dxt_Codec_DXT5); }),
             "set_dxt_frame_from_buffer, le buffer n'est pas assez grand pour la frame dxt");
-  EXPECT_EQ(error_of([&] { alloc_dxt_frame(&frame, &buffer, 65535, 65535, Dxt_Codec_BC7); }),
+  EXPECT_EQ(error_text([&] { alloc_dxt_frame(&frame, &buffer, 65535, 65535, Dxt_Codec_BC7); }),
             "Taille dxt frame > UINT32_MAX");
-  EXPECT_EQ(error_of([&] { alloc_dxt_frame(&frame, &buffer, 0, 4, Dxt_Codec_DXT1); }), "width > 0");
+  EXPECT_EQ(error_text([&] { alloc_dxt_frame(&frame, &buffer, 0, 4, Dxt_Codec_DXT1); }), "width > 0");
   free_padded_buffer(&buffer);
 
   alloc_dxt_frame_data(&frame, 8, 8, Dxt_Codec_DXT1);
@@ -165,16 +174,16 @@ TEST(DxtFrame, ConversionsBetweenCodecs) {
   EXPECT_EQ(alpha.data[8], 0xFF);
 
   testing::internal::CaptureStdout();
-  EXPECT_EQ(error_of([&] { convert_dxt_frame(&dxt1, &back); }),
+  EXPECT_EQ(error_text([&] { convert_dxt_frame(&dxt1, &back); }),
             "conversion dxt invalide (src / cible codec non supporte");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERR : Codec DXT source et cible non coherent\n");
   Dxt_Frame wide = back;
   wide.width = 12;
-  EXPECT_EQ(error_of([&] { convert_dxt_frame(&dxt1, &wide); }),
+  EXPECT_EQ(error_text([&] { convert_dxt_frame(&dxt1, &wide); }),
             "conversion dxt : largeur non identique entre source et cible");
   Dxt_Frame small = dxt5;
   small.length = 40;
-  EXPECT_NE(error_of([&] { convert_dxt_frame(&dxt1, &small); }), "no error");
+  EXPECT_NE(error_text([&] { convert_dxt_frame(&dxt1, &small); }), "(no exception)");
   for (Dxt_Frame* f : {&dxt1, &dxt5, &back, &alpha}) free_dxt_frame_data(f);
 }
 
@@ -186,11 +195,11 @@ TEST(DxtFrame, CropByBlocks) {
   crop_dxt_frame(&source, &target, 1, 1, 2, 2);
   const uint8_t expected[4] = {5, 6, 9, 10};
   for (int b = 0; b < 4; ++b) EXPECT_EQ(target.data[8 * b], expected[b]);
-  EXPECT_EQ(error_of([&] { crop_dxt_frame(&source, &target, 3, 1, 2, 2); }),
+  EXPECT_EQ(error_text([&] { crop_dxt_frame(&source, &target, 3, 1, 2, 2); }),
             "crop dxt : la zone demandee depasse l'image source");
-  EXPECT_EQ(error_of([&] { crop_dxt_frame(&source, &target, 0, 0, 3, 2); }),
+  EXPECT_EQ(error_text([&] { crop_dxt_frame(&source, &target, 0, 0, 3, 2); }),
             "crop dxt : l'image cible n'a pas le bon nombre de bloc DXT en largeur");
-  EXPECT_EQ(error_of([&] { crop_dxt_frame(&source, &target, 0, 0, 2, 1); }),
+  EXPECT_EQ(error_text([&] { crop_dxt_frame(&source, &target, 0, 0, 2, 1); }),
             "crop dxt : l'image cible n'a pas le bon nombre de bloc DXT en hauteur");
   free_dxt_frame_data(&source);
   free_dxt_frame_data(&target);
@@ -240,7 +249,7 @@ TEST(DxtFrame, AlphaBlocksAndReferenceDecoders) {
   decode_ycocg_block(&frame, 0, rgb);
   EXPECT_EQ(Bytes(rgb, rgb + 3), (Bytes{102, 102, 94}));
   uint8_t out[64];
-  EXPECT_NE(error_of([&] { decode_dxt5_block(&frame, 16, out); }), "no error");
+  EXPECT_NE(error_text([&] { decode_dxt5_block(&frame, 16, out); }), "(no exception)");
   free_dxt_frame_data(&frame);
 }
 
@@ -277,7 +286,7 @@ TEST(DxtFrame, EmptyBorderDetection) {
   Dxt_Frame full = alpha_grid(4, 4, 0, 3, 0, 3);
   detect_dxt_crop_alpha(&full, &t, &b, &l, &r);
   EXPECT_EQ((std::vector<int>{t, b, l, r}), (std::vector<int>{0, 0, 0, 0}));
-  EXPECT_EQ(error_of([&] {
+  EXPECT_EQ(error_text([&] {
               Dxt_Frame f = full;
               f.codec = Dxt_Codec_DXT1;
               detect_dxt_crop_alpha(&f, &t, &b, &l, &r);
@@ -325,13 +334,13 @@ TEST(HapFrame, CapacityIsTheWorstCase) {
   EXPECT_EQ(max_hap_frame_size(64, 64, Hap_Internal_YCoCg_DXT5_RGTC1, 4), f.capacity);
   Dxt_Frame colour;
   alloc_dxt_frame_data(&colour, 64, 64, Dxt_Codec_DXT5);
-  EXPECT_EQ(error_of([&] { encode_hap_frame(&f, &colour, nullptr, 4, 1); }),
+  EXPECT_EQ(error_text([&] { encode_hap_frame(&f, &colour, nullptr, 4, 1); }),
             "HAPQA : Dxt Buffer 2 == NULL");
   free_dxt_frame_data(&colour);
   free_hap_frame(&f);
   EXPECT_EQ(f.buffer, nullptr);
   free_hap_frame(&f);
-  EXPECT_EQ(error_of([&] { init_hap_frame(&f, 4, 4, 6, 1); }), "Unknown codec");
+  EXPECT_EQ(error_text([&] { init_hap_frame(&f, 4, 4, 6, 1); }), "Unknown codec");
 }
 
 TEST(HapFrame, PackParseAndDecodeEveryCodec) {
@@ -390,13 +399,9 @@ TEST(HapFrame, PackParseAndDecodeEveryCodec) {
 }
 
 TEST(HapFrame, ReadingRefusals) {
-  Dxt_Frame t;
-  alloc_dxt_frame_data(&t, 32, 32, Dxt_Codec_DXT5);
-  const Bytes bytes = texture_bytes(t.length, 1);
-  std::memcpy(t.data, bytes.data(), bytes.size());
-  Hap_Frame f;
-  init_hap_frame(&f, 32, 32, Hap_Internal_DXT5, 4);
-  encode_hap_frame(&f, &t, nullptr, 4, 1);
+  Stored_Texture stored_texture(32, Dxt_Codec_DXT5, Hap_Internal_DXT5, 4, 1);
+  Dxt_Frame& t = stored_texture.texture;
+  const Hap_Frame& f = stored_texture.frame;
   Hap_Frame read = f;
   read.owns_buffer = false;
   read.capacity = f.bytes_used;
@@ -405,25 +410,25 @@ TEST(HapFrame, ReadingRefusals) {
   EXPECT_EQ(read.chunk_count_1, 4u);
 
   testing::internal::CaptureStdout();
-  EXPECT_EQ(error_of([&] { decode_hap_texture(&read, &t, 1); }), "Invalid texture count");
+  EXPECT_EQ(error_text([&] { decode_hap_texture(&read, &t, 1); }), "Invalid texture count");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Texture count : 1. NumTexture : 1\n");
   Dxt_Frame longer = t;
   longer.length += 16;
   Bytes room(longer.length);
   longer.data = room.data();
-  EXPECT_EQ(error_of([&] { decode_hap_texture(&read, &longer, 0); }), "Nb bytes decode != nb bytes dxt");
-  EXPECT_EQ(error_of([&] { decode_hap_texture_parallel(&read, &longer, 0); }),
+  EXPECT_EQ(error_text([&] { decode_hap_texture(&read, &longer, 0); }), "Nb bytes decode != nb bytes dxt");
+  EXPECT_EQ(error_text([&] { decode_hap_texture_parallel(&read, &longer, 0); }),
             "Nb byte decode != nb bytes dxt");
   Dxt_Frame shorter = t;
   shorter.length -= 16;
-  EXPECT_EQ(error_of([&] { decode_hap_texture(&read, &shorter, 0); }), "HapResult_Buffer_Too_Small");
+  EXPECT_EQ(error_text([&] { decode_hap_texture(&read, &shorter, 0); }), "HapResult_Buffer_Too_Small");
 
   // A stored frame whose size table overruns its data is refused while parsing.
   Hap_Frame broken = read;
   Bytes damaged(f.buffer, f.buffer + f.bytes_used);
   damaged[4 + 12 + 4 + 3] = 0x7F;  // high byte of the first stored chunk length
   broken.buffer = damaged.data();
-  EXPECT_EQ(error_of([&] { decode_hap_texture(&broken, &t, 0); }), "HapResult_Bad_Frame");
+  EXPECT_EQ(error_text([&] { decode_hap_texture(&broken, &t, 0); }), "HapResult_Bad_Frame");
 
   // Two textures with RGTC1 first.
   const Bytes a = texture_bytes(128, 2), c = texture_bytes(256, 3);
@@ -438,25 +443,20 @@ TEST(HapFrame, ReadingRefusals) {
   stored.data = two.data();
   stored.length = used;
   Hap_Frame parsed;
-  EXPECT_EQ(error_of([&] { set_hap_frame_from_buffer(&parsed, 8, 8, &stored); }),
+  EXPECT_EQ(error_text([&] { set_hap_frame_from_buffer(&parsed, 8, 8, &stored); }),
             "First tex (of two) not YcoCg DXT5");
 
   EXPECT_STREQ(hap_result_text(3), "HapResult_Bad_Frame");
   EXPECT_STREQ(hap_result_text(9), "HapResult : Error unknown");
   EXPECT_STREQ(hap_codec_name(4), "HAPAlpha Only");
-  EXPECT_EQ(error_of([] { uint32_t x; hap_codec_to_dxt_codecs(3, &x, nullptr); }), "Hapqa : sec text == NULL");
-  free_hap_frame(&f);
-  free_dxt_frame_data(&t);
+  EXPECT_EQ(error_text([] { uint32_t x; hap_codec_to_dxt_codecs(3, &x, nullptr); }), "Hapqa : sec text == NULL");
 }
 
 TEST(HapFrame, ReadFromFile) {
-  Dxt_Frame t;
-  alloc_dxt_frame_data(&t, 16, 16, Dxt_Codec_RGTC1);
-  const Bytes bytes = texture_bytes(t.length, 4);
-  std::memcpy(t.data, bytes.data(), bytes.size());
-  Hap_Frame f;
-  init_hap_frame(&f, 16, 16, Hap_Internal_RGTC1, 2);
-  encode_hap_frame(&f, &t, nullptr, 2, 1);
+  Stored_Texture stored_texture(16, Dxt_Codec_RGTC1, Hap_Internal_RGTC1, 2, 4);
+  Dxt_Frame& t = stored_texture.texture;
+  const Hap_Frame& f = stored_texture.frame;
+  const Bytes& bytes = stored_texture.bytes;
 
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
@@ -473,10 +473,8 @@ TEST(HapFrame, ReadFromFile) {
   free_hap_frame(&read);
 
   testing::internal::CaptureStdout();
-  EXPECT_EQ(error_of([&] { read_hap_frame_from_file(&read, 16, 16, file, 100, f.bytes_used + 5); }),
+  EXPECT_EQ(error_text([&] { read_hap_frame_from_file(&read, 16, 16, file, 100, f.bytes_used + 5); }),
             "File read error");
   testing::internal::GetCapturedStdout();
   std::fclose(file);
-  free_hap_frame(&f);
-  free_dxt_frame_data(&t);
 }

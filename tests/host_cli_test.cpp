@@ -39,31 +39,31 @@ TEST(Host_Cli, help_lists_every_option) {
 }
 
 TEST(Host_Cli, summary_prints_the_three_lines) {
-  Cli_Run run = hap_export("--summary --param ADBEVideoCodec=3 --param ComboboxQuality=1 --rate 25");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output,
-            "1920x1080, 25.00 fps, 1.0000 PAR, HAPQ, normal, Chunks 8\n"
-            "PCM 16 bits, Stereo, 48000 Hz)\n"
-            "Bitrate estimation not available\n");
-  run = hap_export("--summary --audio none --param CheckboxSnappy=0 --param ADBEVideoCodec=5 --size 640x360");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output,
-            "640x360, 30.00 fps, 1.0000 PAR, HAP AlphaOnly (Luma), No snappy\n\n"
-            "Bitrate estimation not available\n");
+  const std::pair<const char*, const char*> cases[] = {
+      {"--summary --param ADBEVideoCodec=3 --param ComboboxQuality=1 --rate 25",
+       "1920x1080, 25.00 fps, 1.0000 PAR, HAPQ, normal, Chunks 8\nPCM 16 bits, Stereo, 48000 Hz)\n"
+       "Bitrate estimation not available\n"},
+      {"--summary --audio none --param CheckboxSnappy=0 --param ADBEVideoCodec=5 --size 640x360",
+       "640x360, 30.00 fps, 1.0000 PAR, HAP AlphaOnly (Luma), No snappy\n\nBitrate estimation not available\n"}};
+  for (const auto& [args, lines] : cases) {
+    const Cli_Run run = hap_export(args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, lines);
+  }
 }
 
 TEST(Host_Cli, list_params_shows_current_values_and_states) {
   const Cli_Run run = hap_export("--list-params --param ADBEVideoCodec=6 --param AudioChannels=2");
   EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.output.find("ADBEVideoCodec \"Codec\" integer = 6"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("CheckboxPremult \"Use premultiply alpha\" checkbox = 1 (disabled)"), std::string::npos);
-  EXPECT_NE(run.output.find("ComboboxQuality \"Speed/Quality\" integer = 0 (disabled)"), std::string::npos);
-  EXPECT_NE(run.output.find("AudioOrders \"Channels order\" integer = 0\n"), std::string::npos);
-  EXPECT_NE(run.output.find("idVersion \"Version\" string = \"2.1.6\""), std::string::npos);
+  for (const char* line :
+       {R"(ADBEVideoCodec "Codec" integer = 6)", R"(CheckboxPremult "Use premultiply alpha" checkbox = 1 (disabled))",
+        R"(ComboboxQuality "Speed/Quality" integer = 0 (disabled))", "AudioOrders \"Channels order\" integer = 0\n",
+        R"(idVersion "Version" string = "2.1.6")"})
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
 }
 
 TEST(Host_Cli, bad_input_is_a_clear_error) {
-  const auto raw = std::filesystem::temp_directory_path() / "host_cli_short.bgra";
+  const std::string raw = temp_path("host_cli_short.bgra");
   std::ofstream(raw, std::ios::binary) << std::string(100, 'x');
   const std::pair<std::string, std::string> cases[] = {
       {"", "no output file"},
@@ -79,7 +79,7 @@ TEST(Host_Cli, bad_input_is_a_clear_error) {
       {"--start-timecode 00:00:00:30 out.mov", "timecode"},
       {"--start-timecode 1:2:3 out.mov", "timecode"},
       {"--input /no/such/file out.mov", "/no/such/file"},
-      {"--input " + raw.string() + " --size 16x16 out.mov", "less than one"},
+      {"--input " + raw + " --size 16x16 out.mov", "less than one"},
       {"--audio /no/such/audio out.mov", "/no/such/audio"},
       {"--plugin /no/such/plugin.so out.mov", "/no/such/plugin.so"},
       {"--bogus out.mov", "--bogus"},
@@ -97,9 +97,9 @@ TEST(Host_Cli, bad_input_is_a_clear_error) {
 }
 
 TEST(Host_Cli, exports_the_given_source_audio_and_timecode) {
-  const auto dir = std::filesystem::temp_directory_path();
-  const std::string frames = (dir / "host_cli_frames.bgra").string(), audio = (dir / "host_cli_audio.f32").string();
-  const std::string movie_path = mov_test::temp_movie_path("host_cli_export");
+  const Temp_File frames_file("host_cli_frames.bgra"), audio_file("host_cli_audio.f32"),
+      movie_file("host_cli_export.mov");
+  const std::string &frames = frames_file.path, &audio = audio_file.path, &movie_path = movie_file.path;
   {
     std::ofstream raw(frames, std::ios::binary);
     for (int i = 0; i < 4 * 64 * 48 * 4; ++i) raw.put(char(i * 13));
@@ -111,7 +111,8 @@ TEST(Host_Cli, exports_the_given_source_audio_and_timecode) {
   }
   const Cli_Run run = hap_export("--input " + frames + " --size 64x48 --rate 25 --audio " + audio +
                                  " --start-timecode 00:00:10:05 --param ADBEVideoCodec=3 --param AudioSampleRate=8000"
-                                 " --param CheckboxTcMetadata=1 " + movie_path);
+                                 " --param CheckboxTcMetadata=1 " +
+                                 movie_path);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Wrote "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("4 frames of 64x48 HAPQ"), std::string::npos) << run.output;
@@ -124,8 +125,6 @@ TEST(Host_Cli, exports_the_given_source_audio_and_timecode) {
   ASSERT_GE(data.size(), 1280u * 4);
   const int16_t second = int16_t(data[2] | data[3] << 8);  // sample 1 of the file
   EXPECT_EQ(second, int16_t(std::lround((1.0 / 200 - 0.5) * 32768)));
-  std::filesystem::remove(frames);
-  std::filesystem::remove(audio);
 }
 
 }  // namespace

@@ -10,26 +10,21 @@
 #include "tests/support/mov_inspector.h"
 
 using mov_test::be32;
-using mov_test::error_text;
 using mov_test::packed_rate;
-using mov_test::temp_movie_path;
-using mov_test::to_u16;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// A movie file removed at the end of the test, with its writer.
+// A movie file removed at the end of the test, with its writer (destroyed
+// first, so the file is closed before it is removed).
 struct Movie {
-  std::string path;
+  Temp_File file;
+  const std::string& path = file.path;
   std::unique_ptr<Mov_Writer_HL> writer;
   Movie(const std::string& name, uint64_t frame_rate, uint8_t timecode = 0, uint32_t start = 0)
-      : path(temp_movie_path("audio_" + name)) {
+      : file("audio_" + name + ".mov") {
     writer = std::make_unique<Mov_Writer_HL>(to_u16(path), 32, 32, 24, frame_rate, "Hap1", 0, 1.0f,
                                              timecode, start, 0);
-  }
-  ~Movie() {
-    writer.reset();
-    std::filesystem::remove(path);
   }
   void video(int frames, uint32_t size = 100) {
     const Bytes data(size, 0xEE);

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,18 +14,10 @@
 
 using mov_test::be32;
 using mov_test::be64;
-using mov_test::error_text;
 using mov_test::packed_rate;
-using mov_test::temp_movie_path;
-using mov_test::to_u16;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-Bytes read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 Bytes frame(uint32_t size, uint8_t seed) {
   Bytes b(size);
@@ -55,10 +46,8 @@ class File_Size_Limit {
   void (*saved_handler_)(int) = nullptr;
 };
 
-struct Movie {
-  std::string path;
-  explicit Movie(const std::string& name) : path(temp_movie_path("writer_" + name)) {}
-  ~Movie() { std::filesystem::remove(path); }
+struct Movie : Temp_File {
+  explicit Movie(const std::string& name) : Temp_File("writer_" + name + ".mov") {}
 };
 
 }  // namespace
@@ -198,7 +187,7 @@ TEST(MovWriter, RefusesWhatItCannotWrite) {
                  std::runtime_error);
     EXPECT_FALSE(std::filesystem::exists(movie.path));
   }
-  const std::string missing = temp_movie_path("no_such_dir") + "/x.mov";
+  const std::string missing = temp_path("no_such_dir") + "/x.mov";
   EXPECT_EQ(error_text([&] {
               Mov_Writer_HL(to_u16(missing), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0,
                             0);

@@ -1,7 +1,9 @@
+// The platform layer: the shared loop pool, processor features, UTF-16 and
+// 64-bit file positions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fstream>
@@ -14,24 +16,22 @@
 #include "platform/file_io.h"
 #include "platform/parallel_for.h"
 #include "platform/system_info.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-// Runs a loop over [first, last) and checks that each index ran exactly once.
-void expect_each_once(int64_t first, int64_t last) {
-  std::vector<std::atomic<int>> hits(size_t(last - first));
-  platform::parallel_for(first, last, [&](int64_t i) { hits[size_t(i - first)].fetch_add(1); });
-  for (size_t k = 0; k < hits.size(); ++k) ASSERT_EQ(hits[k].load(), 1) << "index " << first + int64_t(k);
+// Runs a loop over [first, last); true when each index ran exactly once.
+bool each_once(int64_t first, int64_t last) {
+  std::vector<std::atomic<int>> hits(size_t(std::max<int64_t>(last - first, 0)));
+  platform::parallel_for(first, last, [&](int64_t i) { hits.at(size_t(i - first)).fetch_add(1); });
+  for (const auto& h : hits)
+    if (h.load() != 1) return false;
+  return true;
 }
 
 TEST(ParallelFor, EveryIterationRunsExactlyOnce) {
-  expect_each_once(0, 1);
-  expect_each_once(-7, 3);
-  expect_each_once(1000, 21000);
-  int calls = 0;
-  platform::parallel_for(5, 5, [&](int64_t) { ++calls; });
-  platform::parallel_for(5, 2, [&](int64_t) { ++calls; });
-  EXPECT_EQ(calls, 0);
+  for (auto [first, last] : {std::pair{0, 1}, {-7, 3}, {1000, 21000}, {5, 5}, {5, 2}})
+    EXPECT_TRUE(each_once(first, last)) << first << ".." << last;
 }
 
 TEST(ParallelFor, RethrowsAfterEveryIterationHasFinished) {
@@ -47,23 +47,16 @@ TEST(ParallelFor, RethrowsAfterEveryIterationHasFinished) {
     EXPECT_STREQ(e.what(), "iteration failed");
     EXPECT_EQ(finished.load(), 196);
   }
-  // The pool is still sound afterwards.
-  expect_each_once(0, 500);
+  EXPECT_TRUE(each_once(0, 500));  // the pool is still sound
 }
 
 TEST(ParallelFor, ConcurrentCallersEachGetTheirOwnLoop) {
   std::vector<std::thread> callers;
   std::atomic<int> failures{0};
-  for (int t = 0; t < 6; ++t) {
+  for (int t = 0; t < 6; ++t)
     callers.emplace_back([&, t] {
-      for (int round = 0; round < 40; ++round) {
-        const int64_t n = 100 + 13 * t + round;
-        std::vector<std::atomic<int>> hits(static_cast<size_t>(n));
-        platform::parallel_for(0, n, [&](int64_t i) { hits[size_t(i)].fetch_add(1); });
-        for (auto& h : hits) failures += h.load() != 1;
-      }
+      for (int round = 0; round < 40; ++round) failures += !each_once(0, 100 + 13 * t + round);
     });
-  }
   for (auto& c : callers) c.join();
   EXPECT_EQ(failures.load(), 0);
 }
@@ -71,14 +64,13 @@ TEST(ParallelFor, ConcurrentCallersEachGetTheirOwnLoop) {
 TEST(ParallelFor, NestedLoopsComplete) {
   // More outer iterations than pool threads, each running inner loops two
   // levels deep: a nested call must not wait for helpers that are busy.
+  const int64_t outer = 3 * int64_t(platform::processor_count()) + 1;
   std::atomic<int64_t> total{0};
-  platform::parallel_for(0, 3 * int64_t(platform::processor_count()) + 1, [&](int64_t) {
-    platform::parallel_for(0, 20, [&](int64_t) {
-      platform::parallel_for(0, 10, [&](int64_t k) { total.fetch_add(k); });
-    });
+  platform::parallel_for(0, outer, [&](int64_t) {
+    platform::parallel_for(0, 20,
+                           [&](int64_t) { platform::parallel_for(0, 10, [&](int64_t k) { total.fetch_add(k); }); });
   });
-  EXPECT_EQ(total.load(), (3 * int64_t(platform::processor_count()) + 1) * 20 * 45);
-
+  EXPECT_EQ(total.load(), outer * 20 * 45);
   // An exception from a nested loop reaches the outer caller.
   EXPECT_THROW(platform::parallel_for(0, 4,
                                       [](int64_t i) {
@@ -89,54 +81,35 @@ TEST(ParallelFor, NestedLoopsComplete) {
                std::logic_error);
 }
 
-TEST(SystemInfo, ProcessorCountIsAtLeastOne) {
-  const unsigned n = platform::processor_count();
-  EXPECT_GE(n, 1u);
-  if (std::thread::hardware_concurrency() > 0) {
-    EXPECT_LE(n, std::thread::hardware_concurrency());
-  }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
 // The kernel lists avx, avx2 and fma only when the processor has them and the
 // kernel saves the AVX state, which is what CPUID and XGETBV show together.
 TEST(SystemInfo, CpuFeaturesAgreeWithProcCpuinfo) {
+  const unsigned count = platform::processor_count(), hardware = std::thread::hardware_concurrency();
+  EXPECT_GE(count, 1u);
+  EXPECT_TRUE(hardware == 0 || count <= hardware) << count << " > " << hardware;
   std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
   std::set<std::string> flags;
-  while (std::getline(cpuinfo, line)) {
+  for (std::string line; flags.empty() && std::getline(cpuinfo, line);)
     if (line.rfind("flags", 0) == 0) {
       std::istringstream words(line.substr(line.find(':') + 1));
       for (std::string w; words >> w;) flags.insert(w);
-      break;
     }
-  }
   if (flags.empty()) GTEST_SKIP() << "no flags line in /proc/cpuinfo";
-
   const auto leaf1 = platform::cpuid(1);
-  const bool osxsave = (leaf1.ecx >> 27) & 1;
-  const bool ymm_saved = osxsave && (platform::xgetbv(0) & 6) == 6;
-  const bool avx = ((leaf1.ecx >> 28) & 1) && ymm_saved;
-  const bool fma = ((leaf1.ecx >> 12) & 1) && ymm_saved;
-  const bool avx2 = platform::cpuid(0).eax >= 7 && ((platform::cpuid(7, 0).ebx >> 5) & 1) && ymm_saved;
-  EXPECT_EQ(avx, flags.count("avx") == 1);
-  EXPECT_EQ(fma, flags.count("fma") == 1);
-  EXPECT_EQ(avx2, flags.count("avx2") == 1);
+  const bool ymm_saved = ((leaf1.ecx >> 27) & 1) && (platform::xgetbv(0) & 6) == 6;
+  EXPECT_EQ(((leaf1.ecx >> 28) & 1) && ymm_saved, flags.count("avx") == 1);
+  EXPECT_EQ(((leaf1.ecx >> 12) & 1) && ymm_saved, flags.count("fma") == 1);
+  EXPECT_EQ(platform::cpuid(0).eax >= 7 && ((platform::cpuid(7, 0).ebx >> 5) & 1) && ymm_saved,
+            flags.count("avx2") == 1);
 }
-#endif
 
 TEST(Utf, RoundTripAcrossTheCodeSpace) {
   std::string utf8;
   std::u16string back;
   for (char32_t c = 1; c <= 0x10FFFF; c += (c < 0x10000 ? 1 : 97)) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
-    std::u16string utf16;
-    if (c < 0x10000) {
-      utf16 += char16_t(c);
-    } else {
-      utf16 += char16_t(0xD800 + ((c - 0x10000) >> 10));
-      utf16 += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-    }
+    std::u16string utf16(1, char16_t(c));
+    if (c >= 0x10000) utf16 = {char16_t(0xD800 + ((c - 0x10000) >> 10)), char16_t(0xDC00 + ((c - 0x10000) & 0x3FF))};
     ASSERT_TRUE(platform::utf16_to_utf8(utf16, utf8)) << uint32_t(c);
     ASSERT_EQ(utf8.size(), size_t(c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4)) << uint32_t(c);
     ASSERT_TRUE(platform::utf8_to_utf16(utf8, back)) << uint32_t(c);
@@ -155,42 +128,25 @@ TEST(Utf, KnownTextsAndTheFirstZero) {
   EXPECT_EQ(utf8, "");
 }
 
-TEST(Utf, UnpairedSurrogatesAreRefused) {
-  const std::u16string bad[] = {
-      std::u16string(1, char16_t(0xD800)),                       // lone high at the end
-      std::u16string({u'a', char16_t(0xD83D), u'b'}),            // high then not a low
-      std::u16string({u'a', char16_t(0xDE00)}),                  // lone low
-      std::u16string({char16_t(0xDE00), char16_t(0xD83D)}),      // pair in the wrong order
-      std::u16string({char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}),
-  };
-  for (const auto& text : bad) {
+TEST(Utf, BadInputIsRefusedAndLeavesNothing) {
+  const char16_t high = 0xD83D, low = 0xDE00;
+  // Lone high at the end, high then not a low, lone low, a pair in the wrong order, two highs.
+  for (const std::u16string& text :
+       {std::u16string{0xD800}, std::u16string{u'a', high, u'b'}, std::u16string{u'a', low}, std::u16string{low, high},
+        std::u16string{high, high, low}}) {
     std::string out = "stale";
     EXPECT_FALSE(platform::utf16_to_utf8(text, out));
     EXPECT_TRUE(out.empty());
   }
-}
-
-TEST(Utf, MalformedUtf8IsRefused) {
-  const char* bad[] = {
-      "\x80",              // stray continuation byte
-      "a\xC3",             // truncated two-byte form
-      "\xE2\x82",          // truncated three-byte form
-      "\xC0\xAF",          // overlong '/'
-      "\xE0\x80\xAF",      // overlong, three bytes
-      "\xED\xA0\x80",      // encoded surrogate
-      "\xF4\x90\x80\x80",  // beyond U+10FFFF
-      "\xF8\x88\x80\x80\x80",
-      "\xC3\x28",          // bad continuation
-  };
-  for (const char* text : bad) {
+  // A stray continuation byte, truncated two- and three-byte forms, overlong
+  // forms, an encoded surrogate, beyond U+10FFFF, a five-byte form and a bad
+  // continuation.
+  for (const char* text : {"\x80", "a\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                           "\xF8\x88\x80\x80\x80", "\xC3\x28"}) {
     std::u16string out = u"stale";
     EXPECT_FALSE(platform::utf8_to_utf16(text, out)) << text;
     EXPECT_TRUE(out.empty());
   }
-}
-
-std::string temp_path(const char* name) {
-  return ::testing::TempDir() + "hap_platform_" + std::to_string(getpid()) + "_" + name;
 }
 
 TEST(FileIo, SeekPastFourGigabytesInSparseFile) {
@@ -225,10 +181,8 @@ TEST(FileIo, FailuresAreReported) {
   int error = 0;
   EXPECT_EQ(platform::file_open_write(temp_path("no/such/dir/file"), &error), nullptr);
   EXPECT_EQ(error, ENOENT);
-
   // A write that fails only when the buffer is flushed must not pass.
-  std::FILE* full = platform::file_open_write("/dev/full", &error);
-  if (full) {
+  if (std::FILE* full = platform::file_open_write("/dev/full", &error)) {
     EXPECT_EQ(std::fwrite("data", 1, 4, full), 4u);
     EXPECT_NE(platform::file_close(full), 0);
   }

@@ -2,13 +2,17 @@
 // reductions, unsupported formats, raw buffer sizes and the pad kernels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/texture_test_frames.h"
 #include "texture_encoder/partial_block_padding.h"
 #include "texture_encoder/pixel_formats.h"
 
@@ -33,44 +37,27 @@ void put16(uint8_t* at, uint16_t v) {
 Stored_Block store(uint32_t fmt, const Rgba_Block& rgba, std::mt19937& noise) {
   const int pad = 6;
   Stored_Block block;
-  auto wide = [&](uint8_t v) { return uint16_t(v << 8 | (noise() & 0xFF)); };
-  auto sample32768 = [&](uint8_t v) {
-    return uint16_t(v == 255 ? 32768 : v << 7 | (noise() & 0x7F));
+  // A sample of the format from an 8-bit value, with noise in the bits below it.
+  auto sample = [&](uint8_t v) -> uint16_t {
+    switch (fmt) {
+      case 5: return uint16_t(v == 255 ? 32768 : v << 7 | (noise() & 0x7F));
+      case 12: return uint16_t(v << 2 | (noise() & 3));
+      case 13: return uint16_t(v << 4 | (noise() & 15));
+      default: return uint16_t(v << 8 | (noise() & 0xFF));
+    }
   };
-  if (fmt <= 9) {
+  if (fmt <= 9) {  // interleaved; channel order by format, 0 = R .. 3 = A
+    static const char* const orders[10] = {"3012", "2103", "2103", "0123", "3012",
+                                           "3012", "0123", "",     "012",  "210"};
     const int bpp = fmt <= 3 ? 4 : fmt <= 6 ? 8 : 3;
     block.strides[0] = 4 * bpp + pad;
     block.planes[0].assign(size_t(block.strides[0]) * 4, 0);
     for (int i = 0; i < 16; ++i) {
       uint8_t* o = &block.planes[0][(i / 4) * block.strides[0] + (i % 4) * bpp];
-      const uint8_t r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2], a = rgba[4 * i + 3];
-      switch (fmt) {
-        case 0:
-          o[0] = a, o[1] = r, o[2] = g, o[3] = b;
-          break;
-        case 1:
-        case 2:
-          o[0] = b, o[1] = g, o[2] = r, o[3] = a;
-          break;
-        case 3:
-          o[0] = r, o[1] = g, o[2] = b, o[3] = a;
-          break;
-        case 4:
-          put16(o, wide(a)), put16(o + 2, wide(r)), put16(o + 4, wide(g)), put16(o + 6, wide(b));
-          break;
-        case 5:
-          put16(o, sample32768(a)), put16(o + 2, sample32768(r));
-          put16(o + 4, sample32768(g)), put16(o + 6, sample32768(b));
-          break;
-        case 6:
-          put16(o, wide(r)), put16(o + 2, wide(g)), put16(o + 4, wide(b)), put16(o + 6, wide(a));
-          break;
-        case 8:
-          o[0] = r, o[1] = g, o[2] = b;
-          break;
-        case 9:
-          o[0] = b, o[1] = g, o[2] = r;
-          break;
+      for (int k = 0; orders[fmt][k]; ++k) {
+        const uint8_t v = rgba[4 * i + orders[fmt][k] - '0'];
+        if (bpp == 8) put16(o + 2 * k, sample(v));
+        else o[k] = v;
       }
     }
     return block;
@@ -81,15 +68,8 @@ Stored_Block store(uint32_t fmt, const Rgba_Block& rgba, std::mt19937& noise) {
     block.planes[k].assign(size_t(block.strides[k]) * 4, 0);
     for (int i = 0; i < 16; ++i) {
       uint8_t* o = &block.planes[k][(i / 4) * block.strides[k] + (i % 4) * sample_bytes];
-      const uint8_t v = rgba[4 * i + k];
-      if (fmt <= 11)
-        *o = v;
-      else if (fmt == 12)
-        put16(o, uint16_t(v << 2 | (noise() & 3)));
-      else if (fmt == 13)
-        put16(o, uint16_t(v << 4 | (noise() & 15)));
-      else
-        put16(o, wide(v));
+      if (fmt <= 11) *o = rgba[4 * i + k];
+      else put16(o, sample(rgba[4 * i + k]));
     }
   }
   return block;
@@ -105,21 +85,21 @@ void check_format(const Rgba_Block& rgba, std::mt19937& noise) {
     for (int i = 0; i < 16; ++i) expected[4 * i + 3] = 255;
   }
 
+  auto read = [&](auto kernel, uint8_t* out, auto... results) {
+    kernel(out, s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0], s.strides[1], s.strides[2],
+           s.strides[3], results...);
+  };
   Rgba_Block out{};
-  to_rgba_template<Fmt, false>(out.data(), s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0],
-                               s.strides[1], s.strides[2], s.strides[3]);
+  read(to_rgba_template<Fmt, false>, out.data());
   EXPECT_EQ(out, expected);
-  to_rgba_template<Fmt, true>(out.data(), s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0],
-                              s.strides[1], s.strides[2], s.strides[3]);
+  read(to_rgba_template<Fmt, true>, out.data());
   for (int i = 0; i < 16; ++i) EXPECT_EQ(out[4 * i + 3], 255);
 
   uint8_t plane[16];
   uint64_t min = 0, max = 0;
-  to_alpha_template<Fmt, 0>(plane, s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0], s.strides[1],
-                            s.strides[2], s.strides[3], &min, &max);
+  read(to_alpha_template<Fmt, 0>, plane, &min, &max);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(plane[i], expected[4 * i + 3]);
-  to_alpha_template<Fmt, 1>(plane, s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0], s.strides[1],
-                            s.strides[2], s.strides[3], &min, &max);
+  read(to_alpha_template<Fmt, 1>, plane, &min, &max);
   uint8_t lo = 255, hi = 0;
   for (int i = 0; i < 16; ++i) {
     const uint8_t luma = uint8_t((rgba[4 * i] + rgba[4 * i + 1] + rgba[4 * i + 2]) / 3);
@@ -173,24 +153,11 @@ Rgba_Block random_block(std::mt19937& random) {
 
 TEST(PixelFormats, EveryReadableFormatGivesTheSameChannels) {
   std::mt19937 random(7);
-  for (int trial = 0; trial < 50; ++trial) {
+  for (int trial = 0; trial < 50 && !HasFailure(); ++trial) {
     const Rgba_Block rgba = random_block(random);
-    check_format<0>(rgba, random);
-    check_format<1>(rgba, random);
-    check_format<2>(rgba, random);
-    check_format<3>(rgba, random);
-    check_format<4>(rgba, random);
-    check_format<5>(rgba, random);
-    check_format<6>(rgba, random);
-    check_format<8>(rgba, random);
-    check_format<9>(rgba, random);
-    check_format<10>(rgba, random);
-    check_format<11>(rgba, random);
-    check_format<12>(rgba, random);
-    check_format<13>(rgba, random);
-    check_format<14>(rgba, random);
-    check_format<15>(rgba, random);
-    if (HasFailure()) return;
+    [&]<uint32_t... Fmt>(std::integer_sequence<uint32_t, Fmt...>) {
+      (check_format<Fmt>(rgba, random), ...);
+    }(std::integer_sequence<uint32_t, 0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15>{});
   }
 }
 
@@ -216,29 +183,23 @@ TEST(PixelFormats, LumaFlatFlagAndRange) {
   }
   rgba[0] = 1, rgba[1] = 1, rgba[2] = 0;
   std::mt19937 noise(1);
-  Stored_Block s = store(1, rgba, noise);
-  uint8_t plane[16];
-  uint64_t min = 0, max = 0;
+  uint8_t plane[16], planar[48];
+  uint64_t min = 0, max = 0, flag = 7;
+  auto flat = [&](auto kernel) {
+    const Stored_Block s = store(1, rgba, noise);
+    return kernel(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag);
+  };
+  const Stored_Block s = store(1, rgba, noise);
   to_alpha_template_luma_fmt1(plane, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &min, &max);
   EXPECT_EQ(plane[0], 0);
   EXPECT_EQ(plane[1], 254);
-
-  uint8_t planar[48];
-  uint64_t flag = 7;
-  EXPECT_EQ(to_rgba_template_dxt_q1(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
-            0u);
+  EXPECT_EQ(flat(to_rgba_template_dxt_q1), 0u);
   rgba[0] = 255, rgba[1] = 255, rgba[2] = 254;
-  s = store(1, rgba, noise);
-  EXPECT_EQ(to_rgba_template_dxt_q1(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
-            1u);
-  EXPECT_EQ(to_rgba_template_dxt_q2(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
-            0u);
+  EXPECT_EQ(flat(to_rgba_template_dxt_q1), 1u);
+  EXPECT_EQ(flat(to_rgba_template_dxt_q2), 0u);
   rgba[4 * 9 + 2] = 250;  // one differing blue value
-  s = store(1, rgba, noise);
-  EXPECT_EQ(to_rgba_template_dxt_q1(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
-            0u);
-  EXPECT_EQ(to_rgba_template_dxt_q2(planar, s.p(0), nullptr, nullptr, s.strides[0], 0, 0, &flag),
-            4u);
+  EXPECT_EQ(flat(to_rgba_template_dxt_q1), 0u);
+  EXPECT_EQ(flat(to_rgba_template_dxt_q2), 4u);
 
   // Alpha of a layout without alpha, whatever its samples; the opaque-plane kernel alike.
   to_alpha_template<9, 0>(plane, s.p(0), nullptr, nullptr, nullptr, 4, 0, 0, 0, &min, &max);
@@ -289,28 +250,24 @@ TEST(PixelFormats, YcocgOfBlackWhiteAndWideSamples) {
 TEST(PixelFormats, UnsupportedFormatsLeaveZeros) {
   std::vector<uint8_t> source(256, 0x77);
   const uint8_t* p = source.data();
-  uint8_t out[64];
+  uint8_t alpha[64], rgba[64], planar[64];
+  std::memset(alpha, 0xEE, 64), std::memset(rgba, 0xEE, 64), std::memset(planar, 0xEE, 64);
   uint64_t min = 99, max = 99, result = 99;
-
-  testing::internal::CaptureStdout();
-  std::memset(out, 0xEE, sizeof out);
-  to_alpha_template<7, 0>(out, p, p, p, p, 64, 64, 64, 64, &min, &max);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], 0);
-  EXPECT_EQ(min, 0u);
-  EXPECT_EQ(max, 0u);
-  std::memset(out, 0xEE, sizeof out);
-  to_rgba_template<16, false>(out, p, p, p, p, 64, 64, 64, 64);
-  for (uint8_t v : out) EXPECT_EQ(v, 0);
-  std::memset(out, 0xEE, sizeof out);
-  EXPECT_EQ((to_planar_rgb_template_c<7, 1>(out, p, p, p, 64, 64, 64, &result)), 0u);
-  for (int i = 0; i < 48; ++i) EXPECT_EQ(out[i], 0);
-  EXPECT_EQ(get_raw_buffer_line_size(16, 8), 0u);
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(printed_by([&] {
+              to_alpha_template<7, 0>(alpha, p, p, p, p, 64, 64, 64, 64, &min, &max);
+              to_rgba_template<16, false>(rgba, p, p, p, p, 64, 64, 64, 64);
+              EXPECT_EQ((to_planar_rgb_template_c<7, 1>(planar, p, p, p, 64, 64, 64, &result)), 0u);
+              EXPECT_EQ(get_raw_buffer_line_size(16, 8), 0u);
+            }),
             "ERROR : to_alpha_template : pix fmt non gere : 7\n"
             "ERROR : to_rgba_template : pix fmt non gere : 16\n"
             "ERROR : to_planar_rgb_template_c : pix fmt non implemente : 7\n"
             "ERROR : get_raw_buffer_line_size : Unsupported pix fmt\n");
+  EXPECT_EQ(std::count(alpha, alpha + 16, 0), 16);
+  EXPECT_EQ(std::count(rgba, rgba + 64, 0), 64);
+  EXPECT_EQ(std::count(planar, planar + 48, 0), 48);
+  EXPECT_EQ(min, 0u);
+  EXPECT_EQ(max, 0u);
 }
 
 TEST(PixelFormats, RawBufferSizes) {
@@ -323,74 +280,50 @@ TEST(PixelFormats, RawBufferSizes) {
 
 // ---- Pad kernels ---------------------------------------------------------------
 
-namespace {
-
-// A 7x7 BGRA frame whose pixel (x, y) is (x, y, x + y, 100 + x).
-std::vector<uint8_t> numbered_frame() {
-  std::vector<uint8_t> frame(7 * 7 * 4);
-  for (int y = 0; y < 7; ++y) {
-    for (int x = 0; x < 7; ++x) {
-      uint8_t* p = &frame[(y * 7 + x) * 4];
-      p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x + y), p[3] = uint8_t(100 + x);
-    }
-  }
-  return frame;
-}
-
-std::array<uint8_t, 4> pixel_at(const uint8_t* block, int x, int y) {
-  const uint8_t* p = block + y * 16 + x * 4;
-  return {p[0], p[1], p[2], p[3]};
-}
-
-}  // namespace
-
 TEST(Padding, EachModeCompletesTheBlock) {
-  const std::vector<uint8_t> frame = numbered_frame();
-  const int64_t strides[4] = {7 * 4, 0, 0, 0};
+  // A 7x7 BGRA frame whose pixel (x, y) is (x, y, x + y, 100 + x).
+  std::vector<uint8_t> frame(7 * 7 * 4);
+  for (int i = 0; i < 49; ++i) {
+    const int x = i % 7, y = i / 7;
+    frame[4 * i] = uint8_t(x), frame[4 * i + 1] = uint8_t(y);
+    frame[4 * i + 2] = uint8_t(x + y), frame[4 * i + 3] = uint8_t(100 + x);
+  }
+  auto source = [&](int x, int y) { return &frame[(y * 7 + x) * 4]; };
+  const uint8_t black[4] = {0, 0, 0, 255}, zero[4] = {0, 0, 0, 0};
+  const int64_t down[4] = {7 * 4, 0, 0, 0}, up[4] = {-7 * 4, 0, 0, 0};
   // The partial block at (4, 4): 3 valid columns, 3 valid rows.
-  const uint8_t* planes[4] = {&frame[(4 * 7 + 4) * 4], nullptr, nullptr, nullptr};
-  auto source = [&](int x, int y) {
-    const uint8_t* p = &frame[(y * 7 + x) * 4];
-    return std::array<uint8_t, 4>{p[0], p[1], p[2], p[3]};
-  };
-
-  uint8_t block[64];
-  pad_partial_block_fmt1_mode0(block, planes, strides, 3, 3);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(pixel_at(block, x, y), source(4 + std::min(x, 2), 4 + std::min(y, 2))) << x << y;
-    }
-  }
-  const std::array<uint8_t, 4> black = {0, 0, 0, 255}, zero = {0, 0, 0, 0};
-  pad_partial_block_fmt1_mode1(block, planes, strides, 3, 3);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(pixel_at(block, x, y), x < 3 && y < 3 ? source(4 + x, 4 + y) : black);
-    }
-  }
-  pad_partial_block_fmt2_mode2(block, planes, strides, 3, 3);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(pixel_at(block, x, y), x < 3 && y < 3 ? source(4 + x, 4 + y) : zero);
-    }
-  }
-
-  // A whole block is a plain copy; one valid column repeats it across.
-  const uint8_t* top_left[4] = {frame.data(), nullptr, nullptr, nullptr};
-  pad_partial_block_fmt1_mode2(block, top_left, strides, 4, 4);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(pixel_at(block, i % 4, i / 4), source(i % 4, i / 4));
-  pad_partial_block_fmt1_mode0(block, planes, strides, 1, 4);
-  for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(pixel_at(block, x, y), source(4, 4 + y));
-  }
-
+  const uint8_t* partial[4] = {source(4, 4), nullptr, nullptr, nullptr};
+  const uint8_t* top_left[4] = {source(0, 0), nullptr, nullptr, nullptr};
   // Rows stored bottom-up are walked with a negative stride from the last stored row.
-  const int64_t upward[4] = {-7 * 4, 0, 0, 0};
-  const uint8_t* bottom[4] = {&frame[(6 * 7 + 4) * 4], nullptr, nullptr, nullptr};
-  pad_partial_block_fmt2_mode0(block, bottom, upward, 3, 2);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(pixel_at(block, x, y), source(4 + std::min(x, 2), 6 - std::min(y, 1)));
+  const uint8_t* bottom[4] = {source(4, 6), nullptr, nullptr, nullptr};
+  using Expected = std::function<const uint8_t*(int, int)>;
+  const struct {
+    Pad_Kernel_Fn kernel;
+    const uint8_t* const* planes;
+    const int64_t* strides;
+    int columns, rows;
+    Expected expected;
+  } cases[] = {
+      {pad_partial_block_fmt1_mode0, partial, down, 3, 3,
+       [&](int x, int y) { return source(4 + std::min(x, 2), 4 + std::min(y, 2)); }},
+      {pad_partial_block_fmt1_mode1, partial, down, 3, 3,
+       [&](int x, int y) { return x < 3 && y < 3 ? source(4 + x, 4 + y) : black; }},
+      {pad_partial_block_fmt2_mode2, partial, down, 3, 3,
+       [&](int x, int y) { return x < 3 && y < 3 ? source(4 + x, 4 + y) : zero; }},
+      // A whole block is a plain copy; one valid column repeats it across.
+      {pad_partial_block_fmt1_mode2, top_left, down, 4, 4,
+       [&](int x, int y) { return source(x, y); }},
+      {pad_partial_block_fmt1_mode0, partial, down, 1, 3,
+       [&](int, int y) { return source(4, 4 + std::min(y, 2)); }},
+      {pad_partial_block_fmt2_mode0, bottom, up, 3, 2,
+       [&](int x, int y) { return source(4 + std::min(x, 2), 6 - std::min(y, 1)); }},
+  };
+  for (const auto& c : cases) {
+    uint8_t block[64];
+    c.kernel(block, c.planes, c.strides, c.columns, c.rows);
+    for (int i = 0; i < 16; ++i) {
+      EXPECT_EQ(std::memcmp(block + 4 * i, c.expected(i % 4, i / 4), 4), 0)
+          << "case " << &c - cases << " pixel " << i;
     }
   }
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/support/test_support.h"
 #include "tests/texture_test_frames.h"
 #include "texture_encoder/raw_row_packing.h"
 
@@ -41,22 +40,13 @@ TEST(RawPacking, BlocksOfEachChannelLieTogether) {
     for (int x = 0; x < image.width; ++x) {
       const size_t at = size_t(y / 4 * blocks_x + x / 4) * 16 + (y % 4) * 4 + x % 4;
       const uint8_t* pixel = &image.bgra[(size_t(y) * image.width + x) * 4];
-      ASSERT_EQ(planes[0][at], pixel[2]);
-      ASSERT_EQ(planes[1][at], pixel[1]);
-      ASSERT_EQ(planes[2][at], pixel[0]);
-      ASSERT_EQ(planes[3][at], pixel[3]);
+      for (int k = 0; k < 4; ++k) ASSERT_EQ(planes[k][at], pixel[k == 3 ? 3 : 2 - k]) << k;
     }
   }
   // Kind 4 leaves the fourth plane alone.
   const Planes rgb = convert(image, Raw_Kind_Rgb, Pix_Fmt_Bgra8, 1);
   EXPECT_EQ(rgb[0], planes[0]);
   EXPECT_EQ(rgb[3], std::vector<uint8_t>(rgb[3].size(), 0xEE));
-
-  const Test_Image small = crop(image, 8, 8);
-  const Planes two = convert(small, Raw_Kind_Rgb, Pix_Fmt_Bgra8, 1);
-  EXPECT_EQ(two[0][0], small.bgra[2]);
-  EXPECT_EQ(two[0][16], small.bgra[4 * 4 + 2]);  // block 1 starts at byte 16
-  EXPECT_EQ(two[0][32], small.bgra[(4 * 8) * 4 + 2]);
 }
 
 TEST(RawPacking, RefusesWhatItCannotConvert) {
@@ -65,11 +55,9 @@ TEST(RawPacking, RefusesWhatItCannotConvert) {
   EXPECT_EQ(context.width, 6);  // the settings are stored before the check
   EXPECT_EQ(setup_raw_convert(&context, 8, 6, Raw_Kind_Rgb, 1, 0, 1), 1u);
   EXPECT_EQ(setup_raw_convert(&context, 8, 8, Raw_Kind_Rgba, 2, 0, 1), 1u);
-  EXPECT_EQ(setup_raw_convert(&context, 8, 8, 3, 1, 0, 1), 1u);
   EXPECT_EQ(setup_raw_convert(&context, 8, 8, Raw_Kind_Rgb, 3, 0, 1), 1u);
   EXPECT_EQ(setup_raw_convert(&context, 8, 8, Raw_Kind_Rgb, 2, 0, 1), 0u);
-
-  // A refused context writes nothing.
+  // An unknown kind is refused, and the refused context writes nothing.
   EXPECT_EQ(setup_raw_convert(&context, 8, 8, 3, 1, 0, 1), 1u);
   std::vector<uint8_t> plane(64, 0xEE), source(256, 1);
   uint8_t* out[4] = {plane.data(), plane.data(), plane.data(), plane.data()};
@@ -97,16 +85,15 @@ TEST(RawPacking, SlicesOfAtLeast256Rows) {
 }
 
 TEST(RawPacking, BottomUpAndThreadedFramesMatch) {
-  const Test_Image image = crop(load_test_image("astronaut_alpha_512x512.bgra"), 512, 1000 / 2);
-  Test_Image tall;  // 1000 rows, so that four slices run
-  tall.width = image.width;
+  // 1000 rows, so that four slices run: a picture and its mirror below it.
+  Test_Image tall = crop(load_test_image("astronaut_alpha_512x512.bgra"), 512, 500);
+  tall.bgra.insert(tall.bgra.end(), tall.bgra.rbegin(), tall.bgra.rend());
   tall.height = 1000;
-  tall.bgra = image.bgra;
-  tall.bgra.insert(tall.bgra.end(), image.bgra.rbegin(), image.bgra.rend());
-  const Planes single = convert(tall, Raw_Kind_Rgb, Pix_Fmt_Bgra8, 1);
-  EXPECT_EQ(convert(tall, Raw_Kind_Rgb, Pix_Fmt_Bgra8, 4), single);
-  EXPECT_EQ(convert(tall, Raw_Kind_Rgb, Pix_Fmt_Bgra8, 0), single);
-  EXPECT_EQ(convert(flip_rows(tall), Raw_Kind_Rgb, Pix_Fmt_Bgra8_Bottom_Up, 3), single);
-  EXPECT_EQ(convert(tall, Raw_Kind_Rgba, Pix_Fmt_Bgra8, 4),
-            convert(tall, Raw_Kind_Rgba, Pix_Fmt_Bgra8, 1));
+  for (uint32_t kind : {Raw_Kind_Rgb, Raw_Kind_Rgba}) {
+    const Planes single = convert(tall, kind, Pix_Fmt_Bgra8, 1);
+    EXPECT_EQ(convert(tall, kind, Pix_Fmt_Bgra8, 4), single);
+    EXPECT_EQ(convert(tall, kind, Pix_Fmt_Bgra8, 0), single);
+  }
+  EXPECT_EQ(convert(flip_rows(tall), Raw_Kind_Rgb, Pix_Fmt_Bgra8_Bottom_Up, 3),
+            convert(tall, Raw_Kind_Rgb, Pix_Fmt_Bgra8, 1));
 }

@@ -20,14 +20,9 @@ namespace {
 using Block16 = std::array<uint8_t, 16>;
 using Pixels = std::array<uint8_t, 64>;  // 16 BGRA pixels, row-major
 
-Dxt_Encoder_Context context_for(int quality) {
+Block16 encode(int quality, const Pixels& pixels) {
   Dxt_Encoder_Context context{};
   EXPECT_EQ(install_ycocg_set(&context, Pix_Fmt_Bgra8, 0, uint8_t(quality)), 0u);
-  return context;
-}
-
-Block16 encode(int quality, const Pixels& pixels) {
-  const Dxt_Encoder_Context context = context_for(quality);
   const uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
   const int64_t strides[4] = {16, 0, 0, 0};
   Block16 out{};
@@ -35,21 +30,16 @@ Block16 encode(int quality, const Pixels& pixels) {
   return out;
 }
 
-Pixels solid(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
-  Pixels p{};
-  for (int i = 0; i < 16; ++i) {
-    p[4 * i] = b;
-    p[4 * i + 1] = g;
-    p[4 * i + 2] = r;
-    p[4 * i + 3] = a;
-  }
-  return p;
-}
-
 void set_pixel(Pixels& p, int i, uint8_t r, uint8_t g, uint8_t b) {
   p[4 * i] = b;
   p[4 * i + 1] = g;
   p[4 * i + 2] = r;
+}
+
+Pixels solid(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
+  Pixels p{};
+  for (int i = 0; i < 16; ++i) set_pixel(p, i, r, g, b), p[4 * i + 3] = a;
+  return p;
 }
 
 uint16_t colour0(const Block16& b) { return uint16_t(b[8] | b[9] << 8); }
@@ -116,7 +106,7 @@ TEST(YcocgYHalf, SingleValueWhenTheCodesAgree) {
   EXPECT_EQ(b1[1], 100);
 }
 
-TEST(YcocgScale, StrictBoundaries) {
+TEST(YcocgScale, StrictBoundariesWrittenInBothEndpoints) {
   const float neutral = 128.0f / 255.0f;
   // 64/255 below neutral is a deviation of exactly 64/255 in single
   // precision: scale 1; one step nearer neutral: scale 2.
@@ -136,27 +126,20 @@ TEST(YcocgScale, StrictBoundaries) {
   EXPECT_EQ(choose_cocg_scale(below32), 4u);
   EXPECT_EQ(choose_cocg_scale(above32), 2u);
 
-  // The same boundary through the whole encoder: R - B = -129 gives Co
-  // exactly 64/255 (scale 1, field 0), R - B = -128 gives 64.5/255 (scale 2).
-  for (int q = 1; q <= 3; ++q) {
-    EXPECT_EQ(colour0(encode(q, solid(0, 64, 129))) & 31, 0) << q;
-    EXPECT_EQ(colour0(encode(q, solid(0, 64, 128))) & 31, 1) << q;
-  }
-}
-
-TEST(YcocgScale, WrittenInBothEndpoints) {
-  // Grey-ish blocks take scale 4, saturated ones scale 1; the blue field of
-  // both endpoints holds scale - 1 at every quality.
-  Pixels grey = solid(120, 128, 130);
+  // Through the whole encoder, in both endpoints: R - B = -129 gives Co
+  // exactly 64/255 (scale 1, field 0), R - B = -128 gives 64.5/255 (scale 2);
+  // grey-ish blocks take scale 4, saturated ones scale 1.
+  Pixels grey = solid(120, 128, 130), saturated = solid(255, 0, 0);
   set_pixel(grey, 3, 130, 126, 122);
-  Pixels saturated = solid(255, 0, 0);
   set_pixel(saturated, 7, 0, 0, 255);
+  const std::pair<Pixels, int> fields[] = {
+      {solid(0, 64, 129), 0}, {solid(0, 64, 128), 1}, {grey, 3}, {saturated, 0}};
   for (int q = 1; q <= 3; ++q) {
-    const Block16 g = encode(q, grey), s = encode(q, saturated);
-    EXPECT_EQ(colour0(g) & 31, 3) << q;
-    EXPECT_EQ(colour1(g) & 31, 3) << q;
-    EXPECT_EQ(colour0(s) & 31, 0) << q;
-    EXPECT_EQ(colour1(s) & 31, 0) << q;
+    for (const auto& [pixels, field] : fields) {
+      const Block16 b = encode(q, pixels);
+      EXPECT_EQ(colour0(b) & 31, field) << q;
+      EXPECT_EQ(colour1(b) & 31, field) << q;
+    }
   }
 }
 
@@ -254,15 +237,12 @@ void counting_search(Cocg_Block* b, float* e, Cocg_Candidate* c, float* d, Cocg_
 Cocg_Endpoint_Kernels counting_kernels(int quality) {
   g_real = cocg_endpoint_kernels_scalar(quality);
   Cocg_Endpoint_Kernels k = g_real;
-  k.endpoint_trial[0] = counting_trial<0>;
-  k.endpoint_trial[1] = counting_trial<1>;
-  k.endpoint_trial[2] = counting_trial<2>;
-  k.endpoint_search[0] = counting_search<0>;
-  k.endpoint_search[1] = counting_search<1>;
-  k.endpoint_search[2] = counting_search<2>;
-  k.endpoint_search[3] = counting_search<3>;
-  k.endpoint_search[4] = counting_search<4>;
-  k.endpoint_search[5] = counting_search<5>;
+  [&]<int... I>(std::integer_sequence<int, I...>) {
+    ((k.endpoint_search[I] = counting_search<I>), ...);
+  }(std::make_integer_sequence<int, 6>{});
+  [&]<int... I>(std::integer_sequence<int, I...>) {
+    ((k.endpoint_trial[I] = counting_trial<I>), ...);
+  }(std::make_integer_sequence<int, 3>{});
   g_trial_calls = g_first_pair_calls = g_next_pair_calls = 0;
   return k;
 }
@@ -293,26 +273,6 @@ std::array<uint8_t, 8> encode_cocg(int quality, const Cocg_Endpoint_Kernels& k, 
 
 }  // namespace
 
-TEST(CocgSearch, FlatLoopsStopAtTheEndsOfTheCodeRanges) {
-  // Chroma near 0: the widened first endpoints are (0, 0, 0, 0). Quality 2
-  // stops after its first low endpoint; quality 3 walks only the high Co
-  // code (0..5), each step trying six high Cg codes.
-  const Cocg_Block low = flat_block(0.001f, 0.001f);
-  Cocg_Endpoint_Kernels k = counting_kernels(2);
-  encode_cocg(2, k, low);
-  EXPECT_EQ(g_trial_calls, 1);
-  k = counting_kernels(3);
-  encode_cocg(3, k, low);
-  EXPECT_EQ(g_trial_calls, 6);
-
-  // Co at its top: quality 3 takes one high-Co step for each of the 6 x 6
-  // low endpoints.
-  k = counting_kernels(3);
-  encode_cocg(3, k, flat_block(1.0f, 0.5f));
-  EXPECT_EQ(g_trial_calls, 36);
-  EXPECT_EQ(g_first_pair_calls + g_next_pair_calls, 0);
-}
-
 TEST(CocgSearch, EqualErrorsKeepTheFirstCandidate) {
   // Flat chroma exactly on the decoded codes (2, 10), scale 1: the first
   // candidate (2, 10, 2, 10) fits with error 0, and so does every later one
@@ -325,55 +285,40 @@ TEST(CocgSearch, EqualErrorsKeepTheFirstCandidate) {
   }
 }
 
-TEST(CocgSearch, NextPairsSkippedAtTheTopOfTheRange) {
-  // Chroma spread just below 1.0: the high endpoint starts at (31, 63), so
-  // each low endpoint costs one first-pair call and no next-pair call.
-  float co[16], cg[16];
-  for (int i = 0; i < 16; ++i) co[i] = cg[i] = i % 2 ? 1.0f : 0.99f;
-  for (int q = 2; q <= 3; ++q) {
-    Cocg_Endpoint_Kernels k = counting_kernels(q);
-    const auto out = encode_cocg(q, k, block_from(co, cg));
-    EXPECT_GT(g_first_pair_calls, 0) << q;
-    EXPECT_EQ(g_next_pair_calls, 0) << q;
-    EXPECT_EQ(out[0] | out[1] << 8, 31 << 11 | 63 << 5) << q;  // scale 1
-  }
-}
-
-TEST(CocgSearch, CandidateCountsWithinLimits) {
-  // Mid-range chroma (scale 4, first endpoints (3, 7, 9, 18)) leaves room on
-  // every side: quality 2 runs all 6 low endpoints with one first-pair and
-  // two next-pair calls each; quality 3 runs 4 low Co codes (down to 0),
-  // 6 low Cg codes and 6 high Co codes.
-  float mid_co[16], mid_cg[16];
-  for (int i = 0; i < 16; ++i) mid_co[i] = mid_cg[i] = i % 2 ? 0.45f : 0.4f;
-  Cocg_Endpoint_Kernels k = counting_kernels(2);
-  encode_cocg(2, k, block_from(mid_co, mid_cg));
-  EXPECT_EQ(g_first_pair_calls, 6);
-  EXPECT_EQ(g_next_pair_calls, 12);
-  k = counting_kernels(3);
-  encode_cocg(3, k, block_from(mid_co, mid_cg));
-  EXPECT_EQ(g_first_pair_calls, 4 * 6 * 6);
-  EXPECT_EQ(g_next_pair_calls, 2 * 4 * 6 * 6);
-
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  for (int n = 0; n < 50; ++n) {
-    float co[16], cg[16];
-    const float c0 = unit(rng), g0 = unit(rng), spread = unit(rng) * 0.3f;
-    for (int i = 0; i < 16; ++i) {
-      co[i] = std::clamp(c0 + spread * (unit(rng) - 0.5f), 0.0f, 1.0f);
-      cg[i] = std::clamp(g0 + spread * (unit(rng) - 0.5f), 0.0f, 1.0f);
-    }
-    for (int q = 2; q <= 3; ++q) {
-      k = counting_kernels(q);
-      encode_cocg(q, k, block_from(co, cg));
-      const int candidates = 2 * (g_first_pair_calls + g_next_pair_calls);
-      EXPECT_LE(candidates, q == 2 ? 36 : 1296);
-      EXPECT_LE(g_next_pair_calls, 2 * g_first_pair_calls);
-      k = counting_kernels(q);
-      encode_cocg(q, k, flat_block(co[0], cg[0]));
-      EXPECT_LE(6 * g_trial_calls, q == 2 ? 36 : 1296);
-    }
+TEST(CocgSearch, CandidateCountsAtTheEndsOfTheCodeRanges) {
+  float top[16], mid[16];
+  for (int i = 0; i < 16; ++i) top[i] = i % 2 ? 1.0f : 0.99f, mid[i] = i % 2 ? 0.45f : 0.4f;
+  const struct {
+    Cocg_Block block;
+    int quality, trials, first_pairs, next_pairs;
+  } cases[] = {
+      // Chroma near 0: the widened first endpoints are (0, 0, 0, 0). Quality 2
+      // stops after its first low endpoint; quality 3 walks only the high Co
+      // code (0..5), each step trying six high Cg codes.
+      {flat_block(0.001f, 0.001f), 2, 1, 0, 0},
+      {flat_block(0.001f, 0.001f), 3, 6, 0, 0},
+      // Co at its top: quality 3 takes one high-Co step for each of the 6 x 6
+      // low endpoints.
+      {flat_block(1.0f, 0.5f), 3, 36, 0, 0},
+      // Chroma spread just below 1.0: the high endpoint starts at (31, 63), so
+      // each low endpoint (6 or 6 x 6) costs one first-pair call and no
+      // next-pair call.
+      {block_from(top, top), 2, 0, 6, 0},
+      {block_from(top, top), 3, 0, 36, 0},
+      // Mid-range chroma (scale 4, first endpoints (3, 7, 9, 18)) leaves room
+      // on every side: quality 2 runs all 6 low endpoints with one first-pair
+      // and two next-pair calls each; quality 3 runs 4 low Co codes (down to
+      // 0), 6 low Cg codes and 6 high Co codes.
+      {block_from(mid, mid), 2, 0, 6, 12},
+      {block_from(mid, mid), 3, 0, 4 * 6 * 6, 2 * 4 * 6 * 6},
+  };
+  for (const auto& c : cases) {
+    const auto out = encode_cocg(c.quality, counting_kernels(c.quality), c.block);
+    EXPECT_EQ(g_trial_calls, c.trials) << "case " << &c - cases;
+    EXPECT_EQ(g_first_pair_calls, c.first_pairs) << "case " << &c - cases;
+    EXPECT_EQ(g_next_pair_calls, c.next_pairs) << "case " << &c - cases;
+    const bool at_top = c.block.co[0] == top[0];  // scale 1, high endpoint (31, 63)
+    EXPECT_TRUE(!at_top || (out[0] | out[1] << 8) == (31 << 11 | 63 << 5)) << &c - cases;
   }
 }
 
@@ -418,7 +363,7 @@ double brute_force_best(const Cocg_Block& b, int quality, int scale, const Cocg_
 
 }  // namespace
 
-TEST(CocgSearch, FindsTheBestCandidateOfItsSet) {
+TEST(CocgSearch, FindsTheBestCandidateOfItsSetWithinTheCandidateLimits) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   for (int n = 0; n < 60; ++n) {
@@ -433,9 +378,14 @@ TEST(CocgSearch, FindsTheBestCandidateOfItsSet) {
     }
     double chosen_by[4] = {};
     for (int q = 2; q <= 3; ++q) {
-      const Cocg_Endpoint_Kernels k = cocg_endpoint_kernels_scalar(q);
+      const Cocg_Endpoint_Kernels k = counting_kernels(q);
       Cocg_Block block = block_from(co, cg);
       const auto out = encode_cocg(q, k, block);
+      // At most 36 (quality 2) or 1296 candidates, two per search call or six per trial.
+      const int candidates =
+          flat ? 6 * g_trial_calls : 2 * (g_first_pair_calls + g_next_pair_calls);
+      EXPECT_LE(candidates, q == 2 ? 36 : 1296);
+      EXPECT_LE(g_next_pair_calls, 2 * g_first_pair_calls);
 
       // The first endpoints as the encoder derives them.
       Cocg_Block shaped = block;

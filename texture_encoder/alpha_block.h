@@ -39,10 +39,10 @@ void encode_rgtc1_block(const Dxt_Kernel_Head* head, const uint8_t* values16, ui
 
 // Block workers: RGTC1 from the alpha plane (texture code 3, and the second
 // texture of code 5) and from luma (texture code 2).
-void encode_slice_rgtc1(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
+void encode_slice_rgtc1(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t* const planes[4],
                         const int64_t strides[4]);
-void encode_slice_rgtc1_luma(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                             const int64_t strides[4]);
+void encode_slice_rgtc1_luma(const Dxt_Kernel_Head& head, uint8_t* out,
+                             const uint8_t* const planes[4], const int64_t strides[4]);
 
 // Float helpers for values in 0..1 (the Y half of YCoCg-DXT5).
 // Insets [lo, hi] by 1/32 of the range less half of 1/255, clamped to 0..1.

@@ -52,8 +52,8 @@ void encode_slice_bc7(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t* 
 }
 
 template <uint32_t Level, uint32_t Max_Partitions>
-void encode_slice_bc7_quality(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                              const int64_t strides[4]) {
+void encode_slice_bc7_quality(const Dxt_Kernel_Head& head, uint8_t* out,
+                              const uint8_t* const planes[4], const int64_t strides[4]) {
   static const Bc7_Block_Params params = bc7_engine_params(Level, Max_Partitions);
   encode_slice_bc7(head, out, planes, strides, params);
 }

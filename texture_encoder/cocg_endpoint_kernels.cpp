@@ -2,6 +2,8 @@
 // instantiated per chroma scale, quality and search step.
 #include "texture_encoder/cocg_endpoint_kernels.h"
 
+#include <xmmintrin.h>
+
 #include <algorithm>
 
 namespace {
@@ -106,22 +108,105 @@ void cocg_endpoint_trial(Cocg_Block* block, float* best_error, const Cocg_Candid
     ycocg_refine<Scale>(block, best_error, step_high<Quality>(*candidate, k), best_distances, best);
 }
 
-// Block error of one high endpoint against the cached low endpoint; the
-// pixel distances go to d (laid out as the best distances).
-float block_error(const Cocg_Block* block, const float* cache, float high_co, float high_cg,
-                  float d[64]) {
-  const High_Points p(high_co, high_cg, cache[cocg_cache::low_co], cache[cocg_cache::low_cg]);
-  float error = 0.0f;
-  for (int i = 0; i < 16; ++i) {
-    const float co = block->co[i], cg = block->cg[i];
-    d[i] = ycocg::cocg_distance(co, cg, p.co[0], p.cg[0]);
-    d[16 + i] = cache[cocg_cache::d1 + i];
-    d[32 + i] = ycocg::cocg_distance(co, cg, p.co[1], p.cg[1]);
-    d[48 + i] = ycocg::cocg_distance(co, cg, p.co[2], p.cg[2]);
-    const float e = smallest_distance(d[i], d[16 + i], d[32 + i], d[48 + i]);
-    error += e * e;
+// Four pixels at a time: each lane computes a pixel's distances exactly as
+// ycocg::cocg_distance, dg * dg + dc * dc.
+__m128 co_squared(__m128 co, float p_co) {
+  const __m128 dc = co - _mm_set1_ps(p_co);
+  return dc * dc;
+}
+
+__m128 squared_distances(__m128 cg, float p_cg, __m128 dc_squared) {
+  const __m128 dg = cg - _mm_set1_ps(p_cg);
+  return dg * dg + dc_squared;
+}
+
+// dc * dc of four pixels to the palette points 0, 2 and 3 of p.
+struct Co_Terms {
+  __m128 point[3];
+  Co_Terms(__m128 co, const High_Points& p) {
+    for (int k = 0; k < 3; ++k) point[k] = co_squared(co, p.co[k]);
   }
-  return error;
+};
+
+// e * e of four pixels, e being the smallest of their distances d0..d3 as
+// smallest_distance takes it: std::min(a, b) is b < a ? b : a, which is
+// minps(b, a).
+__m128 fourth_powers(__m128 d0, __m128 d1, __m128 d2, __m128 d3) {
+  const __m128 e = _mm_min_ps(_mm_min_ps(d1, d0), _mm_min_ps(d3, d2));
+  return e * e;
+}
+
+__m128 pixel_fourth_powers(__m128 cg, __m128 d1, const High_Points& p, const Co_Terms& c) {
+  return fourth_powers(squared_distances(cg, p.cg[0], c.point[0]), d1,
+                       squared_distances(cg, p.cg[1], c.point[1]),
+                       squared_distances(cg, p.cg[2], c.point[2]));
+}
+
+// Adds the four lanes to sum one at a time, in pixel order.
+float add_in_order(float sum, __m128 terms) {
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, terms);
+  for (float t : lanes) sum += t;
+  return sum;
+}
+
+// Block errors of the high endpoints px and py against the cached low
+// endpoint, summed over the pixels in order from 0. Shared_Co: both points
+// have the same Co, whose terms are then computed once. Returns false, the
+// errors unfinished, as soon as both partial sums reach limit: the terms are
+// never negative, so neither error could end below it.
+template <bool Shared_Co>
+[[gnu::always_inline]] inline bool pair_block_errors(const Cocg_Block* block, const float* cache,
+                                                     const High_Points& px, const High_Points& py,
+                                                     float limit, float* ex, float* ey) {
+  float sx = 0.0f, sy = 0.0f;
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 co = _mm_load_ps(block->co + i), cg = _mm_load_ps(block->cg + i);
+    const __m128 d1 = _mm_loadu_ps(cache + cocg_cache::d1 + i);
+    const Co_Terms cx(co, px);
+    sx = add_in_order(sx, pixel_fourth_powers(cg, d1, px, cx));
+    if constexpr (Shared_Co) {
+      sy = add_in_order(sy, pixel_fourth_powers(cg, d1, py, cx));
+    } else {
+      sy = add_in_order(sy, pixel_fourth_powers(cg, d1, py, Co_Terms(co, py)));
+    }
+    if (sx >= limit && sy >= limit) return false;
+  }
+  *ex = sx;
+  *ey = sy;
+  return true;
+}
+
+// The 64 distances of a candidate, laid out as the best distances.
+void write_distances(const Cocg_Block* block, const float* cache, const High_Points& p, float* d) {
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 co = _mm_load_ps(block->co + i), cg = _mm_load_ps(block->cg + i);
+    const Co_Terms c(co, p);
+    _mm_storeu_ps(d + i, squared_distances(cg, p.cg[0], c.point[0]));
+    _mm_storeu_ps(d + 16 + i, _mm_loadu_ps(cache + cocg_cache::d1 + i));
+    _mm_storeu_ps(d + 32 + i, squared_distances(cg, p.cg[1], c.point[1]));
+    _mm_storeu_ps(d + 48 + i, squared_distances(cg, p.cg[2], c.point[2]));
+  }
+}
+
+// Palette points 0, 2 and 3 of a candidate against the cached low endpoint;
+// quality 3 takes the high Co of the cache, which the search does not move.
+template <int Scale, int Quality>
+High_Points cached_high_points(const Cocg_Candidate& c, const float* cache) {
+  const float high_co = Quality == 3 ? cache[cocg_cache::high_co] : decode_code<Scale>(c.a1, 31.0f);
+  return High_Points(high_co, decode_code<Scale>(c.b1, 63.0f), cache[cocg_cache::low_co],
+                     cache[cocg_cache::low_cg]);
+}
+
+// A pair's winner, k steps above the candidate, becomes the best. Apart from
+// the loop (winners are rare), so that the search keeps only what it needs.
+template <int Scale, int Quality>
+[[gnu::noinline]] void take_best(const Cocg_Block* block, const float* cache,
+                                 const Cocg_Candidate& candidate, int k, float error,
+                                 float* best_error, Cocg_Candidate* best, float* best_distances) {
+  *best_error = error;
+  *best = step_high<Quality>(candidate, k);
+  write_distances(block, cache, cached_high_points<Scale, Quality>(*best, cache), best_distances);
 }
 
 template <int Scale, int Quality, Pair Which>
@@ -134,28 +219,25 @@ void cocg_endpoint_search(Cocg_Block* block, float* best_error, Cocg_Candidate* 
     cache[cocg_cache::low_cg] = low_cg;
     if constexpr (Quality == 3)
       cache[cocg_cache::high_co] = decode_code<Scale>(candidate->a1, 31.0f);
-    for (int i = 0; i < 16; ++i)
-      cache[cocg_cache::d1 + i] = ycocg::cocg_distance(block->co[i], block->cg[i], low_co, low_cg);
+    for (int i = 0; i < 16; i += 4) {
+      const __m128 co = _mm_load_ps(block->co + i), cg = _mm_load_ps(block->cg + i);
+      _mm_storeu_ps(cache + cocg_cache::d1 + i,
+                    squared_distances(cg, low_cg, co_squared(co, low_co)));
+    }
   }
   constexpr int first_step = Which == Pair::First ? 0 : 1;
   const Cocg_Candidate x = step_high<Quality>(*candidate, first_step);
   const Cocg_Candidate y = step_high<Quality>(*candidate, first_step + 1);
-  const auto high_co = [&](const Cocg_Candidate& c) {
-    if constexpr (Quality == 3) {
-      return cache[cocg_cache::high_co];
-    } else {
-      return decode_code<Scale>(c.a1, 31.0f);
+  float ex, ey;
+  // X and Y share their high Co at quality 3.
+  if (pair_block_errors<Quality == 3>(block, cache, cached_high_points<Scale, Quality>(x, cache),
+                                      cached_high_points<Scale, Quality>(y, cache), *best_error,
+                                      &ex, &ey)) {
+    const float m = ey < ex ? ey : ex;
+    if (*best_error > m) {
+      const int k = ex == m ? first_step : first_step + 1;  // X wins a tie
+      take_best<Scale, Quality>(block, cache, *candidate, k, m, best_error, best, best_distances);
     }
-  };
-  alignas(32) float dx[64], dy[64];
-  const float ex = block_error(block, cache, high_co(x), decode_code<Scale>(x.b1, 63.0f), dx);
-  const float ey = block_error(block, cache, high_co(y), decode_code<Scale>(y.b1, 63.0f), dy);
-  const float m = ey < ex ? ey : ex;
-  if (*best_error > m) {
-    *best_error = m;
-    const bool x_wins = ex == m;
-    *best = x_wins ? x : y;
-    std::copy_n(x_wins ? dx : dy, 64, best_distances);
   }
   candidate->a1 = y.a1;
   candidate->b1 = y.b1;

@@ -57,6 +57,6 @@ struct alignas(32) Cocg_Search_Scratch {
 Cocg_Endpoint_Kernels cocg_endpoint_kernels_scalar(int quality);
 
 // Colour halves (8 bytes) at quality 2 and 3, flat blocks included; the
-// kernels come from the caller's copy of the kernel table.
+// kernels come from the worker's kernel head.
 void ycocg_encode_cocg_q2(const Cocg_Endpoint_Kernels& kernels, uint8_t* out8, Cocg_Block* block);
 void ycocg_encode_cocg_q3(const Cocg_Endpoint_Kernels& kernels, uint8_t* out8, Cocg_Block* block);

@@ -150,8 +150,7 @@ void encode_dxt1_color_block(const Dxt_Kernel_Head& head, uint8_t* out8,
     head.dxt_load_block_q2(block, planes[0], planes[1], planes[2], strides[0], strides[1],
                            strides[2], &range);
     if (range >= 15) {
-      const Dxt_Kernel_Head copy = head;
-      encode_color_block_cluster_fit(copy, out8, planes, strides, false);
+      encode_color_block_cluster_fit(head, out8, planes, strides, false);
       return;
     }
     one_colour = range == 0;

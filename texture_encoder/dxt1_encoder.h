@@ -83,7 +83,7 @@ void encode_dxt5_block(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t*
 // The worker of DXT1 (Code 0) or DXT5 (Code 1) at a quality: the quick colour
 // block at 1 and 2 (alpha half first for DXT5), the cluster fit at 3.
 template <uint32_t Code, uint8_t Quality>
-void encode_slice_dxt(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
+void encode_slice_dxt(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t* const planes[4],
                       const int64_t strides[4]);
 inline constexpr Slice_Worker_Fn encode_slice_dxt1_q1 = encode_slice_dxt<Texture_Code_Dxt1, 1>;
 inline constexpr Slice_Worker_Fn encode_slice_dxt1_q2 = encode_slice_dxt<Texture_Code_Dxt1, 2>;

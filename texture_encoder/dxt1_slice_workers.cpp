@@ -1,5 +1,5 @@
-// Block workers of DXT1 and DXT5 textures, one per texture code and quality. Each receives its
-// own copy of the kernel head and calls kernels only through it.
+// Block workers of DXT1 and DXT5 textures, one per texture code and quality. Each calls kernels
+// only through the kernel head it is handed.
 #include <cstring>
 
 #include "texture_encoder/alpha_block.h"
@@ -20,7 +20,7 @@ void encode_dxt5_block(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t*
 }
 
 template <uint32_t Code, uint8_t Quality>
-void encode_slice_dxt(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
+void encode_slice_dxt(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t* const planes[4],
                       const int64_t strides[4]) {
   if constexpr (Quality == 3)
     encode_color_block_cluster_fit(head, out, planes, strides, Code == Texture_Code_Dxt5);
@@ -31,7 +31,7 @@ void encode_slice_dxt(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const p
 }
 
 #define HAP_INSTANTIATE_WORKER(code, quality)                                        \
-  template void encode_slice_dxt<code, quality>(Dxt_Kernel_Head, uint8_t*,           \
+  template void encode_slice_dxt<code, quality>(const Dxt_Kernel_Head&, uint8_t*,     \
                                                 const uint8_t* const[4], const int64_t[4]);
 HAP_INSTANTIATE_WORKER(Texture_Code_Dxt1, 1)
 HAP_INSTANTIATE_WORKER(Texture_Code_Dxt1, 2)

@@ -12,8 +12,8 @@
 //     (pixel_formats.h, partial_block_padding.h, alpha_block.h, ycocg_*.h,
 //     dxt1_*.h, cs_*.h, cluster_fit/*.h).
 //
-// Block workers receive the kernel head by value and call kernels only through
-// that copy, so a worker never reads the shared context while it runs.
+// Block workers receive the kernel head by const reference and call kernels
+// only through it; set-up is the only writer, so every slice reads it freely.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -256,9 +256,9 @@ struct Dxt_Kernel_Head {
 };
 
 // Encodes one 4x4 block at out from the given planes (the pad block for
-// partial blocks). The head is the worker's own copy.
-using Slice_Worker_Fn = void (*)(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                                 const int64_t strides[4]);
+// partial blocks). The head is shared by every slice and only read.
+using Slice_Worker_Fn = void (*)(const Dxt_Kernel_Head& head, uint8_t* out,
+                                 const uint8_t* const planes[4], const int64_t strides[4]);
 
 // Value-initialise before use (Dxt_Encoder_Context context{}); set-up clears
 // everything but source_has_no_alpha, and the driver never calls an empty slot.

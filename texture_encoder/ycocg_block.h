@@ -90,9 +90,9 @@ void ycocg_encode_cocg_flat(uint8_t* out8, Cocg_Block* block);
 // one 16-byte YCoCg-DXT5 block from the BGRA8 block at planes[0]. All-black
 // blocks (alpha ignored) get a fixed block; quality 2 and 3 search the chroma
 // endpoints (cocg_endpoint_kernels.h).
-void encode_slice_ycocg_q1(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                           const int64_t strides[4]);
-void encode_slice_ycocg_q2(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                           const int64_t strides[4]);
-void encode_slice_ycocg_q3(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                           const int64_t strides[4]);
+void encode_slice_ycocg_q1(const Dxt_Kernel_Head& head, uint8_t* out,
+                           const uint8_t* const planes[4], const int64_t strides[4]);
+void encode_slice_ycocg_q2(const Dxt_Kernel_Head& head, uint8_t* out,
+                           const uint8_t* const planes[4], const int64_t strides[4]);
+void encode_slice_ycocg_q3(const Dxt_Kernel_Head& head, uint8_t* out,
+                           const uint8_t* const planes[4], const int64_t strides[4]);

@@ -53,17 +53,17 @@ void encode_ycocg_block(const Dxt_Kernel_Head& head, uint8_t* out, const uint8_t
 
 }  // namespace
 
-void encode_slice_ycocg_q1(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                           const int64_t strides[4]) {
+void encode_slice_ycocg_q1(const Dxt_Kernel_Head& head, uint8_t* out,
+                           const uint8_t* const planes[4], const int64_t strides[4]) {
   encode_ycocg_block<1>(head, out, planes[0], strides[0]);
 }
 
-void encode_slice_ycocg_q2(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                           const int64_t strides[4]) {
+void encode_slice_ycocg_q2(const Dxt_Kernel_Head& head, uint8_t* out,
+                           const uint8_t* const planes[4], const int64_t strides[4]) {
   encode_ycocg_block<2>(head, out, planes[0], strides[0]);
 }
 
-void encode_slice_ycocg_q3(Dxt_Kernel_Head head, uint8_t* out, const uint8_t* const planes[4],
-                           const int64_t strides[4]) {
+void encode_slice_ycocg_q3(const Dxt_Kernel_Head& head, uint8_t* out,
+                           const uint8_t* const planes[4], const int64_t strides[4]) {
   encode_ycocg_block<3>(head, out, planes[0], strides[0]);
 }

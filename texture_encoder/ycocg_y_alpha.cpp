@@ -1,6 +1,7 @@
 // Luma half of a YCoCg-DXT5 block: a DXT5 alpha block over Y in 0..1, always
 // in the 8-value mode (upper end first).
-#include <algorithm>
+#include <xmmintrin.h>
+
 #include <cstring>
 
 #include "texture_encoder/alpha_block.h"
@@ -8,8 +9,10 @@
 
 namespace {
 
-// Sum over the 16 values of the smallest squared distance to the 8-level
-// palette spanned by a and b.
+// Sum over the 16 values, in order, of the smallest squared distance to the
+// 8-level palette spanned by a and b. Four values at a time, each lane doing
+// what the scalar code does: std::min(best, d) is d < best ? d : best, which
+// is minps(d, best).
 float y_palette_error(const float y[16], float a, float b) {
   constexpr float seventh = 1.0f / 7.0f;
   const float levels[8] = {a,
@@ -20,12 +23,19 @@ float y_palette_error(const float y[16], float a, float b) {
                            (3.0f * a + 4.0f * b) * seventh,
                            (2.0f * a + 5.0f * b) * seventh,
                            (a + 6.0f * b) * seventh};
-  float error = 0.0f;
-  for (int i = 0; i < 16; ++i) {
-    float best = (y[i] - levels[0]) * (y[i] - levels[0]);
-    for (int k = 1; k < 8; ++k) best = std::min(best, (y[i] - levels[k]) * (y[i] - levels[k]));
-    error += best;
+  alignas(16) float smallest[16];
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 v = _mm_loadu_ps(y + i);
+    __m128 d = v - _mm_set1_ps(levels[0]);
+    __m128 best = d * d;
+    for (int k = 1; k < 8; ++k) {
+      d = v - _mm_set1_ps(levels[k]);
+      best = _mm_min_ps(d * d, best);
+    }
+    _mm_store_ps(smallest + i, best);
   }
+  float error = 0.0f;
+  for (float s : smallest) error += s;
   return error;
 }
 

@@ -8,6 +8,7 @@
 namespace {
 
 using bc7_tables::Mode_Info;
+using bc7_tables::Tables;
 
 // Reads the 128-bit block least significant bit first.
 class Bit_Reader {
@@ -24,19 +25,18 @@ class Bit_Reader {
   int position_ = 0;
 };
 
-const uint8_t* weights_for(int index_bits) {
-  return index_bits == 2 ? bc7_tables::weights2 : index_bits == 3 ? bc7_tables::weights3 : bc7_tables::weights4;
+const uint8_t* weights_for(const Tables& t, int index_bits) {
+  return index_bits == 2 ? t.weights2 : index_bits == 3 ? t.weights3 : t.weights4;
 }
 
 // Subset of every pixel and the anchor pixel of every subset.
-void partition_layout(int subsets, int partition, int subset_of[16], int anchor[3]) {
-  const char* digits = subsets == 2 ? bc7_tables::partitions2[partition]
-                       : subsets == 3 ? bc7_tables::partitions3[partition]
-                                      : "0000000000000000";
-  for (int p = 0; p < 16; ++p) subset_of[p] = digits[p] - '0';
+void partition_layout(const Tables& t, int subsets, int partition, int subset_of[16], int anchor[3]) {
+  for (int p = 0; p < 16; ++p) {
+    subset_of[p] = subsets == 2 ? t.partitions2[partition][p] : subsets == 3 ? t.partitions3[partition][p] : 0;
+  }
   anchor[0] = 0;
-  anchor[1] = subsets == 2 ? bc7_tables::anchors2[partition] : bc7_tables::anchors3[partition][0];
-  anchor[2] = bc7_tables::anchors3[partition][1];
+  anchor[1] = subsets == 2 ? t.anchors2[partition] : t.anchors3[partition][0];
+  anchor[2] = t.anchors3[partition][1];
 }
 
 // One index per pixel; an anchor pixel's top bit is implied 0 and not stored.
@@ -53,8 +53,9 @@ void decode_bc7_block(const uint8_t* in16, uint8_t* out64) {
     std::memset(out64, 0, 64);
     return;
   }
+  const Tables& t = bc7_tables::shared();
   const int mode = __builtin_ctz(in16[0]);
-  const Mode_Info& m = bc7_tables::modes[mode];
+  const Mode_Info& m = t.modes[mode];
   Bit_Reader bits(in16);
   bits.read(mode + 1);
   const int partition = bits.read(m.partition_bits);
@@ -89,7 +90,7 @@ void decode_bc7_block(const uint8_t* in16, uint8_t* out64) {
   }
 
   int subset_of[16], anchor[3];
-  partition_layout(m.subsets, partition, subset_of, anchor);
+  partition_layout(t, m.subsets, partition, subset_of, anchor);
   int color_index[16], alpha_index[16];
   read_indices(bits, m.index_bits, subset_of, anchor, color_index);
   int color_bits = m.index_bits, alpha_bits = m.index_bits;
@@ -108,8 +109,8 @@ void decode_bc7_block(const uint8_t* in16, uint8_t* out64) {
     const int* e0 = e[2 * subset_of[p]];
     const int* e1 = e[2 * subset_of[p] + 1];
     uint8_t rgba[4];
-    for (int c = 0; c < 3; ++c) rgba[c] = interpolate(e0[c], e1[c], weights_for(color_bits)[color_index[p]]);
-    rgba[3] = interpolate(e0[3], e1[3], weights_for(alpha_bits)[alpha_index[p]]);
+    for (int c = 0; c < 3; ++c) rgba[c] = interpolate(e0[c], e1[c], weights_for(t, color_bits)[color_index[p]]);
+    rgba[3] = interpolate(e0[3], e1[3], weights_for(t, alpha_bits)[alpha_index[p]]);
     // Rotation 1, 2, 3 swaps alpha with red, green, blue.
     if (rotation) std::swap(rgba[3], rgba[rotation - 1]);
     out64[4 * p + 0] = rgba[2];

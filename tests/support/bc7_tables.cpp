@@ -1,85 +1,149 @@
-// BC7 constant tables: interpolation weights, mode layouts, the two- and
-// three-subset partitions and their anchor pixels. Pixel p = 4 * row + column.
-// Kept apart from the encoder's copy on purpose: a slip in either one then
-// shows up as a round-trip mismatch. support_decoders_test checks this copy
-// against the published table file.
+// Reader of the BC7 table file: "#" lines are comments, "[name]" starts a
+// section, every other line is one row of the current section.
 #include "tests/support/bc7_tables.h"
 
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
 namespace bc7_tables {
+namespace {
 
-const uint8_t weights2[4] = {0, 21, 43, 64};
-const uint8_t weights3[8] = {0, 9, 18, 27, 37, 46, 55, 64};
-const uint8_t weights4[16] = {0, 4, 9, 13, 17, 21, 26, 30, 34, 38, 43, 47, 51, 55, 60, 64};
-
-// subsets, partition bits, rotation bits, index-selection bits, colour bits,
-// alpha bits, p-bit per endpoint, p-bit per subset, index bits, second index bits
-const Mode_Info modes[8] = {
-    {3, 4, 0, 0, 4, 0, 1, 0, 3, 0},  // mode 0
-    {2, 6, 0, 0, 6, 0, 0, 1, 3, 0},  // mode 1
-    {3, 6, 0, 0, 5, 0, 0, 0, 2, 0},  // mode 2
-    {2, 6, 0, 0, 7, 0, 1, 0, 2, 0},  // mode 3
-    {1, 0, 2, 1, 5, 6, 0, 0, 2, 3},  // mode 4
-    {1, 0, 2, 0, 7, 8, 0, 0, 2, 2},  // mode 5
-    {1, 0, 0, 0, 7, 7, 1, 0, 4, 0},  // mode 6
-    {2, 6, 0, 0, 5, 5, 1, 0, 2, 0},  // mode 7
+struct Line {
+  int number;
+  std::string text;
 };
 
-// Subset of each pixel, one string per partition.
-const char* const partitions2[64] = {
-    "0011001100110011", "0001000100010001", "0111011101110111", "0001001100110111",
-    "0000000100010011", "0011011101111111", "0001001101111111", "0000000100110111",
-    "0000000000010011", "0011011111111111", "0000000101111111", "0000000000010111",
-    "0001011111111111", "0000000011111111", "0000111111111111", "0000000000001111",
-    "0000100011101111", "0111000100000000", "0000000010001110", "0111001100010000",
-    "0011000100000000", "0000100011001110", "0000000010001100", "0111001100110001",
-    "0011000100010000", "0000100010001100", "0110011001100110", "0011011001101100",
-    "0001011111101000", "0000111111110000", "0111000110001110", "0011100110011100",
-    "0101010101010101", "0000111100001111", "0101101001011010", "0011001111001100",
-    "0011110000111100", "0101010110101010", "0110100101101001", "0101101010100101",
-    "0111001111001110", "0001001111001000", "0011001001001100", "0011101111011100",
-    "0110100110010110", "0011110011000011", "0110011010011001", "0000011001100000",
-    "0100111001000000", "0010011100100000", "0000001001110010", "0000010011100100",
-    "0110110010010011", "0011011011001001", "0110001110011100", "0011100111000110",
-    "0110110011001001", "0110001100111001", "0111111010000001", "0001100011100111",
-    "0000111100110011", "0011001111110000", "0010001011101110", "0100010001110111",
+class Table_File {
+ public:
+  explicit Table_File(const std::string& path) : path_(path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error("cannot open BC7 table file " + path);
+    std::vector<Line>* current = nullptr;
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+      while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+      if (text.empty() || text[0] == '#') continue;
+      if (text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos) fail(number, "unclosed section name");
+        const auto [it, added] = sections_.try_emplace(text.substr(1, close - 1));
+        if (!added) fail(number, "section [" + it->first + "] given twice");
+        current = &it->second;
+        continue;
+      }
+      if (current == nullptr) fail(number, "row before the first section");
+      current->push_back({number, text});
+    }
+  }
+
+  // The rows of a section that must hold exactly `rows` of them.
+  const std::vector<Line>& section(const std::string& name, size_t rows) {
+    const auto it = sections_.find(name);
+    if (it == sections_.end()) fail(0, "no section [" + name + "]");
+    if (it->second.size() != rows)
+      fail(0, "section [" + name + "] has " + std::to_string(it->second.size()) + " rows, not " +
+                  std::to_string(rows));
+    used_.push_back(name);
+    return it->second;
+  }
+
+  // The whitespace-separated numbers of a row: exactly `count`, each in 0..max.
+  std::vector<int> numbers(const Line& line, size_t count, int max) {
+    std::istringstream in(line.text);
+    std::vector<int> values;
+    for (int v; in >> v;) {
+      if (v < 0 || v > max) fail(line.number, std::to_string(v) + " is out of range");
+      values.push_back(v);
+    }
+    if (!in.eof() || values.size() != count)
+      fail(line.number, "expected " + std::to_string(count) + " numbers");
+    return values;
+  }
+
+  // A row that begins with its own index.
+  std::vector<int> indexed_row(const Line& line, int row, size_t count, int max) {
+    std::vector<int> values = numbers(line, count + 1, 255);
+    if (values[0] != row) fail(line.number, "expected row " + std::to_string(row));
+    values.erase(values.begin());
+    for (int v : values)
+      if (v > max) fail(line.number, std::to_string(v) + " is out of range");
+    return values;
+  }
+
+  // Every section was asked for.
+  void check_all_used() {
+    for (const auto& [name, lines] : sections_) {
+      bool used = false;
+      for (const std::string& u : used_) used = used || u == name;
+      if (!used) fail(lines.empty() ? 0 : lines[0].number, "unknown section [" + name + "]");
+    }
+  }
+
+  [[noreturn]] void fail(int line, const std::string& what) const {
+    throw std::runtime_error(path_ + (line > 0 ? ":" + std::to_string(line) : "") + ": " + what);
+  }
+
+ private:
+  std::string path_;
+  std::map<std::string, std::vector<Line>> sections_;
+  std::vector<std::string> used_;
 };
 
-// Subset of each pixel, one string per partition.
-const char* const partitions3[64] = {
-    "0011001102212222", "0001001122112221", "0000200122112211", "0222002200110111",
-    "0000000011221122", "0011001100220022", "0022002211111111", "0011001122112211",
-    "0000000011112222", "0000111111112222", "0000111122222222", "0012001200120012",
-    "0112011201120112", "0122012201220122", "0011011211221222", "0011200122002220",
-    "0001001101121122", "0111001120012200", "0000112211221122", "0022002200221111",
-    "0111011102220222", "0001000122212221", "0000001101220122", "0000110022102210",
-    "0122012200110000", "0012001211222222", "0110122112210110", "0000011012211221",
-    "0022110211020022", "0110011020022222", "0011012201220011", "0000200022112221",
-    "0000000211221222", "0222002200120011", "0011001200220222", "0120012001200120",
-    "0000111122220000", "0120120120120120", "0120201212010120", "0011220011220011",
-    "0011112222000011", "0101010122222222", "0000000021212121", "0022112200221122",
-    "0022001100220011", "0220122102201221", "0101222222220101", "0000212121212121",
-    "0101010101012222", "0222011102220111", "0002111200021112", "0000211221122112",
-    "0222011101110222", "0002111211120002", "0110011001102222", "0000000021122112",
-    "0110011022222222", "0022001100110022", "0022112211220022", "0000000000002112",
-    "0002000100020001", "0222122202221222", "0101222222222222", "0111201122012220",
-};
+template <size_t N>
+void read_weights(Table_File& file, const char* name, uint8_t (&out)[N]) {
+  const std::vector<int> values = file.numbers(file.section(name, 1)[0], N, 64);
+  for (size_t k = 0; k < N; ++k) out[k] = uint8_t(values[k]);
+}
 
-const uint8_t anchors2[64] = {
-    15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15,
-    15, 2, 8, 2, 2, 8, 8, 15, 2, 8, 2, 2, 8, 8, 2, 2,
-    15, 15, 6, 8, 2, 8, 15, 15, 2, 8, 2, 2, 2, 15, 15, 6,
-    6, 2, 6, 8, 15, 15, 2, 2, 15, 15, 15, 15, 15, 2, 2, 15,
-};
+void read_partitions(Table_File& file, const char* name, int subsets, uint8_t (&out)[64][16]) {
+  const std::vector<Line>& lines = file.section(name, 64);
+  for (int k = 0; k < 64; ++k) {
+    const std::string& digits = lines[k].text;
+    if (digits.size() != 16) file.fail(lines[k].number, "expected 16 digits");
+    for (int p = 0; p < 16; ++p) {
+      const int subset = digits[p] - '0';
+      if (subset < 0 || subset >= subsets) file.fail(lines[k].number, "bad subset digit");
+      out[k][p] = uint8_t(subset);
+    }
+  }
+}
 
-const uint8_t anchors3[64][2] = {
-    {3, 15}, {3, 8}, {15, 8}, {15, 3}, {8, 15}, {3, 15}, {15, 3}, {15, 8},
-    {8, 15}, {8, 15}, {6, 15}, {6, 15}, {6, 15}, {5, 15}, {3, 15}, {3, 8},
-    {3, 15}, {3, 8}, {8, 15}, {15, 3}, {3, 15}, {3, 8}, {6, 15}, {10, 8},
-    {5, 3}, {8, 15}, {8, 6}, {6, 10}, {8, 15}, {5, 15}, {15, 10}, {15, 8},
-    {8, 15}, {15, 3}, {3, 15}, {5, 10}, {6, 10}, {10, 8}, {8, 9}, {15, 10},
-    {15, 6}, {3, 15}, {15, 8}, {5, 15}, {15, 3}, {15, 6}, {15, 6}, {15, 8},
-    {3, 15}, {15, 3}, {5, 15}, {5, 15}, {5, 15}, {8, 15}, {5, 15}, {10, 15},
-    {5, 15}, {10, 15}, {8, 15}, {13, 15}, {15, 3}, {12, 15}, {3, 15}, {3, 8},
-};
+}  // namespace
+
+Tables read_file(const std::string& path) {
+  Table_File file(path);
+  Tables t{};
+  read_weights(file, "weights2", t.weights2);
+  read_weights(file, "weights3", t.weights3);
+  read_weights(file, "weights4", t.weights4);
+
+  const std::vector<Line>& modes = file.section("modes", 8);
+  for (int k = 0; k < 8; ++k) {
+    const std::vector<int> v = file.indexed_row(modes[k], k, 10, 8);
+    t.modes[k] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]};
+  }
+
+  read_partitions(file, "partitions2", 2, t.partitions2);
+  read_partitions(file, "partitions3", 3, t.partitions3);
+  const std::vector<Line>& anchors2 = file.section("anchors2", 64);
+  const std::vector<Line>& anchors3 = file.section("anchors3", 64);
+  for (int k = 0; k < 64; ++k) {
+    t.anchors2[k] = uint8_t(file.indexed_row(anchors2[k], k, 1, 15)[0]);
+    const std::vector<int> pair = file.indexed_row(anchors3[k], k, 2, 15);
+    t.anchors3[k][0] = uint8_t(pair[0]);
+    t.anchors3[k][1] = uint8_t(pair[1]);
+  }
+  file.check_all_used();
+  return t;
+}
+
+const Tables& shared() {
+  static const Tables tables = read_file(HAP_BC7_TABLES);
+  return tables;
+}
 
 }  // namespace bc7_tables

@@ -1,11 +1,7 @@
 #include "tests/support/mov_inspector.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <algorithm>
 #include <stdexcept>
-
-#include "platform/file_io.h"
 
 namespace mov_test {
 
@@ -228,28 +224,6 @@ std::vector<uint8_t> Mov_File::track_data(const Track_Tables& track) const {
     sample += in_chunk;
   }
   return data;
-}
-
-std::string error_text(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
-std::string temp_movie_path(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = dir && *dir ? dir : "/tmp";
-  if (path.back() != '/') path += '/';
-  return path + "mov_test_" + std::to_string(::getpid()) + "_" + name + ".mov";
-}
-
-std::u16string to_u16(const std::string& utf8) {
-  std::u16string out;
-  platform::utf8_to_utf16(utf8, out);
-  return out;
 }
 
 }  // namespace mov_test

@@ -4,9 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 namespace mov_test {
 
@@ -99,10 +100,5 @@ class Mov_File {
 constexpr uint64_t packed_rate(uint32_t numerator, uint32_t denominator) {
   return numerator | uint64_t(denominator) << 32;
 }
-// The text of the std::runtime_error that `f` throws, or "(no exception)".
-std::string error_text(const std::function<void()>& f);
-// A path in the test temporary folder, unique to this process.
-std::string temp_movie_path(const std::string& name);
-std::u16string to_u16(const std::string& utf8);
 
 }  // namespace mov_test

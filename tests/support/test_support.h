@@ -1,10 +1,11 @@
-// Helpers shared by the test programs: the test images, error measures, and
-// reference decoders for every texture format the encoder writes. The
-// decoders are written independently of the encoders so that a round trip
-// checks the bit layout as well as the quality.
+// Helpers shared by the test programs: the test images, error measures,
+// reference decoders for every texture format the encoder writes, and file,
+// path and exception helpers. The decoders are written independently of the
+// encoders so that a round trip checks the bit layout as well as the quality.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,3 +55,27 @@ double psnr_bgra(const uint8_t* a, const uint8_t* b, size_t pixel_count, bool wi
 
 // Largest absolute difference between two byte arrays.
 int max_abs_error(const uint8_t* a, const uint8_t* b, size_t byte_count);
+
+// ---- Files and errors --------------------------------------------------------
+
+// The message of the std::exception that `call` throws, or "(no exception)".
+std::string error_text(const std::function<void()>& call);
+
+// A path in the test temporary folder, unique to this process (the process id
+// goes before `name`), so test programs running side by side do not collide.
+std::string temp_path(const std::string& name);
+
+// A temp_path that is removed when it goes out of scope.
+struct Temp_File {
+  explicit Temp_File(const std::string& name) : path(temp_path(name)) {}
+  ~Temp_File();
+  Temp_File(const Temp_File&) = delete;
+  Temp_File& operator=(const Temp_File&) = delete;
+  const std::string path;
+};
+
+// Every byte of a file; empty when it cannot be read.
+std::vector<uint8_t> read_file(const std::string& path);
+
+// UTF-8 to the UTF-16 the movie writer and the host take paths in.
+std::u16string to_u16(const std::string& utf8);

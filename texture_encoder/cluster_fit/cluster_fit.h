@@ -39,6 +39,11 @@ void cluster_sums_add_runs(Cluster_Partition_Sums* sums, uint32_t dest, uint32_t
 void dxt_cluster_fit_block(Cluster_Fit_Best* best, Partition_Code* code,
                            const Cluster_Partition_Sums* sums, const uint64_t* entries,
                            const uint8_t* codes);
+// The first count general entries of a list below 16 colours, in order: stage
+// E below 16 colours.
+void cluster_fit_general_entries(Cluster_Fit_Best* best, Partition_Code* code,
+                                 const Cluster_Partition_Sums* sums, const uint64_t* entries,
+                                 const uint8_t* codes, uint32_t count);
 // One general entry. The last stage of 10 colours.
 void dxt_solve_least_squares(Cluster_Fit_Best* best, Partition_Code* code,
                              const Cluster_Partition_Sums* sums, const uint64_t* entries,
@@ -73,10 +78,11 @@ void cluster_fit_block_pairs(Cluster_Fit_Best* best, Partition_Code* code,
 void cluster_scan_partitions(Cluster_Fit_Best* best, Partition_Code* code,
                              const Cluster_Partition_Sums* sums, const uint64_t* split_pairs,
                              uint32_t n);
-// Stage B split k of 16 colours: means by the reciprocals of k and 16 - k; the
-// single colour of a side of one (k = 1 or 15) is taken as it is.
-void cluster_fit_mean_split_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                const Cluster_Partition_Sums* sums, uint32_t k);
+// Stage B body of 16 colours: the splits k = 1, 15, 2, 3, ..., 14 in that
+// order, means by the reciprocals of k and 16 - k; the single colour of a side
+// of one (k = 1 or 15) is taken as it is.
+void cluster_fit_mean_splits_n16(Cluster_Fit_Best* best, Partition_Code* code,
+                                 const Cluster_Partition_Sums* sums);
 
 // ---- Stage kernels by count ------------------------------------------------------
 

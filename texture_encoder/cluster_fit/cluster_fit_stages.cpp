@@ -60,15 +60,12 @@ template <uint32_t N>
 void cluster_fit_records_n(Cluster_Fit_Best* best, Partition_Code* code,
                            const Cluster_Partition_Sums* sums, const uint64_t* entries,
                            const uint8_t* codes) {
-  for (uint32_t i = 0; i < record_counts[N]; i += 2, entries += 10, codes += 6)
-    dxt_cluster_fit_block(best, code, sums, entries, codes);
+  cluster_fit_general_entries(best, code, sums, entries, codes, record_counts[N]);
 }
 
 void cluster_fit_mean_pairs_n16(Cluster_Fit_Best* best, Partition_Code* code,
                                 const Cluster_Partition_Sums* sums) {
-  cluster_fit_mean_split_n16(best, code, sums, 1);
-  cluster_fit_mean_split_n16(best, code, sums, 15);
-  for (uint32_t k = 2; k <= 14; ++k) cluster_fit_mean_split_n16(best, code, sums, k);
+  cluster_fit_mean_splits_n16(best, code, sums);
 }
 
 void cluster_fit_three_levels_n16(Cluster_Fit_Best* best, Partition_Code* code,
