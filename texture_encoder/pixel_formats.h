@@ -76,7 +76,10 @@ class Block_Reader {
     if constexpr (Fmt == 6) return {p[1], p[3], p[5], p[7]};
     if constexpr (Fmt == 8) return {p[0], p[1], p[2], 255};
     if constexpr (Fmt == 9) return {p[2], p[1], p[0], 255};
-    if constexpr (Fmt == 10) return {plane_[0][x], plane_[1][x], plane_[2][x], plane_[3][x]};
+    // The RGB-only readers are handed no alpha plane; their alpha is opaque.
+    if constexpr (Fmt == 10) {
+      return {plane_[0][x], plane_[1][x], plane_[2][x], plane_[3] ? plane_[3][x] : uint8_t(255)};
+    }
     if constexpr (Fmt == 11) return {plane_[0][x], plane_[1][x], plane_[2][x], 255};
     if constexpr (Fmt == 12) {
       return {sample10_to_8(planar16(0, x)), sample10_to_8(planar16(1, x)),
@@ -89,7 +92,7 @@ class Block_Reader {
     if constexpr (Fmt == 14 || Fmt == 15) {
       return {sample16_to_8(planar16(0, x)), sample16_to_8(planar16(1, x)),
               sample16_to_8(planar16(2, x)),
-              Fmt == 14 ? sample16_to_8(planar16(3, x)) : uint8_t(255)};
+              Fmt == 14 && plane_[3] ? sample16_to_8(planar16(3, x)) : uint8_t(255)};
     }
     return {0, 0, 0, 0};
   }
