@@ -37,8 +37,6 @@ uint32_t install_dxt_set(Dxt_Encoder_Context* context, uint32_t texture_code, ui
     install_cs_projections(context);
     install_cluster_fit_kernels(context);
     cluster_fit_lists(16);  // built now rather than inside the first frame's slices
-    // The vector twins of these kernels (mask 0x08 + 0x20, and 0x40 for the
-    // fused forms) take their slots here once they exist.
   }
   return 0;
 }

@@ -1,7 +1,16 @@
 #include "texture_encoder/vector_kernels.h"
 
-// No vector twin has been built yet: every slot keeps its scalar kernel until
-// the vector kernels land here.
-void install_vector_kernels(Dxt_Encoder_Context*, uint32_t) {}
+#include "texture_encoder/simd/simd_install.h"
 
-void install_vector_copy_kernels(Copy_Kernel_Pair*, uint32_t) {}
+void install_vector_kernels(Dxt_Encoder_Context* context, uint32_t mask) {
+  if (!(mask & Simd_Flag_Enable)) return;
+  install_block_vector_kernels(context, mask);
+  install_ycocg_vector_kernels(context, mask);
+  install_cluster_fit_vector_kernels(context, mask);
+  install_cluster_sweep_vector_kernels(context, mask);
+}
+
+void install_vector_copy_kernels(Copy_Kernel_Pair* pair, uint32_t mask) {
+  if (!(mask & Simd_Flag_Enable)) return;
+  install_copy_vector_kernels(pair, mask);
+}

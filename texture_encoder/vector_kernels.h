@@ -10,9 +10,9 @@
 #include "texture_encoder/block_geometry.h"
 #include "texture_encoder/dxt_encoder_context.h"
 
-// Engine slots of the pixel-format, alpha and RGTC1 kernels, by the context's
-// texture code, quality, pixel format and source_has_no_alpha. The YCoCg, DXT
-// and cluster-fit sets replace their own slots in their installers.
+// Every vector twin the filtered mask allows, for the context's texture code,
+// quality, pixel format and source_has_no_alpha (the family installers are in
+// texture_encoder/simd/simd_install.h).
 void install_vector_kernels(Dxt_Encoder_Context* context, uint32_t mask);
 
 // The frame copy pair (mask already filtered for copying).

@@ -1,0 +1,3 @@
+#include "texture_encoder/simd/simd_install.h"
+
+void install_ycocg_vector_kernels(Dxt_Encoder_Context*, uint32_t) {}
