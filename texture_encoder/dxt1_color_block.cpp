@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "texture_encoder/dxt1_axis.h"
 #include "texture_encoder/dxt1_encoder.h"
 
 namespace {
@@ -74,26 +75,9 @@ void dxt1_initial_endpoints(const uint8_t* block48, uint16_t* c0, uint16_t* c1,
     products[4] += g * b;
     products[5] += b * b;
   }
-  float m[6];
-  for (int k = 0; k < 6; ++k) m[k] = float(products[k]) / 255.0f;
-
-  float v[3] = {float(hi[0] - lo[0]), float(hi[1] - lo[1]), float(hi[2] - lo[2])};
-  for (int step = 0; step < 4; ++step) {
-    const float x = m[0] * v[0] + m[1] * v[1] + m[2] * v[2];
-    const float y = m[1] * v[0] + m[3] * v[1] + m[4] * v[2];
-    const float z = m[2] * v[0] + m[4] * v[1] + m[5] * v[2];
-    v[0] = x;
-    v[1] = y;
-    v[2] = z;
-  }
-  float largest = std::fabs(v[0]);
-  if (std::fabs(v[1]) > largest) largest = std::fabs(v[1]);
-  if (std::fabs(v[2]) > largest) largest = std::fabs(v[2]);
-  int axis[3] = {299, 587, 114};
-  if (!(largest < 4.0f)) {
-    const float scale = 512.0f / largest;
-    for (int c = 0; c < 3; ++c) axis[c] = int(v[c] * scale);
-  }
+  const int32_t ranges[3] = {hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]};
+  int32_t axis[3];
+  principal_axis_weights(ranges, products, axis);
 
   int min_pixel = 0, max_pixel = 0;
   int min_dot = block48[0] * axis[0] + block48[16] * axis[1] + block48[32] * axis[2];

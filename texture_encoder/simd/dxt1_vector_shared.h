@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "texture_encoder/dxt1_axis.h"
+
 namespace {
 
 // Palette direction and the three dot thresholds of an endpoint pair: a pixel
@@ -63,37 +65,6 @@ inline uint16_t pixel_565(const uint8_t* block48, int i) {
   return uint16_t(quantise_channel(block48[i], 31) << 11 |
                   quantise_channel(block48[16 + i], 63) << 5 |
                   quantise_channel(block48[32 + i], 31));
-}
-
-// Integer axis of the initial endpoints from the block's channel ranges and
-// its centred products (RR, RG, RB, GG, GB, BB): four power-iteration steps in
-// single precision, scaled so the largest component is 512; a vector smaller
-// than 4 falls back on the luma weights.
-inline void principal_axis_weights(const int32_t ranges[3], const int32_t products[6],
-                                   int32_t axis[3]) {
-  float m[6];
-  for (int k = 0; k < 6; ++k) m[k] = float(products[k]) / 255.0f;
-  float v[3] = {float(ranges[0]), float(ranges[1]), float(ranges[2])};
-  for (int step = 0; step < 4; ++step) {
-    const float x = m[0] * v[0] + m[1] * v[1] + m[2] * v[2];
-    const float y = m[1] * v[0] + m[3] * v[1] + m[4] * v[2];
-    const float z = m[2] * v[0] + m[4] * v[1] + m[5] * v[2];
-    v[0] = x;
-    v[1] = y;
-    v[2] = z;
-  }
-  float largest = v[0] < 0.0f ? -v[0] : v[0];
-  for (int c = 1; c < 3; ++c) {
-    const float magnitude = v[c] < 0.0f ? -v[c] : v[c];
-    if (magnitude > largest) largest = magnitude;
-  }
-  axis[0] = 299;
-  axis[1] = 587;
-  axis[2] = 114;
-  if (!(largest < 4.0f)) {
-    const float scale = 512.0f / largest;
-    for (int c = 0; c < 3; ++c) axis[c] = int32_t(v[c] * scale);
-  }
 }
 
 // Per-pixel index of a 2-bit index word as bytes: 16-bit lanes shift their
