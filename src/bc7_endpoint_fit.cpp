@@ -4,8 +4,10 @@
 // search is kept in its result record.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "src/bc7_internal.h"
+#include "src/bc7_sse2.h"
 
 namespace {
 
@@ -17,10 +19,15 @@ int quantize_with_p_bit(float x, int p, int top) {
   return std::clamp(q, p, top - 1 + p);
 }
 
-void expand_to_floats(const uint8_t values[4], const Bc7_Subset_Params& params, float out[4]) {
-  const uint32_t packed = bc7_expand_endpoint(values, params);
-  for (int c = 0; c < 4; ++c) out[c] = float((packed >> (8 * c)) & 0xFF);
-}
+// v / 255 for every 8-bit value, as the shared p-bit choice measures in 0..1.
+// Built at compile time, where float division rounds as it does at run time.
+struct Unit_Values {
+  float v[256];
+  constexpr Unit_Values() : v{} {
+    for (int k = 0; k < 256; ++k) v[k] = float(k) / 255.0f;
+  }
+};
+constexpr Unit_Values Unit;
 
 // Quantises both endpoints into stored values (without p-bit) and p-bits.
 void quantize_endpoints(uint32_t mode, const float* x[2], const Bc7_Subset_Params& params,
@@ -37,35 +44,37 @@ void quantize_endpoints(uint32_t mode, const float* x[2], const Bc7_Subset_Param
   const int top = int((1u << (bits + 1)) - 1);
   const uint32_t channels = channel_count(params);
   uint8_t q[2][2][4];  // [p-bit][endpoint][channel], p-bit included
-  float expanded[2][2][4];
   for (int p = 0; p < 2; ++p)
-    for (int e = 0; e < 2; ++e) {
+    for (int e = 0; e < 2; ++e)
       for (int c = 0; c < 4; ++c) q[p][e][c] = uint8_t(quantize_with_p_bit(x[e][c], p, top));
-      expand_to_floats(q[p][e], params, expanded[p][e]);
-    }
-  // Shared p-bit: judged on both endpoints in 0..1; own p-bits: each endpoint
-  // on its own, in 0..255.
-  float shared_error[2] = {0.0f, 0.0f};
-  float own_error[2][2] = {{0.0f, 0.0f}, {0.0f, 0.0f}};  // [p-bit][endpoint]
-  for (int p = 0; p < 2; ++p)
-    for (uint32_t c = 0; c < channels; ++c) {
-      const float d0 = expanded[p][0][c] / 255.0f - x[0][c];
-      const float d1 = expanded[p][1][c] / 255.0f - x[1][c];
-      shared_error[p] += d0 * d0 + d1 * d1;
-      for (int e = 0; e < 2; ++e) {
-        const float d = expanded[p][e][c] - x[e][c] * 255.0f;
-        own_error[p][e] += d * d;
-      }
-    }
+  auto expanded = [&](int p, int e, uint32_t c) { return bc7_widen(q[p][e][c], bits + 1); };
+
   uint32_t chosen[2];
   if (params.m_shared_p_bit) {
+    // Judged on both endpoints in 0..1.
+    float shared_error[2] = {0.0f, 0.0f};
+    for (int p = 0; p < 2; ++p)
+      for (uint32_t c = 0; c < channels; ++c) {
+        const float d0 = Unit.v[expanded(p, 0, c)] - x[0][c];
+        const float d1 = Unit.v[expanded(p, 1, c)] - x[1][c];
+        shared_error[p] += d0 * d0 + d1 * d1;
+      }
     chosen[0] = chosen[1] = shared_error[1] < shared_error[0] ? 1 : 0;
   } else if (mode == 6 && !params.m_has_alpha) {
     // An opaque block must decode with alpha 255, which the 7-bit alpha
     // reaches only with p-bit 1; the colour error never sees alpha.
     chosen[0] = chosen[1] = 1;
   } else {
-    for (int e = 0; e < 2; ++e) chosen[e] = own_error[1][e] < own_error[0][e] ? 1 : 0;
+    // Each endpoint on its own, in 0..255.
+    for (int e = 0; e < 2; ++e) {
+      float own_error[2] = {0.0f, 0.0f};
+      for (int p = 0; p < 2; ++p)
+        for (uint32_t c = 0; c < channels; ++c) {
+          const float d = float(expanded(p, e, c)) - x[e][c] * 255.0f;
+          own_error[p] += d * d;
+        }
+      chosen[e] = own_error[1] < own_error[0] ? 1 : 0;
+    }
   }
   for (int e = 0; e < 2; ++e) {
     for (int c = 0; c < 4; ++c) stored[e][c] = uint8_t(q[chosen[e]][e][c] >> 1);
@@ -98,9 +107,12 @@ void bc7_separate_mode1_endpoints(uint32_t mode, uint8_t first[4], uint8_t secon
   }
 }
 
-uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
-                           const uint32_t p_bits[2], const Bc7_Subset_Params& params,
-                           Bc7_Subset_Result& result) {
+namespace {
+
+// bc7_fit_selectors with a bound on the sum (see fit_indices).
+uint64_t fit_selectors_below(const uint8_t first[4], const uint8_t second[4],
+                             const uint32_t p_bits[2], const Bc7_Subset_Params& params,
+                             Bc7_Subset_Result& result, uint64_t bound) {
   uint8_t values[2][4];
   std::memcpy(values[0], first, 4);
   std::memcpy(values[1], second, 4);
@@ -113,56 +125,11 @@ uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
   const uint32_t e1 = bc7_expand_endpoint(values[1], params);
 
   const uint32_t n = params.m_level_count;
-  const uint32_t channels = channel_count(params);
-  uint8_t palette[16][4];
-  for (uint32_t c = 0; c < 4; ++c) {
-    const uint32_t lo = (e0 >> (8 * c)) & 0xFF, hi = (e1 >> (8 * c)) & 0xFF;
-    palette[0][c] = uint8_t(lo);
-    palette[n - 1][c] = uint8_t(hi);
-    for (uint32_t i = 1; i + 1 < n; ++i) {
-      const uint32_t w = params.m_level_weights[i];
-      palette[i][c] = uint8_t((lo * (64 - w) + hi * w + 32) >> 6);
-    }
-  }
-  auto distance = params.m_has_alpha ? bc7_color_distance_rgba : bc7_color_distance_rgb;
-  const uint32_t* weights = params.m_channel_weights;
+  alignas(16) uint8_t palette[16][4];
+  bc7_palette_sse2(e0, e1, params.m_level_weights, n, palette);
 
-  uint64_t total = 0;
-  if (!params.m_perceptual_metric) {
-    int32_t dir[4];
-    int32_t dir_length2 = 0;
-    for (uint32_t c = 0; c < channels; ++c) {
-      dir[c] = int32_t(palette[n - 1][c]) - int32_t(palette[0][c]);
-      dir_length2 += dir[c] * dir[c];
-    }
-    const float scale = float(n) / (float(dir_length2) + 1.25e-6f);
-    for (uint32_t i = 0; i < params.m_pixel_count; ++i) {
-      const uint8_t* pixel = params.m_pixels + 4 * i;
-      int32_t dot = 0;
-      for (uint32_t c = 0; c < channels; ++c) dot += (int32_t(pixel[c]) - palette[0][c]) * dir[c];
-      const int32_t s = std::clamp(int32_t(float(dot) * scale + 0.5f), 1, int32_t(n) - 1);
-      const uint64_t below = distance(palette[s - 1], pixel, false, weights);
-      const uint64_t at = distance(palette[s], pixel, false, weights);
-      const bool take_s = at <= below;
-      result.m_trial_selectors[i] = uint8_t(take_s ? s : s - 1);
-      total += take_s ? at : below;
-    }
-  } else {
-    for (uint32_t i = 0; i < params.m_pixel_count; ++i) {
-      const uint8_t* pixel = params.m_pixels + 4 * i;
-      uint64_t best = Bc7_No_Error;
-      uint8_t best_index = 0;
-      for (uint32_t k = 0; k < n; ++k) {
-        const uint64_t d = distance(palette[k], pixel, true, weights);
-        if (d < best) {
-          best = d;
-          best_index = uint8_t(k);
-        }
-      }
-      result.m_trial_selectors[i] = best_index;
-      total += best;
-    }
-  }
+  uint8_t* trial = result.m_trial_selectors;
+  const uint64_t total = bc7_fit_indices(palette, n, params, trial, bound);
 
   if (total < result.m_best_overall_err) {
     result.m_best_overall_err = total;
@@ -170,13 +137,22 @@ uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
     std::memcpy(result.m_high, second, 4);
     result.m_p_bits[0] = p_bits[0];
     result.m_p_bits[1] = p_bits[1];
-    std::memcpy(result.m_selectors, result.m_trial_selectors, params.m_pixel_count);
+    std::memcpy(result.m_selectors, trial, params.m_pixel_count);
   }
   return total;
 }
 
+}  // namespace
+
+uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
+                           const uint32_t p_bits[2], const Bc7_Subset_Params& params,
+                           Bc7_Subset_Result& result) {
+  return fit_selectors_below(first, second, p_bits, params, result, Bc7_No_Error);
+}
+
 uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
-                              const Bc7_Subset_Params& params, Bc7_Subset_Result& result) {
+                              const Bc7_Subset_Params& params, Bc7_Subset_Result& result,
+                              Bc7_Candidate_History* history) {
   for (int c = 0; c < 4; ++c) {
     first[c] = std::clamp(first[c], 0.0f, 1.0f);
     second[c] = std::clamp(second[c], 0.0f, 1.0f);
@@ -195,6 +171,17 @@ uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
       std::memcmp(result.m_low, stored[0], 4) == 0 && std::memcmp(result.m_high, stored[1], 4) == 0)
     return result.m_best_overall_err;
 
-  bc7_fit_selectors(stored[0], stored[1], p_bits, params, result);
+  if (history) {
+    // Stored values are below 128, which leaves bit 7 of two bytes for the p-bits.
+    uint64_t key;
+    std::memcpy(&key, stored, 8);
+    key |= uint64_t(p_bits[0]) << 7 | uint64_t(p_bits[1]) << 39;
+    const uint64_t* keys = history->m_keys;
+    const uint64_t* end = keys + history->m_count;
+    if (std::find(keys, end, key) != end) return result.m_best_overall_err;
+    if (history->m_count < std::size(history->m_keys)) history->m_keys[history->m_count++] = key;
+  }
+
+  fit_selectors_below(stored[0], stored[1], p_bits, params, result, result.m_best_overall_err);
   return result.m_best_overall_err;
 }

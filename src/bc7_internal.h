@@ -76,8 +76,33 @@ extern Bc7_Single_Color_Entry g_bc7_mode_7_optimal_endpoints[256][2][2];
 // The weights every error sum uses, from the caller's weights and metric.
 void bc7_working_weights(const Bc7_Block_Params& params, uint32_t out[4]);
 
-// Distance of an encoded colour a from a source pixel b, without (rgb) or with
-// (rgba) the alpha term. The perceptual metric is not symmetric in a and b.
+// Distance of an encoded colour a from a source pixel b over the first
+// Channels channels (3: without alpha, 4: with it). The perceptual metric is
+// not symmetric in a and b. Sums are taken in 32 bits, as the weights are
+// meant to keep them there. Inline so that the per-pixel loops of the search
+// see the metric's arithmetic instead of a call.
+template <int Channels, bool Perceptual>
+inline uint64_t bc7_color_distance(const uint8_t a[4], const uint8_t b[4], const uint32_t w[4]) {
+  uint32_t d;
+  if constexpr (Perceptual) {
+    const int32_t luma_delta = (109 * a[0] + 366 * a[1] + 37 * a[2]) -
+                               (109 * b[0] + 366 * b[1] + 37 * b[2]);
+    const int32_t dy = luma_delta >> 8;
+    const int32_t dcr = ((a[0] - b[0]) * 512 - luma_delta) >> 8;
+    const int32_t dcb = ((a[2] - b[2]) * 512 - luma_delta) >> 8;
+    d = w[0] * uint32_t(dy * dy) + w[1] * uint32_t(dcr * dcr) + w[2] * uint32_t(dcb * dcb);
+  } else {
+    const int32_t dr = a[0] - b[0], dg = a[1] - b[1], db = a[2] - b[2];
+    d = w[0] * uint32_t(dr * dr) + w[1] * uint32_t(dg * dg) + w[2] * uint32_t(db * db);
+  }
+  if constexpr (Channels == 4) {
+    const int32_t da = a[3] - b[3];
+    d += w[3] * uint32_t(da * da);
+  }
+  return d;
+}
+
+// The same with the metric chosen at run time.
 uint64_t bc7_color_distance_rgb(const uint8_t a[4], const uint8_t b[4], bool perceptual,
                                 const uint32_t weights[4]);
 uint64_t bc7_color_distance_rgba(const uint8_t a[4], const uint8_t b[4], bool perceptual,
@@ -110,16 +135,33 @@ struct Bc7_Subset_Result {
 
 constexpr uint64_t Bc7_No_Error = ~uint64_t{0};
 
+// Quantised endpoint pairs (p-bits included) already measured in one subset
+// search. The held error only falls, so measuring a pair again cannot change
+// the result; the search skips such repeats.
+struct Bc7_Candidate_History {
+  uint32_t m_count = 0;
+  uint64_t m_keys[32];
+};
+
 // Quantises two float endpoints (0..1, clamped in place) for the mode, fits
 // indices and keeps the candidate when it beats the result. Returns the
-// result's best error.
+// result's best error. A history, when given, belongs to this result alone.
 uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
-                              const Bc7_Subset_Params& params, Bc7_Subset_Result& result);
+                              const Bc7_Subset_Params& params, Bc7_Subset_Result& result,
+                              Bc7_Candidate_History* history = nullptr);
 // Fits one index per pixel to quantised endpoints; keeps the candidate when
 // strictly better. Returns the candidate's error.
 uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
                            const uint32_t p_bits[2], const Bc7_Subset_Params& params,
                            Bc7_Subset_Result& result);
+// Nearest level of a palette of n colours (4, 8 or 16) for every pixel of the
+// subset, written to indices; returns the summed error. The linear metric
+// searches the two levels around each pixel's projection onto the endpoint
+// line (the upper on a tie), the perceptual one every level (the lowest on a
+// tie). Once the sum reaches bound the candidate cannot win: the search may
+// stop there, returning some sum >= bound with some indices left unwritten.
+uint64_t bc7_fit_indices(const uint8_t palette[][4], uint32_t n, const Bc7_Subset_Params& params,
+                         uint8_t indices[], uint64_t bound);
 // Mode 1 only: moves apart R, G, B endpoints that quantised to one value
 // although their float values differ.
 void bc7_separate_mode1_endpoints(uint32_t mode, uint8_t first[4], uint8_t second[4],

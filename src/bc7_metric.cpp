@@ -47,38 +47,14 @@ void bc7_working_weights(const Bc7_Block_Params& params, uint32_t out[4]) {
   out[3] = w[3] * 4;
 }
 
-namespace {
-
-template <bool With_Alpha>
-uint64_t color_distance(const uint8_t a[4], const uint8_t b[4], bool perceptual,
-                        const uint32_t w[4]) {
-  uint32_t d;
-  if (perceptual) {
-    const int32_t luma_delta = (109 * a[0] + 366 * a[1] + 37 * a[2]) -
-                               (109 * b[0] + 366 * b[1] + 37 * b[2]);
-    const int32_t dy = luma_delta >> 8;
-    const int32_t dcr = ((a[0] - b[0]) * 512 - luma_delta) >> 8;
-    const int32_t dcb = ((a[2] - b[2]) * 512 - luma_delta) >> 8;
-    d = w[0] * uint32_t(dy * dy) + w[1] * uint32_t(dcr * dcr) + w[2] * uint32_t(dcb * dcb);
-  } else {
-    const int32_t dr = a[0] - b[0], dg = a[1] - b[1], db = a[2] - b[2];
-    d = w[0] * uint32_t(dr * dr) + w[1] * uint32_t(dg * dg) + w[2] * uint32_t(db * db);
-  }
-  if (With_Alpha) {
-    const int32_t da = a[3] - b[3];
-    d += w[3] * uint32_t(da * da);
-  }
-  return d;
-}
-
-}  // namespace
-
 uint64_t bc7_color_distance_rgb(const uint8_t a[4], const uint8_t b[4], bool perceptual,
                                 const uint32_t weights[4]) {
-  return color_distance<false>(a, b, perceptual, weights);
+  return perceptual ? bc7_color_distance<3, true>(a, b, weights)
+                    : bc7_color_distance<3, false>(a, b, weights);
 }
 
 uint64_t bc7_color_distance_rgba(const uint8_t a[4], const uint8_t b[4], bool perceptual,
                                  const uint32_t weights[4]) {
-  return color_distance<true>(a, b, perceptual, weights);
+  return perceptual ? bc7_color_distance<4, true>(a, b, weights)
+                    : bc7_color_distance<4, false>(a, b, weights);
 }

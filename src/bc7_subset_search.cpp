@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "src/bc7_internal.h"
 
 namespace {
@@ -80,7 +82,7 @@ Vec4 rgba_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
 
 // Least-squares endpoints from indices, in 0..1, then one more candidate.
 uint64_t refit(uint32_t mode, const uint8_t indices[], const Bc7_Subset_Params& params,
-               Bc7_Subset_Result& result) {
+               Bc7_Subset_Result& result, Bc7_Candidate_History& history) {
   float out1[4], out2[4];
   if (params.m_has_alpha)
     bc7_least_squares_rgba(params.m_pixel_count, indices, params.m_level_factors, out1, out2,
@@ -92,7 +94,30 @@ uint64_t refit(uint32_t mode, const uint8_t indices[], const Bc7_Subset_Params& 
     out1[c] *= Inv_255;
     out2[c] *= Inv_255;
   }
-  return bc7_quantize_and_fit(mode, out1, out2, params, result);
+  return bc7_quantize_and_fit(mode, out1, out2, params, result, &history);
+}
+
+// Maps indices from [lo, hi] onto [0, top]: the floor of
+// (b - lo) * top / (hi - lo) + 0.5, clamped; four indices a step, each lane
+// with the single-precision steps of the scalar formula. base and out hold 16
+// entries, the ones past n ignored.
+void stretch_indices(const uint8_t base[16], uint32_t n, int lo, int hi, int top, uint8_t out[16]) {
+  const __m128 low = _mm_set1_ps(float(lo)), scale = _mm_set1_ps(float(top));
+  const __m128 range = _mm_set1_ps(float(hi) - float(lo)), half = _mm_set1_ps(0.5f);
+  const __m128i zero = _mm_setzero_si128(), top16 = _mm_set1_epi16(int16_t(top));
+  for (uint32_t i = 0; i < n; i += 4) {
+    int32_t word;
+    std::memcpy(&word, base + i, 4);
+    const __m128i b = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
+    const __m128 mapped =
+        _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(b), low), scale), range), half);
+    // Truncation moves negative values up; one step down makes it the floor.
+    __m128i level = _mm_cvttps_epi32(mapped);
+    level = _mm_add_epi32(level, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(level), mapped)));
+    const __m128i clamped = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(level, level), top16), zero);
+    word = _mm_cvtsi128_si32(_mm_packus_epi16(clamped, clamped));
+    std::memcpy(out + i, &word, 4);
+  }
 }
 
 // A single-colour table of mode 1 or 7 and how its entries decode.
@@ -238,13 +263,15 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
   if (second[1] + second[0] + second[2] + second[3] < first[1] + first[0] + first[2] + first[3])
     std::swap(first, second);
 
-  if (bc7_quantize_and_fit(mode, first, second, params, result) == 0) return 0;
-  if (block_params.use_least_squares && refit(mode, result.m_selectors, params, result) == 0)
+  Bc7_Candidate_History history;
+  if (bc7_quantize_and_fit(mode, first, second, params, result, &history) == 0) return 0;
+  if (block_params.use_least_squares &&
+      refit(mode, result.m_selectors, params, result, history) == 0)
     return 0;
 
   if (block_params.level > 0) {
     const uint8_t last = uint8_t(params.m_level_count - 1);
-    uint8_t base[16];
+    alignas(16) uint8_t base[16] = {};
     std::memcpy(base, result.m_selectors, n);
     uint8_t smallest = 16, largest = 0;
     for (uint32_t i = 0; i < n; ++i) {
@@ -253,7 +280,7 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
     }
     // Nudge the extreme indices inwards, which lets the refit move the
     // endpoints outwards.
-    uint8_t trial[16];
+    alignas(16) uint8_t trial[16];
     for (int variant = 0; variant < 3; ++variant) {
       for (uint32_t i = 0; i < n; ++i) {
         const uint8_t b = base[i];
@@ -261,7 +288,7 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
         const bool lower = variant != 0 && !raise && b == largest && b != 0;
         trial[i] = uint8_t(raise ? b + 1 : lower ? b - 1 : b);
       }
-      if (refit(mode, trial, params, result) == 0) return 0;
+      if (refit(mode, trial, params, result, history) == 0) return 0;
     }
 
     // Stretch or squeeze the index range onto the full range of levels.
@@ -272,12 +299,8 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
       for (int lo = first_lo; lo <= 1; ++lo) {
         for (int hi = top - 1; hi <= top + extra; ++hi) {
           if (lo == 0 && hi == top) continue;
-          for (uint32_t i = 0; i < n; ++i) {
-            const float mapped = ((float(base[i]) - float(lo)) * float(top)) /
-                                     (float(hi) - float(lo)) + 0.5f;
-            trial[i] = uint8_t(std::clamp(int(std::floor(mapped)), 0, top));
-          }
-          if (refit(mode, trial, params, result) == 0) return 0;
+          stretch_indices(base, n, lo, hi, top, trial);
+          if (refit(mode, trial, params, result, history) == 0) return 0;
         }
       }
     }

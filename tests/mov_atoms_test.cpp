@@ -20,49 +20,44 @@ using mov_test::be16;
 using mov_test::be32;
 using mov_test::be64;
 using Bytes = std::vector<uint8_t>;
+using U32s = std::vector<uint32_t>;
 
 namespace {
 
 Four_CC fourcc(const char* s) { return {s[0], s[1], s[2], s[3]}; }
 
-std::string type_at(const Bytes& b, size_t at) {
-  return std::string(b.begin() + at + 4, b.begin() + at + 8);
-}
+std::string type_at(const Bytes& b, size_t at) { return std::string(b.begin() + at + 4, b.begin() + at + 8); }
+Bytes slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 
-// Finds the first atom of `type` inside a serialised tree by walking headers.
+// The first atom of `type` inside a serialised tree, by scanning for the type.
 size_t find_atom(const Bytes& b, const std::string& type, size_t from = 0) {
   for (size_t i = from; i + 8 <= b.size(); ++i)
     if (std::memcmp(&b[i + 4], type.data(), 4) == 0) return i;
   return std::string::npos;
 }
 
+// A 1920 x 1080 Hap1 track of `count` 1000-byte samples at offset 48.
 struct Video_Fixture {
-  std::vector<uint64_t> offsets{48};
-  std::vector<uint32_t> sizes{1000};
+  std::vector<uint64_t> offsets;
+  std::vector<uint32_t> sizes;
   Video_Track_Description video;
   Extension_List extensions{GAMA_Writer(2, 0x3333)};
-  Video_Fixture(uint32_t count = 1, Frame_Rate rate = {25, 1}) {
-    offsets.assign(count, 48);
-    sizes.assign(count, 1000);
-    video.width = 1920;
-    video.height = 1080;
-    video.depth = 24;
+  Video_Fixture(uint32_t count = 1, Frame_Rate rate = {25, 1}) : offsets(count, 48), sizes(count, 1000) {
+    video.width = 1920, video.height = 1080, video.depth = 24;
     video.codec = fourcc("Hap1");
     video.sample_count = count;
     video.rate = rate;
     video.offsets = &offsets;
     video.sizes = &sizes;
   }
+  Bytes moov() { return Moov_Video_Writer(video, {}, 0, extensions).serialise(); }
 };
 
 // An atom that claims a size without holding the bytes, to reach the 64-bit forms.
 class Claimed_Size_Atom : public Atom_Writer {
  public:
   explicit Claimed_Size_Atom(uint64_t size) : Atom_Writer("free"), size_(size) {}
-  uint64_t get_atom_size(bool* is64) const override {
-    *is64 = false;
-    return size_;
-  }
+  uint64_t get_atom_size(bool* is64) const override { return *is64 = false, size_; }
   uint64_t write_atom(uint8_t*) const override { return size_; }
 
  private:
@@ -79,16 +74,13 @@ class Test_Container : public Container_Atom {
 }  // namespace
 
 TEST(AtomWriter, HeaderForms) {
-  const Bytes empty = Atom_Writer("abcd").serialise();
-  EXPECT_EQ(empty, (Bytes{0, 0, 0, 8, 'a', 'b', 'c', 'd'}));
+  EXPECT_EQ(Atom_Writer("abcd").serialise(), (Bytes{0, 0, 0, 8, 'a', 'b', 'c', 'd'}));
   EXPECT_EQ(std::string(Atom_Writer().type().data(), 4), "    ");
-
   bool is64 = true;
   EXPECT_EQ(atom_size_for_payload(0xFFFFFFF6ull, &is64), 0xFFFFFFFEull);
   EXPECT_FALSE(is64);
   EXPECT_EQ(atom_size_for_payload(0xFFFFFFF7ull, &is64), 0x100000007ull);
   EXPECT_TRUE(is64);
-
   // Children each in the 32-bit form that add up past the limit make the
   // container use the 16-byte header.
   Test_Container wide({0x80000000ull, 0x7FFFFFF7ull});
@@ -97,8 +89,7 @@ TEST(AtomWriter, HeaderForms) {
   Bytes header(16);
   EXPECT_EQ(wide.write_atom(header.data()), 0xFFFFFFF7ull + 16);
   EXPECT_EQ(header, (Bytes{0, 0, 0, 1, 'w', 'i', 'd', 'e', 0, 0, 0, 1, 0, 0, 0, 7}));
-  Test_Container narrow({0x80000000ull, 0x7FFFFFF6ull});
-  EXPECT_EQ(narrow.get_atom_size(&is64), 0xFFFFFFFEull);
+  EXPECT_EQ(Test_Container({0x80000000ull, 0x7FFFFFF6ull}).get_atom_size(&is64), 0xFFFFFFFEull);
   EXPECT_FALSE(is64);
 }
 
@@ -111,136 +102,102 @@ TEST(FrameRate, Normalisation) {
     uint8_t exact;
   };
   const Case cases[] = {
-      {{50, 2}, 10, {25, 1}, true, 1},
-      {{25, 1}, 10, {25, 1}, true, 1},
-      {{0, 1}, 10, {25, 1}, true, 0},
-      {{30, 0}, 10, {25, 1}, true, 0},
-      {{30000, 1001}, 5000, {30000, 1001}, false, 0},
-      {{24000, 1001}, 100, {24000, 1001}, false, 0},
+      {{50, 2}, 10, {25, 1}, true, 1}, {{25, 1}, 10, {25, 1}, true, 1}, {{0, 1}, 10, {25, 1}, true, 0},
+      {{30, 0}, 10, {25, 1}, true, 0}, {{25, 2}, 10, {25, 2}, false, 0},
+      {{30000, 1001}, 5000, {30000, 1001}, false, 0}, {{24000, 1001}, 100, {24000, 1001}, false, 0},
       {{60000, 1001}, 100, {60000, 1001}, false, 0},
       // 1001 x 4,294,000 leaves 32 bits, 1000 x 4,294,000 does not.
-      {{30000, 1001}, 4294000, {29970, 1000}, true, 0},
-      {{30000, 1001}, 5000000, {2997, 100}, true, 0},
+      {{30000, 1001}, 4294000, {29970, 1000}, true, 0}, {{30000, 1001}, 5000000, {2997, 100}, true, 0},
       // Too long even for a denominator of 10: whole frames a second.
       {{30000, 1001}, 500000000, {30, 1}, true, 0},
-      {{25, 2}, 10, {25, 2}, false, 0},
   };
   for (const Case& c : cases) {
     Frame_Rate rate = c.in;
     uint8_t exact = 7;
-    EXPECT_EQ(round_fps(rate, c.samples, &exact), c.changed)
-        << c.in.numerator << "/" << c.in.denominator;
-    EXPECT_EQ(rate.numerator, c.out.numerator);
-    EXPECT_EQ(rate.denominator, c.out.denominator);
-    EXPECT_EQ(exact, c.exact);
+    bool changed = false;
+    printed_by([&] { changed = round_fps(rate, c.samples, &exact); });
+    EXPECT_EQ((U32s{changed, rate.numerator, rate.denominator, exact}),
+              (U32s{c.changed, c.out.numerator, c.out.denominator, c.exact}))
+        << c.in.numerator << "/" << c.in.denominator << " x " << c.samples;
   }
-  testing::internal::CaptureStdout();
   Frame_Rate invalid{0, 1};
   uint8_t exact = 0;
-  round_fps(invalid, 1, &exact);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(printed_by([&] { round_fps(invalid, 1, &exact); }),
             "ERROR src fps invalid : 0/1. Fps overwrite by 25/1\n");
 }
 
 TEST(FrameRate, TimecodeRates) {
-  for (Frame_Rate ok : {Frame_Rate{24, 1},
-                        {25, 1},
-                        {30, 1},
-                        {50, 1},
-                        {60, 1},
-                        {120, 1},
-                        {24000, 1001},
-                        {30000, 1001},
-                        {60000, 1001},
-                        {255, 1}})
+  for (Frame_Rate ok : {Frame_Rate{24, 1}, {25, 1}, {30, 1}, {50, 1}, {60, 1}, {120, 1}, {24000, 1001},
+                        {30000, 1001}, {60000, 1001}, {255, 1}})
     EXPECT_TRUE(is_tc_fps_supported(ok)) << ok.numerator << "/" << ok.denominator;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(is_tc_fps_supported({25, 2}));
-  EXPECT_FALSE(is_tc_fps_supported({256, 1}));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(printed_by([] {
+              EXPECT_FALSE(is_tc_fps_supported({25, 2}));
+              EXPECT_FALSE(is_tc_fps_supported({256, 1}));
+            }),
             "Warning unsupported fps (25/2), for tc\nWarning unsupported fps (256/1), for tc\n");
 }
 
 TEST(VideoAtoms, SampleDescriptionPerCodec) {
   struct Case {
-    const char* codec;
-    const char* name;
+    const char *codec, *name;
     uint8_t source_depth;
     uint16_t depth;
   };
-  const Case cases[] = {
-      {"Hap1", "Hap", 32, 24},
-      {"Hap5", "Hap Alpha", 24, 32},
-      {"HapY", "Hap Q", 32, 24},
-      {"HapM", "Hap Q Alpha", 24, 32},
-      {"HapA", "Hap Alpha-Only", 32, 24},
-      {"Hap7", "Hap R", 24, 24},
-      {"Hap7", "Hap R", 32, 32},
-  };
+  const Case cases[] = {{"Hap1", "Hap", 32, 24},          {"Hap5", "Hap Alpha", 24, 32},
+                        {"HapY", "Hap Q", 32, 24},        {"HapM", "Hap Q Alpha", 24, 32},
+                        {"HapA", "Hap Alpha-Only", 32, 24}, {"Hap7", "Hap R", 24, 24},
+                        {"Hap7", "Hap R", 32, 32}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.codec << " from " << int(c.source_depth));
     const Extension_List extensions{GAMA_Writer(2, 0x3333), PASP_Writer(1920, 1920)};
-    const Bytes b = SampleDescription_Video(1920, 1080, c.source_depth, fourcc(c.codec), extensions)
-                        .serialise();
-    ASSERT_EQ(b.size(), 118u) << c.codec;
+    const Bytes b =
+        SampleDescription_Video(1920, 1080, c.source_depth, fourcc(c.codec), extensions).serialise();
+    ASSERT_EQ(b.size(), 118u);
     EXPECT_EQ(type_at(b, 0), c.codec);
     const uint8_t* p = b.data() + 8;
-    EXPECT_EQ(Bytes(p, p + 24), (Bytes{0,   0,   0,   0,   0, 0, 0, 1, 0, 1, 0, 1,
-                                       'V', 'D', 'V', 'X', 0, 0, 0, 0, 0, 0, 4, 0}));
-    EXPECT_EQ(be16(p + 24), 1920);
-    EXPECT_EQ(be16(p + 26), 1080);
-    EXPECT_EQ(be32(p + 28), 0x00480000u);
-    EXPECT_EQ(be32(p + 32), 0x00480000u);
-    EXPECT_EQ(be32(p + 36), 0u);
-    EXPECT_EQ(be16(p + 40), 1);
+    EXPECT_EQ(Bytes(p, p + 24), (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 'V', 'D', 'V', 'X', 0, 0, 0, 0,
+                                       0, 0, 4, 0}));
+    EXPECT_EQ((U32s{be16(p + 24), be16(p + 26), be32(p + 28), be32(p + 32), be32(p + 36), be16(p + 40)}),
+              (U32s{1920, 1080, 0x00480000, 0x00480000, 0, 1}));
     EXPECT_EQ(p[42], std::strlen(c.name));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 43)), c.name);
-    EXPECT_EQ(be16(p + 74), c.depth) << c.codec << " from " << int(c.source_depth);
+    EXPECT_EQ(be16(p + 74), c.depth);
     EXPECT_EQ(be16(p + 76), 0xFFFF);
     EXPECT_EQ(type_at(b, 8 + 78), "gama");
     EXPECT_EQ(be32(p + 78 + 8), 0x00023333u);
     EXPECT_EQ(type_at(b, 8 + 90), "pasp");
     EXPECT_EQ(be32(p + 106), 0u);
   }
-  testing::internal::CaptureStdout();
-  EXPECT_THROW(SampleDescription_Video(16, 16, 24, fourcc("avc1"), {}), std::runtime_error);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(printed_by([] {
+              EXPECT_THROW(SampleDescription_Video(16, 16, 24, fourcc("avc1"), {}), std::runtime_error);
+            }),
             "Sample Description Video Codec unsupported for vendor : avc1\n");
 }
 
 TEST(VideoAtoms, SampleTableOfTheWorkedExample) {
   Video_Fixture f;
   Extension_List extensions{GAMA_Writer(2, 0x3333)};
-  STBL_Video_Writer stbl(1920, 1080, 24, fourcc("Hap1"), 1, {25, 1}, f.offsets, f.sizes, 1920,
-                         extensions);
+  STBL_Video_Writer stbl(1920, 1080, 24, fourcc("Hap1"), 1, {25, 1}, f.offsets, f.sizes, 1920, extensions);
   ASSERT_EQ(extensions.size(), 2u);
   EXPECT_EQ(std::string(extensions.back().type().data(), 4), "pasp");
   const Bytes b = stbl.serialise();
   ASSERT_EQ(b.size(), 251u);
   const size_t expected_sizes[] = {134, 24, 13, 28, 24, 20};
   const char* types[] = {"stsd", "stts", "sdtp", "stsc", "stsz", "stco"};
-  size_t at = 8;
-  for (int i = 0; i < 6; ++i) {
+  for (size_t i = 0, at = 8; i < 6; at += expected_sizes[i++]) {
     EXPECT_EQ(type_at(b, at), types[i]);
     EXPECT_EQ(be32(&b[at]), expected_sizes[i]) << types[i];
-    at += expected_sizes[i];
   }
-  const size_t sdtp = find_atom(b, "sdtp");
-  EXPECT_EQ(Bytes(b.begin() + sdtp + 8, b.begin() + sdtp + 13), (Bytes{0, 0, 0, 0, 0x28}));
-  const size_t stsz = find_atom(b, "stsz");
-  EXPECT_EQ(Bytes(b.begin() + stsz + 8, b.begin() + stsz + 24),
-            (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 3, 0xE8}));
-  const size_t stco = find_atom(b, "stco");
-  EXPECT_EQ(Bytes(b.begin() + stco + 8, b.begin() + stco + 20),
-            (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x30}));
-  const size_t stts = find_atom(b, "stts");
-  EXPECT_EQ(be32(&b[stts + 16]), 1u);
-  EXPECT_EQ(be32(&b[stts + 20]), 1u);
-
+  EXPECT_EQ(slice(b, find_atom(b, "sdtp") + 8, 5), (Bytes{0, 0, 0, 0, 0x28}));
+  EXPECT_EQ(slice(b, find_atom(b, "stsz") + 8, 16), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 3, 0xE8}));
+  EXPECT_EQ(slice(b, find_atom(b, "stco") + 8, 12), (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x30}));
+  EXPECT_EQ(slice(b, find_atom(b, "stts") + 16, 8), (Bytes{0, 0, 0, 1, 0, 0, 0, 1}));
   Extension_List none;
-  testing::internal::CaptureStdout();
-  EXPECT_THROW(STBL_Video_Writer(16, 16, 24, fourcc("Hap1"), 0, {25, 1}, {}, {}, 16, none),
-               std::runtime_error);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "STBL : Duration 0 invalid\n");
+  EXPECT_EQ(printed_by([&] {
+              EXPECT_THROW(STBL_Video_Writer(16, 16, 24, fourcc("Hap1"), 0, {25, 1}, {}, {}, 16, none),
+                           std::runtime_error);
+            }),
+            "STBL : Duration 0 invalid\n");
 }
 
 TEST(VideoAtoms, ChunkOffsetsSwitchTo64BitsAtTheLimit) {
@@ -248,52 +205,39 @@ TEST(VideoAtoms, ChunkOffsetsSwitchTo64BitsAtTheLimit) {
   EXPECT_EQ(type_at(narrow, 0), "stco");
   EXPECT_EQ(narrow.size(), 8u + 8 + 2 * 4);
   EXPECT_EQ(be32(&narrow[20]), 0xFFFFFFFEu);
-
   const uint64_t past = 0x100000000ull + 48;
   const Bytes wide = CO_Writer({48, 0xFFFFFFFFull, past}).serialise();
   EXPECT_EQ(type_at(wide, 0), "co64");
   EXPECT_EQ(wide.size(), 8u + 8 + 3 * 8);
   EXPECT_EQ(be32(&wide[12]), 3u);
-  EXPECT_EQ(be64(&wide[16]), 48u);
-  EXPECT_EQ(be64(&wide[24]), 0xFFFFFFFFull);
-  EXPECT_EQ(be64(&wide[32]), past);
+  EXPECT_EQ((std::vector<uint64_t>{be64(&wide[16]), be64(&wide[24]), be64(&wide[32])}),
+            (std::vector<uint64_t>{48, 0xFFFFFFFFull, past}));
   EXPECT_EQ(type_at(CO_Writer({0xFFFFFFFFull}).serialise(), 0), "co64");
   EXPECT_EQ(CO_Writer({}).serialise().size(), 16u);
 }
 
 TEST(VideoAtoms, MovieTreeOfTheWorkedExample) {
-  Video_Fixture f;
-  Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
-  const Bytes b = moov.serialise();
+  const Bytes b = Video_Fixture().moov();
   ASSERT_EQ(b.size(), 814u);
-  struct Expect {
-    const char* type;
-    size_t size;
-  };
+  const std::pair<const char*, size_t> order[] = {
+      {"mvhd", 108}, {"trak", 698}, {"tkhd", 92}, {"tapt", 68}, {"load", 24}, {"edts", 36},  {"mdia", 470},
+      {"mdhd", 32},  {"hdlr", 56},  {"minf", 374}, {"vmhd", 20}, {"hdlr", 59}, {"dinf", 36}, {"stbl", 251}};
   // In file order: each atom's header follows its parent's (or sibling's) bytes.
-  const Expect order[] = {{"mvhd", 108}, {"trak", 698}, {"tkhd", 92}, {"tapt", 68}, {"load", 24},
-                          {"edts", 36},  {"mdia", 470}, {"mdhd", 32}, {"hdlr", 56}, {"minf", 374},
-                          {"vmhd", 20},  {"hdlr", 59},  {"dinf", 36}, {"stbl", 251}};
   size_t from = 8;
-  for (const Expect& e : order) {
-    const size_t at = find_atom(b, e.type, from);
-    ASSERT_NE(at, std::string::npos) << e.type;
-    EXPECT_EQ(be32(&b[at]), e.size) << e.type;
+  for (const auto& [type, size] : order) {
+    const size_t at = find_atom(b, type, from);
+    ASSERT_NE(at, std::string::npos) << type;
+    EXPECT_EQ(be32(&b[at]), size) << type;
     from = at + 8;
   }
-  const size_t mvhd = find_atom(b, "mvhd");
-  EXPECT_EQ(be32(&b[mvhd + 8 + 12]), 25u);  // time scale
-  EXPECT_EQ(be32(&b[mvhd + 8 + 16]), 1u);   // duration
-  EXPECT_EQ(be32(&b[mvhd + 8 + 96]), 2u);   // next track ID
-  const size_t tkhd = find_atom(b, "tkhd");
-  EXPECT_EQ(be32(&b[tkhd + 8]), 0x0000000Fu);
-  EXPECT_EQ(be32(&b[tkhd + 8 + 12]), 1u);
-  EXPECT_EQ(be32(&b[tkhd + 8 + 76]), 0x07800000u);
-  EXPECT_EQ(be32(&b[tkhd + 8 + 80]), 0x04380000u);
+  const size_t mvhd = find_atom(b, "mvhd") + 8, tkhd = find_atom(b, "tkhd") + 8;
+  // Time scale, duration, next track ID.
+  EXPECT_EQ((U32s{be32(&b[mvhd + 12]), be32(&b[mvhd + 16]), be32(&b[mvhd + 96])}), (U32s{25, 1, 2}));
+  EXPECT_EQ((U32s{be32(&b[tkhd]), be32(&b[tkhd + 12]), be32(&b[tkhd + 76]), be32(&b[tkhd + 80])}),
+            (U32s{0x0000000F, 1, 0x07800000, 0x04380000}));
   for (const char* aperture : {"clef", "prof", "enof"}) {
     const size_t at = find_atom(b, aperture);
-    EXPECT_EQ(be32(&b[at + 12]), 0x07800000u) << aperture;
-    EXPECT_EQ(be32(&b[at + 16]), 0x04380000u) << aperture;
+    EXPECT_EQ((U32s{be32(&b[at + 12]), be32(&b[at + 16])}), (U32s{0x07800000, 0x04380000})) << aperture;
   }
   const size_t hdlr = find_atom(b, "hdlr");
   EXPECT_EQ(std::string(b.begin() + hdlr + 33, b.begin() + hdlr + 56), "Module de gestion video");
@@ -303,22 +247,13 @@ TEST(VideoAtoms, MovieTreeOfTheWorkedExample) {
 }
 
 TEST(VideoAtoms, DurationsFollowTheNormalisedRate) {
-  Video_Fixture f(250, {50, 2});
-  Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
-  const Bytes b = moov.serialise();
-  const size_t mvhd = find_atom(b, "mvhd");
-  EXPECT_EQ(be32(&b[mvhd + 20]), 25u);
-  EXPECT_EQ(be32(&b[mvhd + 24]), 250u);
-  const size_t stts = find_atom(b, "stts");
-  EXPECT_EQ(be32(&b[stts + 16]), 250u);
-  EXPECT_EQ(be32(&b[stts + 20]), 1u);
-
-  Video_Fixture ntsc(10, {30000, 1001});
-  const Bytes n = Moov_Video_Writer(ntsc.video, {}, 0, ntsc.extensions).serialise();
-  EXPECT_EQ(be32(&n[find_atom(n, "mdhd") + 20]), 30000u);
-  EXPECT_EQ(be32(&n[find_atom(n, "mdhd") + 24]), 10010u);
-  EXPECT_EQ(be32(&n[find_atom(n, "stts") + 20]), 1001u);
-
+  const Bytes b = Video_Fixture(250, {50, 2}).moov();
+  EXPECT_EQ(slice(b, find_atom(b, "mvhd") + 20, 8), (Bytes{0, 0, 0, 25, 0, 0, 0, 250}));
+  EXPECT_EQ(slice(b, find_atom(b, "stts") + 16, 8), (Bytes{0, 0, 0, 250, 0, 0, 0, 1}));
+  const Bytes n = Video_Fixture(10, {30000, 1001}).moov();
+  const size_t mdhd = find_atom(n, "mdhd");
+  EXPECT_EQ((U32s{be32(&n[mdhd + 20]), be32(&n[mdhd + 24]), be32(&n[find_atom(n, "stts") + 20])}),
+            (U32s{30000, 10010, 1001}));
   EXPECT_THROW(MVHD_Writer(0, 5000000, {30000, 1001}, 1), std::runtime_error);
   EXPECT_THROW(TKHD_Writer(0, 5000000, {30000, 1001}, 1, 1, 1, 0), std::runtime_error);
   EXPECT_THROW(EDTS_Writer(5000000, {30000, 1001}), std::runtime_error);
@@ -332,31 +267,23 @@ TEST(VideoAtoms, DisplayWidthFromPixelAspectRatio) {
   EXPECT_EQ(display_width_for_ratio(721, 1.0001f), 722);  // 721.07 rounds to the odd 721
   EXPECT_EQ(display_width_for_ratio(16384, 4.0f), 0xFFFE);
   EXPECT_EQ(display_width_for_ratio(65535, 1.00001f), 0xFFFE);
-  const float bad[] = {0.0f,
-                       -1.0f,
-                       std::numeric_limits<float>::quiet_NaN(),
-                       std::numeric_limits<float>::infinity(),
-                       -std::numeric_limits<float>::infinity(),
-                       1e-9f};
-  for (float ratio : bad) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(display_width_for_ratio(1280, ratio), 1280) << ratio;
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
-                  "WARNING : Video Track width_display <= 0 pour le pixel ratio : ", 0),
+  const float inf = std::numeric_limits<float>::infinity();
+  for (float ratio : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e-9f}) {
+    int width = 0;
+    EXPECT_EQ(printed_by([&] { width = display_width_for_ratio(1280, ratio); })
+                  .rfind("WARNING : Video Track width_display <= 0 pour le pixel ratio : ", 0),
               0u);
+    EXPECT_EQ(width, 1280) << ratio;
   }
-
   Video_Fixture f;
   f.video.width = 1440;
   f.video.pixel_aspect_ratio = 1.5f;
-  const Bytes b = Moov_Video_Writer(f.video, {}, 0, f.extensions).serialise();
-  EXPECT_EQ(be16(&b[find_atom(b, "tkhd") + 8 + 76]), 1440);
-  EXPECT_EQ(be16(&b[find_atom(b, "clef") + 12]), 2160);
-  EXPECT_EQ(be16(&b[find_atom(b, "prof") + 12]), 1440);
-  EXPECT_EQ(be16(&b[find_atom(b, "enof") + 12]), 2160);
+  const Bytes b = f.moov();
+  EXPECT_EQ((U32s{be16(&b[find_atom(b, "tkhd") + 8 + 76]), be16(&b[find_atom(b, "clef") + 12]),
+                  be16(&b[find_atom(b, "prof") + 12]), be16(&b[find_atom(b, "enof") + 12])}),
+            (U32s{1440, 2160, 1440, 2160}));
   const size_t pasp = find_atom(b, "pasp");
-  EXPECT_EQ(be32(&b[pasp + 8]), 2160u);
-  EXPECT_EQ(be32(&b[pasp + 12]), 1440u);
+  EXPECT_EQ((U32s{be32(&b[pasp + 8]), be32(&b[pasp + 12])}), (U32s{2160, 1440}));
 }
 
 TEST(VideoAtoms, ExtensionAtoms) {
@@ -367,90 +294,71 @@ TEST(VideoAtoms, ExtensionAtoms) {
   EXPECT_EQ(COLR_NCLC_Writer(0).payload(), (Bytes{'n', 'c', 'l', 'c', 0, 1, 0, 1, 0, 1}));
   EXPECT_EQ(COLR_NCLC_Writer(1).payload(), (Bytes{'n', 'c', 'l', 'c', 0, 5, 0, 1, 0, 6}));
   EXPECT_THROW(COLR_NCLC_Writer(2), std::runtime_error);
-  EXPECT_EQ(
-      FTYP_Writer().serialise(),
-      (Bytes{0,   0,   0,   0x20, 'f', 't', 'y', 'p', 'q', 't', ' ', ' ', 0x20, 0x05, 0x03, 0,
-             'q', 't', ' ', ' ',  0,   0,   0,   0,   0,   0,   0,   0,   0,    0,    0,    0}));
+  EXPECT_EQ(FTYP_Writer().serialise(), (Bytes{0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'q', 't', ' ', ' ', 0x20, 0x05, 3,
+                                              0, 'q', 't', ' ', ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(GMHD_Writer().payload().size(), 71u);
   EXPECT_EQ(LOAD_Writer().payload(), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
 }
 
 TEST(UserData, AlphaModes) {
-  Movie_Metadata straight;
-  straight.enable = 1;
-  straight.alpha_mode = 2;
-  Video_Fixture f;
-  f.video.depth = 32;
-  f.video.codec = fourcc("Hap5");
-  Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
-  set_user_data_atoms(moov, straight, true);
-  Bytes b = moov.serialise();
-  size_t veln = find_atom(b, "VELN");
-  ASSERT_NE(veln, std::string::npos);
-  EXPECT_EQ(type_at(b, veln - 8), "udta");
-  Bytes expected_veln(20, 0);
-  expected_veln[0] = 1;
-  expected_veln[2] = 2;
-  EXPECT_EQ(Bytes(b.begin() + veln + 8, b.begin() + veln + 28), expected_veln);
-  EXPECT_EQ(type_at(b, veln + 28), "ALFA");
-  EXPECT_EQ(Bytes(b.begin() + veln + 36, b.begin() + veln + 46),
-            (Bytes{0, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(type_at(b, veln + 46), "VELA");
-  EXPECT_EQ(be32(&b[veln + 46]), 17u);
-  EXPECT_EQ(std::string(b.begin() + veln + 54, b.begin() + veln + 63),
-            std::string("straight\0", 9));
-
-  Movie_Metadata premultiplied = straight;
-  premultiplied.alpha_mode = 1;
-  Video_Fixture g;
-  g.video.depth = 32;
-  Moov_Video_Writer moov2(g.video, {}, 0, g.extensions);
-  set_user_data_atoms(moov2, premultiplied, true);
-  b = moov2.serialise();
-  veln = find_atom(b, "VELN");
-  EXPECT_EQ(b[veln + 10], 1);
-  EXPECT_EQ(Bytes(b.begin() + veln + 36, b.begin() + veln + 46),
-            (Bytes{0, 1, 0, 0, 0, 1, 0, 0, 0, 1}));
-  EXPECT_EQ(std::string(b.begin() + veln + 54, b.begin() + veln + 72),
-            std::string("premultiply_black\0", 18));
-
-  // A 24-bit movie keeps only "VELN".
-  Video_Fixture h;
-  Moov_Video_Writer moov3(h.video, {}, 0, h.extensions);
-  set_user_data_atoms(moov3, premultiplied, true);
-  b = moov3.serialise();
-  EXPECT_NE(find_atom(b, "VELN"), std::string::npos);
-  EXPECT_EQ(find_atom(b, "ALFA"), std::string::npos);
-  EXPECT_EQ(find_atom(b, "VELA"), std::string::npos);
+  struct Case {
+    const char* codec;
+    uint16_t depth;
+    uint8_t alpha_mode;
+    Bytes alfa;         // empty: no "ALFA" and no "VELA"
+    std::string vela;
+  };
+  const Case cases[] = {{"Hap5", 32, 2, {0, 1, 0, 0, 0, 0, 0, 0, 0, 0}, std::string("straight\0", 9)},
+                        {"Hap1", 32, 1, {0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, std::string("premultiply_black\0", 18)},
+                        {"Hap1", 24, 1, {}, ""}};  // a 24-bit movie keeps only "VELN"
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.alpha_mode));
+    Movie_Metadata m;
+    m.enable = 1;
+    m.alpha_mode = c.alpha_mode;
+    Video_Fixture f;
+    f.video.depth = c.depth;
+    f.video.codec = fourcc(c.codec);
+    Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
+    set_user_data_atoms(moov, m, true);
+    const Bytes b = moov.serialise();
+    const size_t veln = find_atom(b, "VELN");
+    ASSERT_NE(veln, std::string::npos);
+    EXPECT_EQ(type_at(b, veln - 8), "udta");
+    Bytes expected_veln(20, 0);
+    expected_veln[0] = 1;
+    expected_veln[2] = c.alpha_mode;
+    EXPECT_EQ(slice(b, veln + 8, 20), expected_veln);
+    if (c.alfa.empty()) {
+      EXPECT_EQ(find_atom(b, "ALFA"), std::string::npos);
+      EXPECT_EQ(find_atom(b, "VELA"), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(type_at(b, veln + 28), "ALFA");
+    EXPECT_EQ(slice(b, veln + 36, 10), c.alfa);
+    EXPECT_EQ(type_at(b, veln + 46), "VELA");
+    EXPECT_EQ(be32(&b[veln + 46]), 8 + c.vela.size());
+    EXPECT_EQ(std::string(b.begin() + veln + 54, b.begin() + veln + 54 + c.vela.size()), c.vela);
+  }
 }
 
 TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
   Video_Fixture f;
-  f.video.width = 1280;
-  f.video.height = 720;
+  f.video.width = 1280, f.video.height = 720;
   auto run = [&](const Movie_Metadata& m) {
     Extension_List extensions;
     Moov_Video_Writer moov(f.video, {}, 0, extensions);
-    testing::internal::CaptureStdout();
-    set_user_data_atoms(moov, m, true);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = printed_by([&] { set_user_data_atoms(moov, m, true); });
     return std::make_pair(moov.udta().is_empty(), printed);
   };
   Movie_Metadata m;
-  m.enable = 1;
-  m.alpha_mode = 1;
-  m.version = 2;
+  m.enable = 1, m.alpha_mode = 1, m.version = 2;
   EXPECT_EQ(run(m), std::make_pair(true, std::string("Invalid version\nCan't write ALFA and VELN "
                                                      "metadata (invalid values)\n")));
-  m.version = 1;
-  m.alpha_mode = 3;
+  m.version = 1, m.alpha_mode = 3;
   EXPECT_EQ(run(m).second.rfind("Invalid alpha mode\n", 0), 0u);
-  m.alpha_mode = 1;
-  m.crop = 1;
-  m.display_width = 1920;
-  m.display_height = 1080;
-  m.crop_x = 640;
-  m.crop_y = 360;
+  m.alpha_mode = 1, m.crop = 1, m.display_width = 1920, m.display_height = 1080;
+  m.crop_x = 640, m.crop_y = 360;
   EXPECT_FALSE(run(m).first);
   m.crop_x = 641;
   EXPECT_EQ(run(m).second.rfind("Invalid crop box\n", 0), 0u);
@@ -458,24 +366,17 @@ TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
   EXPECT_EQ(run(m), std::make_pair(true, std::string()));
 
   Movie_Metadata crop;
-  crop.enable = 1;
-  crop.crop = 1;
-  crop.display_width = 1920;
-  crop.display_height = 1080;
-  crop.crop_x = 7;
-  crop.crop_y = 9;
+  crop.enable = 1, crop.crop = 1, crop.display_width = 1920, crop.display_height = 1080;
+  crop.crop_x = 7, crop.crop_y = 9;
   const Bytes p = VelnoUDTA_Writer(crop).payload();
-  EXPECT_EQ(p[3], 1);
-  EXPECT_EQ(p[4] | p[5] << 8, 1920);  // little-endian
-  EXPECT_EQ(p[12], 7);
-  EXPECT_EQ(p[16], 9);
+  EXPECT_EQ((U32s{p[3], uint32_t(p[4] | p[5] << 8), p[12], p[16]}), (U32s{1, 1920, 7, 9}));  // little-endian
   Movie_Metadata bad = crop;
   bad.version = 3;
-  testing::internal::CaptureStdout();
-  EXPECT_THROW(VelnoUDTA_Writer{bad}, std::runtime_error);
-  EXPECT_THROW(AdobeAlfaUDTA_Writer{crop}, std::runtime_error);
-  EXPECT_EQ(VelnoAlphaUDTA_Writer(crop).payload(), (Bytes{'u', 'n', 'k', 'n', 'o', 'w', 'n', 0}));
-  testing::internal::GetCapturedStdout();
+  printed_by([&] {
+    EXPECT_THROW(VelnoUDTA_Writer{bad}, std::runtime_error);
+    EXPECT_THROW(AdobeAlfaUDTA_Writer{crop}, std::runtime_error);
+    EXPECT_EQ(VelnoAlphaUDTA_Writer(crop).payload(), (Bytes{'u', 'n', 'k', 'n', 'o', 'w', 'n', 0}));
+  });
 }
 
 TEST(AtomDump, VideoOnlyTree) {
@@ -487,21 +388,15 @@ TEST(AtomDump, VideoOnlyTree) {
   std::vector<std::string> all;
   for (std::string line; std::getline(lines, line);) all.push_back(line);
   ASSERT_EQ(all.size(), 2u + 19 + 1);
-  EXPECT_EQ(all[0], "ATOM : moov. LENGTH : 814");
-  EXPECT_EQ(all[1], "ATOM : mvhd. LENGTH : 108");
-  EXPECT_EQ(all[2], "ATOM : trak. LENGTH : 698");
-  EXPECT_EQ(all[3], "\tATOM : tkhd. LENGTH : 92");
-  EXPECT_EQ(all[4], "\tATOM : tapt. LENGTH : 68");
-  EXPECT_EQ(all[5], "\tATOM : load. LENGTH : 24");
-  EXPECT_EQ(all[8], "\t\tATOM : mdhd. LENGTH : 32");
-  EXPECT_EQ(all[11], "\t\t\tATOM : vmhd. LENGTH : 20");
-  EXPECT_EQ(all[15], "\t\t\t\tATOM : stsd. LENGTH : 134");
-  EXPECT_EQ(all[20], "\t\t\t\tATOM : stco. LENGTH : 20");
-  EXPECT_EQ(all[21], "UDTA : Empty (not write)");
-
-  TAPT_Writer tapt(1920, 1080, 1920);
+  // One tab per level below the movie's direct children.
+  const std::pair<size_t, const char*> expected[] = {
+      {0, "ATOM : moov. LENGTH : 814"},        {2, "ATOM : trak. LENGTH : 698"},
+      {5, "\tATOM : load. LENGTH : 24"},       {8, "\t\tATOM : mdhd. LENGTH : 32"},
+      {11, "\t\t\tATOM : vmhd. LENGTH : 20"}, {20, "\t\t\t\tATOM : stco. LENGTH : 20"},
+      {21, "UDTA : Empty (not write)"}};
+  for (const auto& [line, text] : expected) EXPECT_EQ(all[line], text);
   std::ostringstream tapt_out;
-  dump_atom_tree(tapt, tapt_out);
+  dump_atom_tree(TAPT_Writer(1920, 1080, 1920), tapt_out);
   EXPECT_EQ(tapt_out.str(),
             "ATOM : tapt. LENGTH : 68\n\t\t\t\tATOM : clef. LENGTH : 20\n"
             "\t\t\t\tATOM : prof. LENGTH : 20\n\t\t\t\tATOM : enof. LENGTH : 20\n");

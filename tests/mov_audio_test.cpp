@@ -12,23 +12,28 @@
 using mov_test::be32;
 using mov_test::packed_rate;
 using Bytes = std::vector<uint8_t>;
+using U64s = std::vector<uint64_t>;
 
 namespace {
 
-// A movie file removed at the end of the test, with its writer (destroyed
-// first, so the file is closed before it is removed).
+// A 32 x 32 movie file removed at the end of the test, with its writer
+// (destroyed first, so the file is closed before it is removed).
 struct Movie {
   Temp_File file;
   const std::string& path = file.path;
   std::unique_ptr<Mov_Writer_HL> writer;
   Movie(const std::string& name, uint64_t frame_rate, uint8_t timecode = 0, uint32_t start = 0)
-      : file("audio_" + name + ".mov") {
-    writer = std::make_unique<Mov_Writer_HL>(to_u16(path), 32, 32, 24, frame_rate, "Hap1", 0, 1.0f,
-                                             timecode, start, 0);
+      : file("audio_" + name + ".mov"),
+        writer(std::make_unique<Mov_Writer_HL>(to_u16(path), 32, 32, 24, frame_rate, "Hap1", 0, 1.0f, timecode,
+                                               start, 0)) {}
+  // Writes `frames` video samples of 100 bytes.
+  void video(int frames) {
+    const Bytes data(100, 0xEE);
+    for (int i = 0; i < frames; ++i) writer->write_video_chunk(data.data(), 100);
   }
-  void video(int frames, uint32_t size = 100) {
-    const Bytes data(size, 0xEE);
-    for (int i = 0; i < frames; ++i) writer->write_video_chunk(data.data(), size);
+  mov_test::Mov_File finalise() {
+    writer->finalise();
+    return mov_test::Mov_File(path);
   }
 };
 
@@ -41,13 +46,10 @@ Bytes pattern(size_t bytes, uint8_t seed) {
 
 // Hands `data` to a track in pieces of uneven sizes.
 void add_in_pieces(Mov_Writer_HL& w, const Bytes& data, uint32_t frame_bytes, uint32_t track) {
-  const int64_t frames = int64_t(data.size() / frame_bytes);
-  const int64_t pieces[] = {1, 4799, 48000, 31111, 7};
-  int64_t done = 0;
-  for (size_t i = 0; done < frames; ++i) {
-    const int64_t n = std::min(pieces[i % 5], frames - done);
+  const int64_t frames = int64_t(data.size() / frame_bytes), pieces[] = {1, 4799, 48000, 31111, 7};
+  for (int64_t i = 0, done = 0, n; done < frames; ++i, done += n) {
+    n = std::min(pieces[i % 5], frames - done);
     w.add_audio(data.data() + done * frame_bytes, n, track);
-    done += n;
   }
 }
 
@@ -60,11 +62,9 @@ TEST(MovAudio, BlocksReservedBetweenVideoSamples) {
   m.video(60);
   // Before the 1st, the 25th and the 50th sample.
   const uint64_t block = 192000;
-  EXPECT_EQ(m.writer->audio_block_offsets(),
-            (std::vector<uint64_t>{48, 48 + block + 24 * 100, 48 + 2 * block + 49 * 100}));
+  EXPECT_EQ(m.writer->audio_block_offsets(), (U64s{48, 48 + block + 24 * 100, 48 + 2 * block + 49 * 100}));
   EXPECT_EQ(m.writer->get_audio_duration(), 115200u);
-  m.writer->finalise();
-  mov_test::Mov_File mov(m.path);
+  const mov_test::Mov_File mov = m.finalise();
   const auto video = mov.track("vide");
   EXPECT_EQ(video.chunk_offsets[0], 48 + block);
   EXPECT_EQ(video.chunk_offsets[24], 48 + 2 * block + 2400);
@@ -76,18 +76,14 @@ TEST(MovAudio, BlocksReservedBetweenVideoSamples) {
   EXPECT_TRUE(video.tref_timecode.empty());
   EXPECT_EQ(be32(&mov.payload(*mov.find("moov/mvhd"))[96]), 3u);
   EXPECT_EQ(audio.sample_format, "sowt");
-  EXPECT_EQ(audio.time_scale, 48000u);
-  EXPECT_EQ(audio.media_duration, 115200u);
-  EXPECT_EQ(audio.track_duration, 60u);
-  EXPECT_EQ(audio.constant_sample_size, 4u);
-  EXPECT_EQ(audio.sample_count, 115200u);
+  EXPECT_EQ((U64s{audio.time_scale, audio.media_duration, audio.track_duration, audio.constant_sample_size,
+                  audio.sample_count}),
+            (U64s{48000, 115200, 60, 4, 115200}));
   EXPECT_EQ(audio.chunk_offsets, m.writer->audio_block_offsets());
   ASSERT_EQ(audio.stsc.size(), 2u);
-  EXPECT_EQ(audio.stsc[1].first_chunk, 3u);
-  EXPECT_EQ(audio.stsc[1].samples_per_chunk, 19200u);
+  EXPECT_EQ((U64s{audio.stsc[1].first_chunk, audio.stsc[1].samples_per_chunk}), (U64s{3, 19200}));
   ASSERT_EQ(audio.stts.size(), 1u);
-  EXPECT_EQ(audio.stts[0].count, 115200u);
-  EXPECT_EQ(audio.stts[0].duration, 1u);
+  EXPECT_EQ((U64s{audio.stts[0].count, audio.stts[0].duration}), (U64s{115200, 1}));
   EXPECT_EQ(mov.track_data(audio), Bytes(115200 * 4, 0));  // no audio given: silence
 }
 
@@ -98,8 +94,7 @@ TEST(MovAudio, BlocksAt2997) {
   EXPECT_EQ(m.writer->audio_block_offsets().size(), 1u);
   EXPECT_TRUE(m.writer->is_audio_block_due());  // (29 + 1) x 1001 / 30000 = 1
   m.video(1);
-  EXPECT_EQ(m.writer->audio_block_offsets().size(), 2u);
-  EXPECT_EQ(m.writer->audio_block_offsets()[1], 48 + 192000 + 29 * 100u);
+  EXPECT_EQ(m.writer->audio_block_offsets(), (U64s{48, 48 + 192000 + 29 * 100}));
 }
 
 TEST(MovAudio, LongExportsDoNotWrapTheSecondCount) {
@@ -120,15 +115,13 @@ TEST(MovAudio, AudioReadBackEqualsInputThenSilence) {
   m.writer->set_audio_tracks(2, 48000, 24, 2, 0, 0);
   m.video(60);  // 2.4 s
   const uint32_t frame_bytes = 6;
-  const Bytes track0 = pattern(62400 * frame_bytes, 1);  // 1.3 s
-  const Bytes track1 = pattern(100000 * frame_bytes, 2);
-  add_in_pieces(*m.writer, track0, frame_bytes, 0);
-  add_in_pieces(*m.writer, track1, frame_bytes, 1);
+  const Bytes given[2] = {pattern(62400 * frame_bytes, 1), pattern(100000 * frame_bytes, 2)};  // 1.3 s, 2.08 s
+  add_in_pieces(*m.writer, given[0], frame_bytes, 0);
+  add_in_pieces(*m.writer, given[1], frame_bytes, 1);
   EXPECT_EQ(m.writer->audio_frames_received(1), 100000u);
-  m.writer->finalise();
-
-  mov_test::Mov_File mov(m.path);
+  const mov_test::Mov_File mov = m.finalise();
   for (uint32_t t = 0; t < 2; ++t) {
+    SCOPED_TRACE(t);
     const auto audio = mov.track("soun", t);
     EXPECT_EQ(audio.track_id, 2 + t);
     EXPECT_EQ(audio.sample_format, "in24");
@@ -136,9 +129,9 @@ TEST(MovAudio, AudioReadBackEqualsInputThenSilence) {
     EXPECT_EQ(audio.tref_timecode, (std::vector<uint32_t>{4}));
     for (size_t i = 0; i < audio.chunk_offsets.size(); ++i)
       EXPECT_EQ(audio.chunk_offsets[i], m.writer->audio_block_offsets()[i] + t * 288000);
-    Bytes expected = t == 0 ? track0 : track1;
+    Bytes expected = given[t];
     expected.resize(115200 * frame_bytes, 0);
-    EXPECT_EQ(mov.track_data(audio), expected) << "track " << t;
+    EXPECT_EQ(mov.track_data(audio), expected);
   }
   const auto timecode = mov.track("tmcd");
   EXPECT_EQ(timecode.track_id, 4u);
@@ -147,16 +140,14 @@ TEST(MovAudio, AudioReadBackEqualsInputThenSilence) {
   // The timecode sample: the 12-byte media-data atom right after the media data.
   const auto& top = mov.atoms();
   ASSERT_EQ(top.size(), 4u);
-  EXPECT_EQ(top[2].type, "mdat");
-  EXPECT_EQ(top[2].size, 12u);
   const uint64_t media_end = 48 + 3 * 576000 + 60 * 100;
-  EXPECT_EQ(top[2].offset, media_end);
+  EXPECT_EQ(top[2].type, "mdat");
+  EXPECT_EQ((U64s{top[2].size, top[2].offset}), (U64s{12, media_end}));
   EXPECT_EQ(mov_test::be64(mov.read(40, 8).data()), media_end - 32);
-  EXPECT_EQ(timecode.chunk_offsets, (std::vector<uint64_t>{top[2].offset + 8}));
+  EXPECT_EQ(timecode.chunk_offsets, (U64s{top[2].offset + 8}));
   EXPECT_EQ(be32(mov.sample(timecode, 0).data()), 90061u);
   EXPECT_EQ(mov.find("moov/trak", 3)->size, 571u);  // the timecode trak
-  const auto mvhd = mov.payload(*mov.find("moov/mvhd"));
-  EXPECT_EQ(be32(&mvhd[96]), 5u);
+  EXPECT_EQ(be32(&mov.payload(*mov.find("moov/mvhd"))[96]), 5u);
 }
 
 TEST(MovAudio, AudioLongerThanTheVideoIsKeptWhole) {
@@ -165,23 +156,19 @@ TEST(MovAudio, AudioLongerThanTheVideoIsKeptWhole) {
   m.video(10);                                 // 0.4 s: one block reserved
   const Bytes audio = pattern(110250 * 2, 3);  // 2.5 s
   add_in_pieces(*m.writer, audio, 2, 0);
-  m.writer->finalise();
-  mov_test::Mov_File mov(m.path);
+  const mov_test::Mov_File mov = m.finalise();
   const auto track = mov.track("soun");
   EXPECT_EQ(track.sample_count, 110250u);
   EXPECT_EQ(track.chunk_offsets.size(), 3u);
   EXPECT_EQ(mov.track_data(track), audio);
-  // Blocks past the first were added after the video.
-  EXPECT_GT(track.chunk_offsets[1], mov.track("vide").chunk_offsets.back());
+  EXPECT_GT(track.chunk_offsets[1], mov.track("vide").chunk_offsets.back());  // later blocks after the video
 }
 
 TEST(MovAudio, EverySampleFormatStoredAsGiven) {
   struct Case {
     uint16_t bits;
     uint8_t is_float;
-    uint32_t rate;
-    uint32_t channels;
-    uint32_t layout;
+    uint32_t rate, channels, layout;
     const char* code;
     uint8_t silence;
   };
@@ -190,20 +177,20 @@ TEST(MovAudio, EverySampleFormatStoredAsGiven) {
                         {32, 1, 48000, 2, 0, "fl32", 0},  {64, 1, 22050, 1, 0, "fl64", 0},
                         {8, 0, 96000, 2, 0, "lpcm", 0x80}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.code << " " << c.bits);
     Movie m("format" + std::to_string(c.bits) + c.code, packed_rate(25, 1));
     m.writer->set_audio_tracks(1, c.rate, c.bits, c.channels, c.is_float, c.layout);
     m.video(30);  // 1.2 s
     const uint32_t frame_bytes = c.bits / 8 * c.channels;
     const Bytes given = pattern(size_t(c.rate / 2) * frame_bytes, 9);
     m.writer->add_audio(given.data(), c.rate / 2, 0);
-    m.writer->finalise();
-    mov_test::Mov_File mov(m.path);
+    const mov_test::Mov_File mov = m.finalise();
     const auto track = mov.track("soun");
     EXPECT_EQ(track.sample_format, c.code);
     EXPECT_EQ(track.constant_sample_size, frame_bytes);
     Bytes expected = given;
     expected.resize(size_t(c.rate * 6 / 5) * frame_bytes, c.silence);
-    EXPECT_EQ(mov.track_data(track), expected) << c.code << " " << c.bits;
+    EXPECT_EQ(mov.track_data(track), expected);
   }
 }
 
@@ -212,20 +199,15 @@ TEST(MovAudio, PlanarAudioIsInterleaved) {
   m.writer->set_audio_tracks(1, 8000, 16, 3, 0, 0);
   m.video(25);
   const uint64_t frames = 8000 + 123;
-  std::vector<Bytes> planes = {pattern(frames * 2, 1), pattern(frames * 2, 2),
-                               pattern(frames * 2, 3)};
+  const Bytes planes[3] = {pattern(frames * 2, 1), pattern(frames * 2, 2), pattern(frames * 2, 3)};
   const uint8_t* pointers[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
   EXPECT_EQ(error_text([&] { m.writer->add_planar_audio(pointers, 2, frames, 0); }),
             "Error add planar audio (not enough audio plane)");
   m.writer->add_planar_audio(pointers, 3, frames, 0);
-  m.writer->finalise();
-  mov_test::Mov_File mov(m.path);
+  const mov_test::Mov_File mov = m.finalise();
   const Bytes data = mov.track_data(mov.track("soun"));
   ASSERT_EQ(data.size(), frames * 6);
-  for (uint64_t f = 0; f < frames; f += 997)
-    for (int c = 0; c < 3; ++c)
-      EXPECT_EQ(Bytes(data.begin() + f * 6 + c * 2, data.begin() + f * 6 + c * 2 + 2),
-                Bytes(planes[c].begin() + f * 2, planes[c].begin() + f * 2 + 2));
+  for (uint64_t i = 0; i < data.size(); ++i) ASSERT_EQ(data[i], planes[i / 2 % 3][i / 6 * 2 + i % 2]) << i;
 }
 
 TEST(MovAudio, RefusedSettingsAndCalls) {
@@ -234,38 +216,27 @@ TEST(MovAudio, RefusedSettingsAndCalls) {
   EXPECT_EQ(error_text([&] { w.set_audio_tracks(65, 48000, 16, 2, 0, 0); }),
             "Unsupported audio track count (max 64 supported)");
   EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 0, 16, 2, 0, 0); }), "Invalid 0 frequency");
-  EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 48000, 16, 0, 0, 0); }),
-            "Invalid 0 nb channels by track");
-  EXPECT_EQ(error_text([&] {
-              w.set_audio_tracks(1, 48000, 16, 70000, 0, 0);
-            }).rfind("Unsupported audio channel count", 0),
+  EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 48000, 16, 0, 0, 0); }), "Invalid 0 nb channels by track");
+  EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 48000, 16, 70000, 0, 0); })
+                .rfind("Unsupported audio channel count", 0),
             0u);
-  EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 48000, 16, 2, 1, 0); }),
-            "Unsupported audio quantif for float");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 48000, 12, 2, 0, 0); }),
-            "Unsupported audio quantif for integer");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERR : Invalid Audio quantif (int) : 12\n");
+  EXPECT_EQ(error_text([&] { w.set_audio_tracks(1, 48000, 16, 2, 1, 0); }), "Unsupported audio quantif for float");
+  std::string message;
+  EXPECT_EQ(printed_by([&] { message = error_text([&] { w.set_audio_tracks(1, 48000, 12, 2, 0, 0); }); }),
+            "ERR : Invalid Audio quantif (int) : 12\n");
+  EXPECT_EQ(message, "Unsupported audio quantif for integer");
   w.set_audio_tracks(0, 48000, 16, 2, 0, 0);  // no audio: nothing changes
   EXPECT_FALSE(w.has_audio());
 
   w.set_audio_tracks(2, 48000, 16, 2, 0, 0);
-  EXPECT_EQ(error_text([&] { w.set_audio_tracks(2, 48000, 16, 2, 0, 0); }),
-            "Set audio tracks call multiple times");
+  EXPECT_EQ(error_text([&] { w.set_audio_tracks(2, 48000, 16, 2, 0, 0); }), "Set audio tracks call multiple times");
   const Bytes one(4, 1);
   w.add_audio(one.data(), 0, 7);  // zero frames: no index check
-  EXPECT_EQ(error_text([&] { w.add_audio(one.data(), 1, 2); }),
-            "Invalid audio track index : 2 Nb Audio tracks (2)");
-  EXPECT_EQ(error_text([&] {
-              w.add_audio(one.data(), -1, 0);
-            }).rfind("Invalid audio sample frame count", 0),
-            0u);
-  EXPECT_EQ(error_text([&] { w.flush_audio_track(5); }),
-            "Invalid audio track index : 5 Nb Audio tracks (2)");
+  EXPECT_EQ(error_text([&] { w.add_audio(one.data(), 1, 2); }), "Invalid audio track index : 2 Nb Audio tracks (2)");
+  EXPECT_EQ(error_text([&] { w.add_audio(one.data(), -1, 0); }).rfind("Invalid audio sample frame count", 0), 0u);
+  EXPECT_EQ(error_text([&] { w.flush_audio_track(5); }), "Invalid audio track index : 5 Nb Audio tracks (2)");
   EXPECT_EQ(w.get_audio_chunk_offsets(0, 0).size(), 0u);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(w.get_audio_chunk_offsets(0, 48000 * 3).size(), 0u);  // no block yet
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(printed_by([&] { EXPECT_EQ(w.get_audio_chunk_offsets(0, 48000 * 3).size(), 0u); }),  // no block yet
             "Error, invalid audio buf index : 0; Nb Offset : 0");
   EXPECT_EQ(w.get_audio_duration(), 0u);
 }

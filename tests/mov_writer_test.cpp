@@ -6,13 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "VIDEO/mov_writer_hl.h"
 #include "tests/support/mov_inspector.h"
 
-using mov_test::be32;
 using mov_test::be64;
 using mov_test::packed_rate;
 using Bytes = std::vector<uint8_t>;
@@ -48,6 +48,12 @@ class File_Size_Limit {
 
 struct Movie : Temp_File {
   explicit Movie(const std::string& name) : Temp_File("writer_" + name + ".mov") {}
+  // A 25 fps writer on this file.
+  std::unique_ptr<Mov_Writer_HL> writer(uint16_t size, uint8_t depth, const char* codec, uint8_t timecode = 0,
+                                        uint32_t start = 0) const {
+    return std::make_unique<Mov_Writer_HL>(to_u16(path), size, size, depth, packed_rate(25, 1), codec, 0, 1.0f,
+                                           timecode, start, 0);
+  }
 };
 
 }  // namespace
@@ -56,8 +62,7 @@ TEST(MovWriter, VideoOnlyFileLayout) {
   Movie movie("layout");
   const std::vector<Bytes> frames = {frame(1000, 1), frame(300, 2), frame(4097, 3)};
   {
-    Mov_Writer_HL writer(to_u16(movie.path), 1920, 1080, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0,
-                         0, 0);
+    Mov_Writer_HL writer(to_u16(movie.path), 1920, 1080, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0, 0);
     EXPECT_EQ(writer.write_position(), 48u);
     for (const Bytes& f : frames) writer.write_video_chunk(f.data(), uint32_t(f.size()));
     EXPECT_EQ(writer.get_video_frame_count(), 3u);
@@ -65,15 +70,13 @@ TEST(MovWriter, VideoOnlyFileLayout) {
     EXPECT_FALSE(writer.is_audio_block_due());
     writer.finalise();
     EXPECT_EQ(error_text([&] { writer.finalise(); }), "Invalid file pointer");
-    EXPECT_EQ(error_text([&] { writer.write_video_chunk(frames[0].data(), 10); }),
-              "Invalid file pointer");
+    EXPECT_EQ(error_text([&] { writer.write_video_chunk(frames[0].data(), 10); }), "Invalid file pointer");
   }
   const Bytes file = read_file(movie.path);
-  const Bytes head = {0, 0, 0,   0x20, 'f', 't', 'y', 'p', 'q', 't', ' ', ' ', 0x20, 5,
-                      3, 0, 'q', 't',  ' ', ' ', 0,   0,   0,   0,   0,   0,   0,    0,
-                      0, 0, 0,   0,    0,   0,   0,   1,   'm', 'd', 'a', 't'};
   ASSERT_GT(file.size(), 48u);
-  EXPECT_EQ(Bytes(file.begin(), file.begin() + 40), head);
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 40),
+            (Bytes{0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'q', 't', ' ', ' ', 0x20, 5, 3, 0, 'q', 't', ' ', ' ',
+                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'm', 'd', 'a', 't'}));
   const uint64_t media_end = 48 + 1000 + 300 + 4097;
   EXPECT_EQ(be64(&file[40]), media_end - 32);
 
@@ -85,96 +88,81 @@ TEST(MovWriter, VideoOnlyFileLayout) {
   EXPECT_EQ(mov.atoms()[2].offset, media_end);
   EXPECT_EQ(mov.atoms()[2].offset + mov.atoms()[2].size, mov.file_size());
   EXPECT_EQ(mov.find("moov/udta"), nullptr);
-
   const auto video = mov.track("vide");
   EXPECT_EQ(video.track_id, 1u);
   EXPECT_EQ(video.sample_format, "Hap1");
   EXPECT_EQ(video.chunk_offsets, (std::vector<uint64_t>{48, 1048, 1348}));
   EXPECT_EQ(video.sample_sizes, (std::vector<uint32_t>{1000, 300, 4097}));
   for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(mov.sample(video, i), frames[i]);
-  EXPECT_EQ(mov.find("moov/trak/mdia/minf/stbl/stsd") != nullptr, true);
 }
 
-TEST(MovWriter, OneSampleMatchesTheWorkedExample) {
-  Movie movie("worked");
-  {
-    Mov_Writer_HL writer(to_u16(movie.path), 1920, 1080, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0,
-                         0, 0);
-    const Bytes f = frame(1000, 9);
-    writer.write_video_chunk(f.data(), 1000);
-    writer.finalise();
+TEST(MovWriter, WorkedExampleAndExtensions) {
+  // One 1000-byte sample of 1920 x 1080 at 25 fps: the worked example, with
+  // the default extensions: no "fiel", "gama" 2.2, then "pasp". A field type
+  // and a colour type add "fiel" and "colr".
+  for (bool extended : {false, true}) {
+    Movie movie(extended ? "extensions" : "worked");
+    {
+      const auto path = to_u16(movie.path);
+      const uint64_t rate = packed_rate(25, 1);
+      auto writer = extended
+                        ? std::make_unique<Mov_Writer_HL>(path, 1920, 1080, 24, rate, "Hap1", 0, 1.0f, 0, 0, 0, 1, 1)
+                        : std::make_unique<Mov_Writer_HL>(path, 1920, 1080, 24, rate, "Hap1", 0, 1.0f, 0, 0, 0);
+      writer->write_video_chunk(frame(1000, 9).data(), 1000);
+      writer->finalise();
+    }
+    mov_test::Mov_File mov(movie.path);
+    const auto entry = mov.track("vide").sample_description;
+    auto type_at = [&](size_t at) { return std::string(entry.begin() + at + 4, entry.begin() + at + 8); };
+    if (!extended) {
+      EXPECT_EQ(mov.find("moov")->size, 814u);
+      EXPECT_EQ(mov.find("moov/trak/mdia/minf/stbl")->size, 251u);
+      EXPECT_EQ((std::vector<std::string>{type_at(86), type_at(98)}), (std::vector<std::string>{"gama", "pasp"}));
+      continue;
+    }
+    ASSERT_EQ(entry.size(), 8u + 78 + 10 + 18 + 16 + 4);
+    EXPECT_EQ((std::vector<std::string>{type_at(86), type_at(96), type_at(114)}),
+              (std::vector<std::string>{"fiel", "colr", "pasp"}));
   }
-  mov_test::Mov_File mov(movie.path);
-  const mov_test::Atom* moov = mov.find("moov");
-  ASSERT_NE(moov, nullptr);
-  EXPECT_EQ(moov->size, 814u);
-  EXPECT_EQ(mov.find("moov/trak/mdia/minf/stbl")->size, 251u);
-  // Default extensions: no "fiel", "gama" 2.2, then "pasp".
-  const auto stsd = mov.payload(*mov.find("moov/trak/mdia/minf/stbl/stsd"));
-  EXPECT_EQ(std::string(stsd.begin() + 8 + 8 + 78 + 4, stsd.begin() + 8 + 8 + 78 + 8), "gama");
-}
-
-TEST(MovWriter, ExtensionsFromFieldAndColourTypes) {
-  Movie movie("extensions");
-  {
-    Mov_Writer_HL writer(to_u16(movie.path), 64, 32, 32, packed_rate(30, 1), "Hap5", 0, 1.0f, 0, 0,
-                         0, 1, 1);
-    const Bytes f = frame(64, 1);
-    writer.write_video_chunk(f.data(), 64);
-    writer.finalise();
-  }
-  mov_test::Mov_File mov(movie.path);
-  const auto entry = mov.track("vide").sample_description;
-  ASSERT_EQ(entry.size(), 8u + 78 + 10 + 18 + 16 + 4);
-  EXPECT_EQ(std::string(entry.begin() + 90, entry.begin() + 94), "fiel");
-  EXPECT_EQ(std::string(entry.begin() + 100, entry.begin() + 104), "colr");
-  EXPECT_EQ(std::string(entry.begin() + 118, entry.begin() + 122), "pasp");
 }
 
 TEST(MovWriter, AlphaModeInTheUserData) {
   Movie movie("alpha");
   {
-    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 32, packed_rate(25, 1), "HapM", 0, 1.0f, 0, 0,
-                         0);
+    auto writer = movie.writer(16, 32, "HapM");
     Movie_Metadata metadata;
     metadata.enable = 1;
     metadata.version = 9;  // the writer keeps its own version
     metadata.alpha_mode = 1;
-    writer.set_movie_metadata(metadata);
-    const Bytes f = frame(32, 1);
-    writer.write_video_chunk(f.data(), 32);
-    writer.finalise();
+    writer->set_movie_metadata(metadata);
+    writer->write_video_chunk(frame(32, 1).data(), 32);
+    writer->finalise();
   }
   mov_test::Mov_File mov(movie.path);
   const auto user = mov.find_all("moov/udta");
   ASSERT_EQ(user.size(), 1u);
-  ASSERT_EQ(user[0]->children.size(), 3u);
-  EXPECT_EQ(user[0]->children[0].type, "VELN");
-  EXPECT_EQ(mov.payload(user[0]->children[0]),
-            (Bytes{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(mov.payload(user[0]->children[1]), (Bytes{0, 1, 0, 0, 0, 1, 0, 0, 0, 1}));
-  EXPECT_EQ(user[0]->children[2].type, "VELA");
+  const auto& records = user[0]->children;
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].type, "VELN");
+  EXPECT_EQ(mov.payload(records[0]), (Bytes{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(mov.payload(records[1]), (Bytes{0, 1, 0, 0, 0, 1, 0, 0, 0, 1}));
+  EXPECT_EQ(records[2].type, "VELA");
   EXPECT_EQ(mov.atoms().back().type, "moov");
 }
 
 TEST(MovWriter, ClonedFramesShareTheirBytes) {
   Movie movie("clone");
   {
-    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "HapY", 0, 1.0f, 0, 0,
-                         0);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(writer.clone_previous_frame());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    auto writer = movie.writer(16, 24, "HapY");
+    EXPECT_EQ(printed_by([&] { EXPECT_FALSE(writer->clone_previous_frame()); }),
               "Impossible de cloner la frame precedente, car aucune frame n'a ete ecrite\n");
-    const Bytes f = frame(100, 4);
-    writer.write_video_chunk(f.data(), 100);
-    EXPECT_TRUE(writer.clone_previous_frame());
-    EXPECT_EQ(writer.write_position(), 148u);
-    EXPECT_EQ(writer.get_video_frame_count(), 2u);
-    writer.finalise();
+    writer->write_video_chunk(frame(100, 4).data(), 100);
+    EXPECT_TRUE(writer->clone_previous_frame());
+    EXPECT_EQ(writer->write_position(), 148u);
+    EXPECT_EQ(writer->get_video_frame_count(), 2u);
+    writer->finalise();
   }
-  mov_test::Mov_File mov(movie.path);
-  const auto video = mov.track("vide");
+  const auto video = mov_test::Mov_File(movie.path).track("vide");
   EXPECT_EQ(video.chunk_offsets, (std::vector<uint64_t>{48, 48}));
   EXPECT_EQ(video.sample_sizes, (std::vector<uint32_t>{100, 100}));
   EXPECT_EQ(video.track_duration, 2u);
@@ -187,23 +175,19 @@ TEST(MovWriter, RefusesWhatItCannotWrite) {
                  std::runtime_error);
     EXPECT_FALSE(std::filesystem::exists(movie.path));
   }
-  const std::string missing = temp_path("no_such_dir") + "/x.mov";
-  EXPECT_EQ(error_text([&] {
-              Mov_Writer_HL(to_u16(missing), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0,
-                            0);
-            }).rfind("Can't open target file (write) : " + missing + ". Error : 2. ", 0),
+  Movie missing("no_such_dir/x");
+  EXPECT_EQ(error_text([&] { missing.writer(16, 24, "Hap1"); })
+                .rfind("Can't open target file (write) : " + missing.path + ". Error : 2. ", 0),
             0u);
-
   // Finalise without a sample: the media-data size is patched (16), the
   // header is refused and nothing of it stays in the file.
   {
-    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 1, 10,
-                         0);
-    testing::internal::CaptureStdout();
-    const std::string message = error_text([&] { writer.finalise(); });
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "STBL TC : Duration 0 invalid\n");
+    auto writer = movie.writer(16, 24, "Hap1", 1, 10);
+    std::string message;
+    EXPECT_EQ(printed_by([&] { message = error_text([&] { writer->finalise(); }); }),
+              "STBL TC : Duration 0 invalid\n");
     EXPECT_EQ(message, "STBL TC : Duration 0 for the file");  // the timecode track is built first
-    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Invalid file pointer");
+    EXPECT_EQ(error_text([&] { writer->finalise(); }), "Invalid file pointer");
   }
   const Bytes file = read_file(movie.path);
   ASSERT_EQ(file.size(), 48u);
@@ -214,20 +198,19 @@ TEST(MovWriter, ShortWriteKeepsTheFileConsistent) {
   Movie movie("short");
   const Bytes f = frame(1000, 5);
   {
-    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0,
-                         0);
+    auto writer = movie.writer(16, 24, "Hap1");
     {
       File_Size_Limit limit(48 + 2 * 1000 + 500);
-      writer.write_video_chunk(f.data(), 1000);
-      writer.write_video_chunk(f.data(), 1000);
-      testing::internal::CaptureStdout();
-      EXPECT_EQ(error_text([&] { writer.write_video_chunk(f.data(), 1000); }), "Error file write");
-      EXPECT_EQ(testing::internal::GetCapturedStdout(),
+      writer->write_video_chunk(f.data(), 1000);
+      writer->write_video_chunk(f.data(), 1000);
+      std::string message;
+      EXPECT_EQ(printed_by([&] { message = error_text([&] { writer->write_video_chunk(f.data(), 1000); }); }),
                 "Number of bytes to write : 1000. Number bytes write : 500\n");
+      EXPECT_EQ(message, "Error file write");
     }
-    EXPECT_EQ(writer.get_video_frame_count(), 2u);
-    EXPECT_EQ(writer.write_position(), 2048u);
-    writer.finalise();  // the error path still gets a whole movie
+    EXPECT_EQ(writer->get_video_frame_count(), 2u);
+    EXPECT_EQ(writer->write_position(), 2048u);
+    writer->finalise();  // the error path still gets a whole movie
   }
   mov_test::Mov_File mov(movie.path);
   EXPECT_EQ(mov.atoms()[2].offset, 2048u);
@@ -238,31 +221,31 @@ TEST(MovWriter, ShortWriteKeepsTheFileConsistent) {
 
 TEST(MovWriter, FullDiskAtFinaliseLeavesNoHeader) {
   Movie movie("full_at_end");
-  const Bytes f = frame(1000, 6);
   {
-    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 1, 0,
-                         0);
-    writer.write_video_chunk(f.data(), 1000);
+    auto writer = movie.writer(16, 24, "Hap1", 1);
+    writer->write_video_chunk(frame(1000, 6).data(), 1000);
     File_Size_Limit limit(48 + 1000 + 12 + 100);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Error file write");
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Number of bytes to write : ", 0), 0u);
-    EXPECT_EQ(error_text([&] { writer.finalise(); }), "Invalid file pointer");
+    std::string message;
+    EXPECT_EQ(printed_by([&] { message = error_text([&] { writer->finalise(); }); })
+                  .rfind("Number of bytes to write : ", 0),
+              0u);
+    EXPECT_EQ(message, "Error file write");
+    EXPECT_EQ(error_text([&] { writer->finalise(); }), "Invalid file pointer");
   }
   const Bytes file = read_file(movie.path);
   ASSERT_EQ(file.size(), 1048u);
   EXPECT_EQ(be64(&file[40]), 1016u);
-  mov_test::Mov_File mov(movie.path);
-  EXPECT_EQ(mov.find("moov"), nullptr);
+  EXPECT_EQ(mov_test::Mov_File(movie.path).find("moov"), nullptr);
 }
 
 TEST(MovWriter, DevFullFailsAtTheHead) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(error_text([] {
-              Mov_Writer_HL(u"/dev/full", 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0, 0);
+  std::string message;
+  EXPECT_EQ(printed_by([&] {
+              message = error_text([] {
+                Mov_Writer_HL(u"/dev/full", 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0, 0);
+              });
             }),
-            "Error file write");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Number of bytes to write : 48. Number bytes write : 0\n");
+  EXPECT_EQ(message, "Error file write");
 }

@@ -4,14 +4,7 @@
 // plain formulas gives. Each test replays the plain formulas as the model.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
-#include <cfloat>
-#include <cmath>
-#include <cstring>
-#include <random>
-#include <vector>
-
+#include "tests/simd_test_support.h"
 #include "texture_encoder/cluster_fit/cluster_fit.h"
 #include "texture_encoder/cluster_fit/partition_tables.h"
 #include "texture_encoder/cocg_endpoint_kernels.h"
@@ -20,8 +13,6 @@ namespace {
 
 // ---- Cluster fit -------------------------------------------------------------
 
-const float* at(const float* base, uint64_t byte_offset) { return base + byte_offset / 4; }
-
 float model_round(float x) {
   const float whole = float(int(x));
   return whole + float(x - whole >= 0.5f);
@@ -29,70 +20,38 @@ float model_round(float x) {
 
 // One general candidate (whole 0, third 1, third 2, whole 3, middle), scored
 // and kept as the least-squares stage does it alone.
-void model_evaluate(Cluster_Fit_Best* best, Partition_Code* code, const float* sums,
-                    const uint64_t o[5], const float* reciprocal, const uint8_t* code3) {
-  constexpr float grid[3] = {31.0f, 63.0f, 31.0f};
-  constexpr float step[3] = {std::bit_cast<float>(0x3D042108u), std::bit_cast<float>(0x3C820821u),
-                             std::bit_cast<float>(0x3D042108u)};
-  const float *w0 = at(sums, o[0]), *t1 = at(sums, o[1]), *t2 = at(sums, o[2]),
-              *w3 = at(sums, o[3]);
+void model_evaluate(Fit& want, const float* sums, const uint64_t o[5], const float* reciprocal,
+                    const uint8_t* code3) {
+  const float *w0 = float_at(sums, o[0]), *t1 = float_at(sums, o[1]), *t2 = float_at(sums, o[2]),
+              *w3 = float_at(sums, o[3]);
   float x[4], y[4];
   for (int l = 0; l < 4; ++l) {
     x[l] = (t2[l] + t1[4 + l]) + w0[l];
     y[l] = (t1[l] + t2[4 + l]) + w3[l];
   }
-  const float A = x[3], B = y[3], C = *at(sums, o[4]);
+  const float A = x[3], B = y[3], C = *float_at(sums, o[4]);
   const float d = reciprocal ? *reciprocal : 1.0f / (A * B - C * C);
   float a[3], b[3], error = 0.0f;
   for (int l = 0; l < 3; ++l) {
     float va = (B * x[l] - C * y[l]) * d, vb = (A * y[l] - C * x[l]) * d;
-    va = va > 0.0f ? va : 0.0f;  // a NaN ends as 0
-    va = 1.0f > va ? va : 1.0f;
-    vb = vb > 0.0f ? vb : 0.0f;
-    vb = 1.0f > vb ? vb : 1.0f;
-    a[l] = model_round(va * grid[l]) * step[l];
-    b[l] = model_round(vb * grid[l]) * step[l];
+    va = std::min(va > 0.0f ? va : 0.0f, 1.0f);  // a NaN ends as 0
+    vb = std::min(vb > 0.0f ? vb : 0.0f, 1.0f);
+    a[l] = model_round(va * grid_levels[l]) * grid_step[l];
+    b[l] = model_round(vb * grid_levels[l]) * grid_step[l];
     const float e = (a[l] * a[l] * A + b[l] * b[l] * B) +
                     2.0f * ((a[l] * b[l] * C - a[l] * x[l]) - b[l] * y[l]);
     error = l == 0 ? e : error + e;
   }
-  if (!(best->error > error)) return;
-  std::copy_n(a, 3, best->a);
-  std::copy_n(b, 3, best->b);
-  best->a[3] = best->b[3] = 0.0f;
-  best->error = error;
-  *code = {code3[0], code3[1], code3[2]};
-}
-
-void expect_same(const Cluster_Fit_Best& got, const Partition_Code& got_code,
-                 const Cluster_Fit_Best& want, const Partition_Code& want_code) {
-  EXPECT_EQ(std::memcmp(&got, &want, offsetof(Cluster_Fit_Best, error) + sizeof(float)), 0);
-  EXPECT_EQ(got_code.i1, want_code.i1);
-  EXPECT_EQ(got_code.i2, want_code.i2);
-  EXPECT_EQ(got_code.i3, want_code.i3);
-}
-
-struct Sorted_Colours {
-  uint32_t n;
-  std::vector<float> weighted;  // (w r, w g, w b, w), 4 per colour
-};
-
-Sorted_Colours random_colours(std::mt19937& rng, uint32_t n) {
-  std::uniform_int_distribution<int> byte(0, 255);
-  Sorted_Colours c{n, std::vector<float>(64, 0.0f)};
-  for (uint32_t k = 0; k < n; ++k) {
-    const float w = n == 16 ? 1.0f : std::sqrt(float(1 + byte(rng) % 3));
-    for (int l = 0; l < 3; ++l) c.weighted[4 * k + l] = w * (float(byte(rng)) / 255.0f);
-    c.weighted[4 * k + 3] = w;
-  }
-  return c;
+  if (!(want.best.error > error)) return;
+  want.best = {{a[0], a[1], a[2], 0.0f}, {b[0], b[1], b[2], 0.0f}, error};
+  want.code = {code3[0], code3[1], code3[2]};
 }
 
 class ClusterFitExactness : public ::testing::Test {
  protected:
   void SetUp() override { install_cluster_fit_kernels(&context_); }
-  void sums_of(const Sorted_Colours& c) {
-    context_.head.cluster_partition_sums[c.n - 2](c.weighted.data(), &sums_);
+  void sums_of(const Weighted_Colours& c) {
+    context_.head.cluster_partition_sums[c.n - 2](c.weighted, &sums_);
   }
   Dxt_Encoder_Context context_{};
   alignas(32) Cluster_Partition_Sums sums_;
@@ -119,8 +78,7 @@ Doubled_List doubled_records(uint32_t n, uint32_t count) {
 TEST_F(ClusterFitExactness, GeneralEntriesInAnyCountMatchOneByOne) {
   std::mt19937 rng(5);
   for (uint32_t n = 2; n <= 16; ++n) {
-    const Sorted_Colours c = random_colours(rng, n);
-    sums_of(c);
+    sums_of(random_colours(rng, n));
     const float* reciprocals = n == 16 ? reciprocal_determinant_table() : nullptr;
     const uint32_t stride = general_entry_stride(n);
     // Every length up to 9 (so every partial batch), from a fresh best and
@@ -130,32 +88,30 @@ TEST_F(ClusterFitExactness, GeneralEntriesInAnyCountMatchOneByOne) {
       const Doubled_List list = doubled_records(n, count);
       for (int start = 0; start < 2; ++start) {
         SCOPED_TRACE(testing::Message() << "n " << n << " count " << count << " start " << start);
-        Cluster_Fit_Best want = {{}, {}, FLT_MAX};
-        Partition_Code want_code = {0, 0, 1};
+        Fit want;
         const auto model = [&](uint32_t i) {
           const uint64_t* e = &list.entries[i * stride];
-          model_evaluate(&want, &want_code, sums_.data, e,
-                         reciprocals ? at(reciprocals, e[5]) : nullptr, &list.codes[3 * i]);
+          model_evaluate(want, sums_.data, e, reciprocals ? float_at(reciprocals, e[5]) : nullptr,
+                         &list.codes[3 * i]);
         };
         if (start == 1 && count >= 3) {
           model(2);
-          want_code = {99, 99, 99};
+          want.code = {99, 99, 99};
         }
-        Cluster_Fit_Best got = want;
-        Partition_Code got_code = want_code;
+        Fit got = want;
         for (uint32_t i = 0; i < count; ++i) model(i);
         if (n < 16) {
-          cluster_fit_general_entries(&got, &got_code, &sums_, list.entries.data(),
+          cluster_fit_general_entries(&got.best, &got.code, &sums_, list.entries.data(),
                                       list.codes.data(), count);
         } else if (count % 4 == 0) {
-          cluster_fit_block_pairs(&got, &got_code, &sums_, reciprocals, list.entries.data(),
+          cluster_fit_block_pairs(&got.best, &got.code, &sums_, reciprocals, list.entries.data(),
                                   list.codes.data(), count / 4);
         } else {
           for (uint32_t i = 0; i < count; i += 2)
-            dxt_cluster_fit_block_alt(&got, &got_code, &sums_, reciprocals,
+            dxt_cluster_fit_block_alt(&got.best, &got.code, &sums_, reciprocals,
                                       &list.entries[i * stride], &list.codes[3 * i]);
         }
-        expect_same(got, got_code, want, want_code);
+        EXPECT_TRUE(same_fit(want, got));
       }
     }
   }
@@ -167,8 +123,7 @@ TEST_F(ClusterFitExactness, CompactEntriesOfEveryShapeMatchTheirGeneralForm) {
                             Shape_1011, Shape_1101, Shape_0111, Shape_1110, Shape_1111,
                             0b0010,     0b0100};  // the last two only through the general walk
   for (uint32_t n : {5u, 9u, 16u}) {
-    const Sorted_Colours c = random_colours(rng, n);
-    sums_of(c);
+    sums_of(random_colours(rng, n));
     const float* reciprocals = n == 16 ? reciprocal_determinant_table() : nullptr;
     // Random runs for the clusters in use, random middle weights.
     std::uniform_int_distribution<uint32_t> pick(0, cluster_run_records(n) - 1);
@@ -190,8 +145,7 @@ TEST_F(ClusterFitExactness, CompactEntriesOfEveryShapeMatchTheirGeneralForm) {
         if (i % 3 == 1) std::copy_n(e - stride, stride, e);
         for (int b = 0; b < 3; ++b) codes[3 * i + b] = uint8_t(i);
       }
-      Cluster_Fit_Best want = {{}, {}, FLT_MAX}, got = want;
-      Partition_Code want_code = {0, 0, 1}, got_code = want_code;
+      Fit want, got;
       for (uint32_t i = 0; i < 4 * passes; ++i) {
         const uint64_t* e = &entries[i * stride];
         uint64_t general[5] = {0, 16, 16, 0, 0};
@@ -199,12 +153,12 @@ TEST_F(ClusterFitExactness, CompactEntriesOfEveryShapeMatchTheirGeneralForm) {
         for (int k = 0; k < 4; ++k)
           if (shape & (1 << k)) general[k] = e[next++];
         general[4] = e[next];
-        model_evaluate(&want, &want_code, sums_.data, general,
-                       reciprocals ? at(reciprocals, e[next + 1]) : nullptr, &codes[3 * i]);
+        model_evaluate(want, sums_.data, general,
+                       reciprocals ? float_at(reciprocals, e[next + 1]) : nullptr, &codes[3 * i]);
       }
-      cluster_fit_eval_pairs(&got, &got_code, &sums_, reciprocals, entries.data(), codes.data(),
-                             shape, passes);
-      expect_same(got, got_code, want, want_code);
+      cluster_fit_eval_pairs(&got.best, &got.code, &sums_, reciprocals, entries.data(),
+                             codes.data(), shape, passes);
+      EXPECT_TRUE(same_fit(want, got));
     }
   }
 }
@@ -218,24 +172,20 @@ float model_decode(int32_t code, float max_code, int scale) {
   return scale == 1 ? v : (v - neutral) * (1.0f / float(scale)) + neutral;
 }
 
-float model_distance(float co, float cg, float p_co, float p_cg) {
-  const float dg = cg - p_cg, dc = co - p_co;
-  return dg * dg + dc * dc;
-}
-
 // Block error of one candidate with its 64 distances, one pixel after another.
 float model_block_error(const Cocg_Block& b, float lo_co, float lo_cg, float hi_co, float hi_cg,
                         float d[64]) {
-  const float p_co[3] = {hi_co, hi_co + (lo_co - hi_co) * (1.0f / 3.0f),
+  // Palette order: colour0 (high), colour1 (low), then a third and two thirds of the way.
+  const float p_co[4] = {hi_co, lo_co, hi_co + (lo_co - hi_co) * (1.0f / 3.0f),
                          hi_co + (lo_co - hi_co) * (2.0f / 3.0f)};
-  const float p_cg[3] = {hi_cg, hi_cg + (lo_cg - hi_cg) * (1.0f / 3.0f),
+  const float p_cg[4] = {hi_cg, lo_cg, hi_cg + (lo_cg - hi_cg) * (1.0f / 3.0f),
                          hi_cg + (lo_cg - hi_cg) * (2.0f / 3.0f)};
   float error = 0.0f;
   for (int i = 0; i < 16; ++i) {
-    d[i] = model_distance(b.co[i], b.cg[i], p_co[0], p_cg[0]);
-    d[16 + i] = model_distance(b.co[i], b.cg[i], lo_co, lo_cg);
-    d[32 + i] = model_distance(b.co[i], b.cg[i], p_co[1], p_cg[1]);
-    d[48 + i] = model_distance(b.co[i], b.cg[i], p_co[2], p_cg[2]);
+    for (int k = 0; k < 4; ++k) {
+      const float dg = b.cg[i] - p_cg[k], dc = b.co[i] - p_co[k];
+      d[16 * k + i] = dg * dg + dc * dc;
+    }
     const float e = std::min(std::min(d[32 + i], d[48 + i]), std::min(d[i], d[16 + i]));
     error += e * e;
   }

@@ -19,6 +19,17 @@ std::string error_text(const std::function<void()>& call) {
   return "(no exception)";
 }
 
+std::string printed_by(const std::function<void()>& call) {
+  testing::internal::CaptureStdout();
+  try {
+    call();
+  } catch (...) {
+    testing::internal::GetCapturedStdout();
+    throw;
+  }
+  return testing::internal::GetCapturedStdout();
+}
+
 std::string temp_path(const std::string& name) {
   return testing::TempDir() + "hap_test_" + std::to_string(::getpid()) + "_" + name;
 }

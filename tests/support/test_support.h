@@ -61,6 +61,9 @@ int max_abs_error(const uint8_t* a, const uint8_t* b, size_t byte_count);
 // The message of the std::exception that `call` throws, or "(no exception)".
 std::string error_text(const std::function<void()>& call);
 
+// What `call` prints on standard output (exceptions pass through).
+std::string printed_by(const std::function<void()>& call);
+
 // A path in the test temporary folder, unique to this process (the process id
 // goes before `name`), so test programs running side by side do not collide.
 std::string temp_path(const std::string& name);
