@@ -2,6 +2,8 @@
 // quantisation to the mode's endpoint width with its p-bits, one index per
 // pixel, and the error under the encoder's metric. The best candidate of a
 // search is kept in its result record.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -13,10 +15,32 @@ namespace {
 
 uint32_t channel_count(const Bc7_Subset_Params& params) { return params.m_has_alpha ? 4 : 3; }
 
-// q for one p-bit: the nearest value of the n-bit grid whose low bit is p.
-int quantize_with_p_bit(float x, int p, int top) {
-  const int q = p + 2 * int((x * float(top) - float(p)) * 0.5f + 0.5f);
-  return std::clamp(q, p, top - 1 + p);
+// q for one p-bit: the nearest value of the n-bit grid whose low bit is p,
+// p + 2 * int((x * top - p) * 0.5 + 0.5) clamped to [p, top - 1 + p], for
+// four channels at once.
+void quantize_with_p_bit(const float x[4], int p, int top, uint8_t q[4]) {
+  const __m128 half = _mm_set1_ps(0.5f);
+  const __m128 steps = _mm_add_ps(
+      _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(_mm_loadu_ps(x), _mm_set1_ps(float(top))),
+                            _mm_set1_ps(float(p))),
+                 half),
+      half);
+  const __m128i grid = _mm_cvttps_epi32(steps);
+  const __m128i value = _mm_add_epi32(_mm_add_epi32(grid, grid), _mm_set1_epi32(p));
+  // The values fit in 16 bits, where SSE2 has the minimum and maximum.
+  const __m128i clamped = _mm_max_epi16(
+      _mm_min_epi16(_mm_packs_epi32(value, value), _mm_set1_epi16(int16_t(top - 1 + p))),
+      _mm_set1_epi16(int16_t(p)));
+  const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(clamped, clamped));
+  std::memcpy(q, &bytes, 4);
+}
+
+// std::clamp(v, 0, 1) on four values at once, NaN passed through as there.
+void clamp_unit(float v[4]) {
+  const __m128 x = _mm_loadu_ps(v), zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+  const __m128 below = _mm_cmplt_ps(x, zero), above = _mm_cmplt_ps(one, x);
+  const __m128 upper = _mm_or_ps(_mm_and_ps(above, one), _mm_andnot_ps(above, x));
+  _mm_storeu_ps(v, _mm_andnot_ps(below, upper));
 }
 
 // v / 255 for every 8-bit value, as the shared p-bit choice measures in 0..1.
@@ -45,8 +69,7 @@ void quantize_endpoints(uint32_t mode, const float* x[2], const Bc7_Subset_Param
   const uint32_t channels = channel_count(params);
   uint8_t q[2][2][4];  // [p-bit][endpoint][channel], p-bit included
   for (int p = 0; p < 2; ++p)
-    for (int e = 0; e < 2; ++e)
-      for (int c = 0; c < 4; ++c) q[p][e][c] = uint8_t(quantize_with_p_bit(x[e][c], p, top));
+    for (int e = 0; e < 2; ++e) quantize_with_p_bit(x[e], p, top, q[p][e]);
   auto expanded = [&](int p, int e, uint32_t c) { return bc7_widen(q[p][e][c], bits + 1); };
 
   uint32_t chosen[2];
@@ -153,10 +176,8 @@ uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
 uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
                               const Bc7_Subset_Params& params, Bc7_Subset_Result& result,
                               Bc7_Candidate_History* history) {
-  for (int c = 0; c < 4; ++c) {
-    first[c] = std::clamp(first[c], 0.0f, 1.0f);
-    second[c] = std::clamp(second[c], 0.0f, 1.0f);
-  }
+  clamp_unit(first);
+  clamp_unit(second);
   const float* x[2] = {first, second};
   uint8_t stored[2][4];
   uint32_t p_bits[2];

@@ -116,7 +116,8 @@ uint64_t fit_linear_sse2(const uint8_t palette[][4], uint32_t n, const Bc7_Subse
       for (uint32_t k = 0; k < lanes; ++k) indices[first + k] = uint8_t(chosen_bytes >> (8 * k));
 
     if (lanes < 4)
-      best = _mm_and_si128(best, _mm_load_si128(reinterpret_cast<const __m128i*>(Lead_Lanes[lanes])));
+      best =
+          _mm_and_si128(best, _mm_load_si128(reinterpret_cast<const __m128i*>(Lead_Lanes[lanes])));
     best = _mm_add_epi32(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(1, 0, 3, 2)));
     best = _mm_add_epi32(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(2, 3, 0, 1)));
     total += uint32_t(_mm_cvtsi128_si32(best));

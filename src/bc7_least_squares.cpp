@@ -26,7 +26,8 @@ void least_squares(uint32_t count, const uint8_t indices[], const float factors[
         _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero));
     factor_sums = _mm_add_ps(factor_sums, f);
     sums = _mm_add_ps(sums, x);
-    weighted_sums = _mm_add_ps(weighted_sums, _mm_mul_ps(_mm_shuffle_ps(f, f, _MM_SHUFFLE(3, 3, 3, 3)), x));
+    weighted_sums =
+        _mm_add_ps(weighted_sums, _mm_mul_ps(_mm_shuffle_ps(f, f, _MM_SHUFFLE(3, 3, 3, 3)), x));
   }
   alignas(16) float f_lanes[4], sum_lanes[4], weighted_lanes[4];
   _mm_store_ps(f_lanes, factor_sums);

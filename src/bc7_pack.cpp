@@ -7,8 +7,12 @@
 #include "src/bc7_internal.h"
 
 void bc7_put_bits(uint8_t block[16], uint32_t value, uint32_t bit_count, uint32_t& offset) {
-  for (uint32_t k = 0; k < bit_count; ++k, ++offset)
-    block[offset >> 3] |= uint8_t(((value >> k) & 1) << (offset & 7));
+  // The low bits of value, shifted to the offset, OR-ed into the bytes they span.
+  const uint32_t bits = bit_count >= 32 ? value : value & ((1u << bit_count) - 1);
+  const uint64_t placed = uint64_t(bits) << (offset & 7);
+  for (uint32_t byte = offset >> 3; byte < 16 && byte <= (offset + bit_count - 1) >> 3; ++byte)
+    block[byte] |= uint8_t(placed >> (8 * (byte - (offset >> 3))));
+  offset += bit_count;
 }
 
 namespace {

@@ -98,7 +98,8 @@ uint64_t subset_error_sse2(const __m128i pixels[4], uint32_t members, __m128i we
 
   int16_t dir[4] = {0, 0, 0, 0};
   for (int c = 0; c < Channels; ++c)
-    dir[c] = int16_t(int32_t((high_word >> (8 * c)) & 0xFF) - int32_t((low_word >> (8 * c)) & 0xFF));
+    dir[c] =
+        int16_t(int32_t((high_word >> (8 * c)) & 0xFF) - int32_t((low_word >> (8 * c)) & 0xFF));
   const __m128i dir_v = bc7_channel_factors(dir), zero = _mm_setzero_si128();
 
   alignas(16) uint8_t palette[Levels][4];

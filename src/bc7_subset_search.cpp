@@ -2,11 +2,11 @@
 // least-squares refits, index perturbations and index rescalings (more at
 // higher levels). Every candidate goes through bc7_quantize_and_fit, which
 // keeps the best; subsets of one colour take the single-colour tables.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-#include <emmintrin.h>
 
 #include "src/bc7_internal.h"
 
@@ -38,16 +38,26 @@ Vec4 pixel_minus(const uint8_t* pixel, const Vec4& mean) {
 
 // Power iteration on the RGB covariance.
 Vec4 rgb_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
-  float rr = 0, rg = 0, rb = 0, gg = 0, gb = 0, bb = 0;
+  // Lanes rr, rg, rb, gg and gb, bb, -, -: each lane sums in pixel order.
+  __m128 upper = _mm_setzero_ps(), lower = _mm_setzero_ps();
+  const __m128 centre = _mm_loadu_ps(mean.v);
   for (uint32_t i = 0; i < params.m_pixel_count; ++i) {
-    const Vec4 d = pixel_minus(params.m_pixels + 4 * i, mean);
-    rr += d.v[0] * d.v[0];
-    rg += d.v[0] * d.v[1];
-    rb += d.v[0] * d.v[2];
-    gg += d.v[1] * d.v[1];
-    gb += d.v[1] * d.v[2];
-    bb += d.v[2] * d.v[2];
+    int32_t word;
+    std::memcpy(&word, params.m_pixels + 4 * i, 4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 d = _mm_sub_ps(
+        _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero)),
+        centre);
+    upper = _mm_add_ps(upper, _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 0, 0, 0)),
+                                         _mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 2, 1, 0))));
+    lower = _mm_add_ps(lower, _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 0, 2, 1)),
+                                         _mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 0, 2, 2))));
   }
+  alignas(16) float upper_lanes[4], lower_lanes[4];
+  _mm_store_ps(upper_lanes, upper);
+  _mm_store_ps(lower_lanes, lower);
+  const float rr = upper_lanes[0], rg = upper_lanes[1], rb = upper_lanes[2], gg = upper_lanes[3];
+  const float gb = lower_lanes[0], bb = lower_lanes[1];
   float x = 0.9f, y = 1.0f, z = 0.7f;
   for (int iteration = 0; iteration < 3; ++iteration) {
     const float nx = x * rr + y * rg + z * rb;
@@ -78,6 +88,39 @@ Vec4 rgba_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
     for (int c = 0; c < 4; ++c) acc.v[c] += d.v[c] * agreement;
   }
   return normalized(acc);
+}
+
+// Smallest and largest projection dot(axis, pixel - mean) over the subset,
+// four pixels a step; each lane sums the four products in the scalar order.
+// Lanes past the last pixel repeat pixel 0, which leaves both unchanged
+// (a zero of either sign gives the same endpoints).
+void axis_extent(const Bc7_Subset_Params& params, const Vec4& axis, const Vec4& mean,
+                 float& t_min, float& t_max) {
+  __m128 lowest = _mm_set1_ps(1e9f), highest = _mm_set1_ps(-1e9f);
+  const __m128i byte_mask = _mm_set1_epi32(0xFF);
+  for (uint32_t first = 0; first < params.m_pixel_count; first += 4) {
+    uint32_t words[4];
+    for (uint32_t k = 0; k < 4; ++k) {
+      const uint32_t i = first + k < params.m_pixel_count ? first + k : 0;
+      std::memcpy(&words[k], params.m_pixels + 4 * i, 4);
+    }
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
+    __m128 t = _mm_setzero_ps();
+    for (int c = 0; c < 4; ++c) {
+      const __m128 channel =
+          _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(pixels, 8 * c), byte_mask));
+      const __m128 term =
+          _mm_mul_ps(_mm_set1_ps(axis.v[c]), _mm_sub_ps(channel, _mm_set1_ps(mean.v[c])));
+      t = c == 0 ? term : _mm_add_ps(t, term);
+    }
+    lowest = _mm_min_ps(t, lowest);
+    highest = _mm_max_ps(t, highest);
+  }
+  alignas(16) float low_lanes[4], high_lanes[4];
+  _mm_store_ps(low_lanes, lowest);
+  _mm_store_ps(high_lanes, highest);
+  t_min = std::min({low_lanes[0], low_lanes[1], low_lanes[2], low_lanes[3]});
+  t_max = std::max({high_lanes[0], high_lanes[1], high_lanes[2], high_lanes[3]});
 }
 
 // Least-squares endpoints from indices, in 0..1, then one more candidate.
@@ -114,7 +157,8 @@ void stretch_indices(const uint8_t base[16], uint32_t n, int lo, int hi, int top
     // Truncation moves negative values up; one step down makes it the floor.
     __m128i level = _mm_cvttps_epi32(mapped);
     level = _mm_add_epi32(level, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(level), mapped)));
-    const __m128i clamped = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(level, level), top16), zero);
+    const __m128i clamped =
+        _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(level, level), top16), zero);
     word = _mm_cvtsi128_si32(_mm_packus_epi16(clamped, clamped));
     std::memcpy(out + i, &word, 4);
   }
@@ -234,9 +278,13 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
                                                 pixels[3], result.m_selectors);
   }
 
-  Vec4 sum{};
+  // Integer sums stay far below 2^24, so the float sum of the pixels is
+  // exactly the integer sum converted.
+  uint32_t channel_sums[4] = {0, 0, 0, 0};
   for (uint32_t i = 0; i < n; ++i)
-    for (int c = 0; c < 4; ++c) sum.v[c] += float(pixels[4 * i + c]);
+    for (int c = 0; c < 4; ++c) channel_sums[c] += pixels[4 * i + c];
+  Vec4 sum;
+  for (int c = 0; c < 4; ++c) sum.v[c] = float(channel_sums[c]);
   const Vec4 mean = scaled(sum, 1.0f / float(n));
   Vec4 mean01 = scaled(sum, 1.0f / float(n * 255));
   for (float& x : mean01.v) x = std::clamp(x, 0.0f, 1.0f);
@@ -249,12 +297,8 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
     axis = normalized(axis);
   }
 
-  float t_min = 1e9f, t_max = -1e9f;
-  for (uint32_t i = 0; i < n; ++i) {
-    const float t = dot(axis, pixel_minus(pixels + 4 * i, mean));
-    t_min = std::min(t_min, t);
-    t_max = std::max(t_max, t);
-  }
+  float t_min, t_max;
+  axis_extent(params, axis, mean, t_min, t_max);
   float first[4], second[4];
   for (int c = 0; c < 4; ++c) {
     first[c] = std::clamp(mean01.v[c] + axis.v[c] * (t_min * Inv_255), 0.0f, 1.0f);

@@ -2,7 +2,9 @@
 // metric, single-colour tables, quantisation rules and least squares.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -253,6 +255,72 @@ TEST(Bc7Quantize, TiesInIndexFitting) {
   bc7_fit_selectors(same, same, p, s, r);
   EXPECT_EQ(trial[0], 0);  // perceptual: the lowest index
   EXPECT_EQ(trial[1], 0);
+}
+
+// The index fit (four pixels a step for small linear weights) against a plain
+// per-pixel search under the same rules, over random subsets and palettes.
+TEST(Bc7Quantize, IndexFitMatchesPlainSearch) {
+  std::mt19937 random(99);
+  const uint32_t* level_weights[3] = {bc7_weights2, bc7_weights3, bc7_weights4};
+  for (int trial_number = 0; trial_number < 3000; ++trial_number) {
+    const uint32_t n = 4u << (trial_number % 3);
+    const uint32_t count = 1 + random() % 16;
+    uint8_t pixels[64];
+    for (uint8_t& v : pixels) v = uint8_t(random());
+    Bc7_Subset_Params s = subset_for(6, pixels, count, random() & 1);
+    s.m_perceptual_metric = trial_number % 7 == 0;
+    // Mostly weights the vector form takes, some it leaves to the scalar one.
+    for (uint32_t& w : s.m_channel_weights) w = random() % (trial_number % 5 == 0 ? 1000 : 129);
+    uint8_t low[4], high[4];
+    for (int c = 0; c < 4; ++c) {
+      low[c] = uint8_t(random());
+      high[c] = random() % 4 == 0 ? low[c] : uint8_t(random());
+    }
+    alignas(16) uint8_t palette[16][4];
+    for (uint32_t k = 0; k < n; ++k)
+      for (int c = 0; c < 4; ++c) {
+        const uint32_t w = level_weights[trial_number % 3][k];
+        palette[k][c] = uint8_t(((64 - w) * low[c] + w * high[c] + 32) >> 6);
+      }
+
+    auto distance = s.m_has_alpha ? bc7_color_distance_rgba : bc7_color_distance_rgb;
+    const uint32_t channels = s.m_has_alpha ? 4 : 3;
+    uint8_t expected[16];
+    uint64_t expected_total = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* pixel = pixels + 4 * i;
+      uint32_t best = 0;
+      if (s.m_perceptual_metric) {
+        for (uint32_t k = 1; k < n; ++k)
+          if (distance(palette[k], pixel, true, s.m_channel_weights) <
+              distance(palette[best], pixel, true, s.m_channel_weights))
+            best = k;
+      } else {
+        int32_t dot = 0, length2 = 0;
+        for (uint32_t c = 0; c < channels; ++c) {
+          const int32_t d = palette[n - 1][c] - palette[0][c];
+          dot += (pixel[c] - palette[0][c]) * d;
+          length2 += d * d;
+        }
+        const float scale = float(n) / (float(length2) + 1.25e-6f);
+        const int32_t level = std::clamp(int32_t(float(dot) * scale + 0.5f), 1, int32_t(n) - 1);
+        best = distance(palette[level], pixel, false, s.m_channel_weights) <=
+                       distance(palette[level - 1], pixel, false, s.m_channel_weights)
+                   ? level
+                   : level - 1;
+      }
+      expected[i] = uint8_t(best);
+      expected_total += distance(palette[best], pixel, s.m_perceptual_metric, s.m_channel_weights);
+    }
+
+    uint8_t indices[16];
+    ASSERT_EQ(bc7_fit_indices(palette, n, s, indices, Bc7_No_Error), expected_total) << trial_number;
+    ASSERT_EQ(std::memcmp(indices, expected, count), 0) << trial_number;
+    // A bound it reaches may cut the search short, never below the bound.
+    if (expected_total > 0) {
+      EXPECT_GE(bc7_fit_indices(palette, n, s, indices, expected_total), expected_total);
+    }
+  }
 }
 
 TEST(Bc7LeastSquares, SingularAndFlatChannels) {
