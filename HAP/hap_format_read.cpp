@@ -154,14 +154,12 @@ HapResult decode_whole_snappy(const uint8_t* content, uint32_t content_length, u
   size_t expected = 0;
   snappy_status st =
       snappy_uncompressed_length(reinterpret_cast<const char*>(content), content_length, &expected);
-  if (st == SNAPPY_INVALID_INPUT) return HapResult_Bad_Frame;
+  // Unlike chunks, a whole-texture stream reports every snappy failure alike.
   if (st != SNAPPY_OK) return HapResult_Internal_Error;
   if (expected > capacity) return HapResult_Buffer_Too_Small;
   size_t length = expected;
   st = snappy_uncompress(reinterpret_cast<const char*>(content), content_length,
                          reinterpret_cast<char*>(output), &length);
-  if (st == SNAPPY_INVALID_INPUT || (st == SNAPPY_OK && length != expected))
-    return HapResult_Bad_Frame;
   if (st != SNAPPY_OK) return HapResult_Internal_Error;
   if (bytes_used) *bytes_used = uint32_t(length);
   return HapResult_No_Error;
@@ -258,10 +256,12 @@ HapResult get_texture_count(const uint8_t* frame, uint32_t frame_length, uint32_
     *count = 1;
     return HapResult_No_Error;
   }
+  // Counting only needs each inner section to lie inside the frame, not
+  // inside the container.
   uint32_t n = 0;
   for (uint64_t position = 0; position < top.length; ++n) {
     Section inner;
-    if (!read_section(top.content + position, top.length - position, &inner))
+    if (!read_section(top.content + position, frame_length - top.header_length - position, &inner))
       return HapResult_Bad_Frame;
     position += inner.size();
   }

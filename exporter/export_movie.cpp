@@ -130,14 +130,15 @@ uint32_t timecode_start_frame(const Exporter_Instance& instance, sdk::Plugin_Id 
 }
 
 // The output path from the host, or empty when there is none that fits.
+// Hosts differ on whether the length they report counts the terminator, so
+// only a text that fills the whole buffer, or a length beyond it, shows a
+// path that was cut.
 std::u16string output_path(const Exporter_Instance& instance, sdk::File_Object file) {
   char16_t buffer[sdk::path_field_length] = {};
   int32_t length = sdk::path_field_length;
   instance.export_file->get_platform_path(file, &length, buffer);
-  buffer[sdk::path_field_length - 1] = 0;  // a host that fills the buffer must not run us off its end
-  const std::u16string path(buffer);
-  if (length < 0 || size_t(length) != path.size()) return {};
-  return path;
+  if (buffer[sdk::path_field_length - 1] != 0 || length > sdk::path_field_length) return {};
+  return std::u16string(buffer);
 }
 
 struct Render_Callback_Data {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "HAP/hap_frame.h"
+#include "exporter/exporter.h"
 #include "host/stand_in_host.h"
 #include "tests/support/mov_inspector.h"
 #include "tests/support/test_support.h"
@@ -338,6 +339,25 @@ TEST(Exporter_Export, set_up_failures_give_3_without_a_movie) {
     EXPECT_TRUE(e.printed("Runtime error init")) << e.out;
     EXPECT_FALSE(std::filesystem::exists(e.path));
   }
+}
+
+// A file suite whose reported length counts the terminator, as some hosts do.
+std::u16string counted_path;
+sdk::Result path_with_counted_terminator(sdk::File_Object, int32_t* length, char16_t* path) {
+  std::copy(counted_path.begin(), counted_path.end(), path);
+  path[counted_path.size()] = 0;
+  *length = int32_t(counted_path.size() + 1);
+  return sdk::result_ok;
+}
+
+TEST(Exporter_Export, any_non_empty_path_is_used_whatever_length_the_host_reports) {
+  Export e("export_counted_path");
+  counted_path = to_u16(e.path);
+  sdk::Export_File_Suite suite{};
+  suite.get_platform_path = path_with_counted_terminator;
+  e.tweak = [&](host::Param_Tree&) { static_cast<Exporter_Instance*>(e.session.instance())->export_file = &suite; };
+  ASSERT_TRUE(e.ok(hapq, false, 2)) << e.out;
+  EXPECT_EQ(mov_test::Mov_File(e.path).track("vide").sample_count, 2u);
 }
 
 TEST(Exporter_Export, frame_rates_as_rationals) {

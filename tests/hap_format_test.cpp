@@ -248,6 +248,50 @@ TEST(HapFormat, TwoTextureContainer) {
   }
 }
 
+TEST(HapFormat, WholeTextureSnappySection) {
+  const Bytes texture = make_texture(512, 5);
+  auto section = [](const Bytes& content) {
+    Bytes frame(4);
+    write_section_header(frame.data(), 4, uint32_t(content.size()), 0xBB);
+    frame.insert(frame.end(), content.begin(), content.end());
+    return frame;
+  };
+  const Bytes good = section(snappy(texture));
+  uint32_t format = 0, chunks = 0;
+  Bytes back(512);
+  ASSERT_EQ(decode(good, 0, back, &format), HapResult_No_Error);
+  EXPECT_EQ(back, texture);
+  EXPECT_EQ(format, uint32_t(Hap_Texture_Format_RGB_DXT1));
+  ASSERT_EQ(get_texture_chunk_count(good.data(), uint32_t(good.size()), 0, &chunks), HapResult_No_Error);
+  EXPECT_EQ(chunks, 1u);
+  Bytes small(511);
+  EXPECT_EQ(decode(good, 0, small), HapResult_Buffer_Too_Small);
+  // Any snappy failure on a whole texture, from its length or its body, is
+  // an internal error, not a bad frame.
+  Bytes cut_body = snappy(texture);
+  cut_body.resize(cut_body.size() / 2);
+  for (const Bytes& content : {Bytes(6, 0xFF), cut_body}) {
+    Bytes room(1024);
+    EXPECT_EQ(decode(section(content), 0, room), HapResult_Internal_Error);
+  }
+}
+
+TEST(HapFormat, TextureCountNeedsInnerSectionsInsideTheFrameOnly) {
+  // A container whose stated length covers only the second texture's header;
+  // that texture's content follows in the frame.
+  Bytes frame(4);
+  write_section_header(frame.data(), 4, 20 + 4, Hap_Section_Multiple_Textures);
+  for (uint32_t length : {16u, 8u}) {
+    Bytes inner(4 + length, 0x11);
+    write_section_header(inner.data(), 4, length, 0xA1);
+    frame.insert(frame.end(), inner.begin(), inner.end());
+  }
+  uint32_t count = 0;
+  ASSERT_EQ(get_texture_count(frame.data(), uint32_t(frame.size()), &count), HapResult_No_Error);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(get_texture_count(frame.data(), uint32_t(frame.size() - 1), &count), HapResult_Bad_Frame);
+}
+
 TEST(HapFormat, ReaderQueriesAndArguments) {
   const Bytes frame = encode(make_texture(800, 4), Hap_Texture_Format_RGB_DXT1, 1, 5);
   uint32_t count = 0, length = 7, format = 0;

@@ -9,8 +9,9 @@ namespace {
 
 // Integer axis of the initial endpoints from the block's channel ranges and
 // its centred products (RR, RG, RB, GG, GB, BB): four power-iteration steps in
-// single precision, scaled so the largest component is 512; a vector smaller
-// than 4 falls back on the luma weights.
+// single precision, each component times 512 / (largest magnitude), truncated
+// (so the largest comes out at 511 or 512); a vector smaller than 4 falls back
+// on the luma weights.
 inline void principal_axis_weights(const int32_t ranges[3], const int32_t products[6],
                                    int32_t axis[3]) {
   float m[6];
