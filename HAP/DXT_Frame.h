@@ -77,6 +77,8 @@ void canonicalize_uniform_dxt_blocks(Dxt_Frame* frame);
 // The eight palette values of an alpha block (RGTC1, first half of DXT5).
 void dxt_alpha_palette(const uint8_t* alpha_block, uint8_t values[8]);
 void decode_alpha_indices(const uint8_t* alpha_block, uint8_t indices[16]);
+// The 16 two-bit indices of a colour block (DXT1, second half of DXT5), pixel i at bits 2i.
+uint32_t dxt_colour_index_word(const uint8_t* colour_block);
 // True with the value when all sixteen decoded alphas are equal, else false with 0.
 bool dxt_alpha_block_uniform(const uint8_t* alpha_block, uint8_t* value);
 // Decode the block at a byte offset of the frame: 16 pixels of R, G, B (DXT1,

@@ -3,24 +3,24 @@
 #include <stdexcept>
 
 #include "HAP/DXT_Frame.h"
+#include "HAP/DXT_compress.h"
 
 void dxt_alpha_palette(const uint8_t* alpha_block, uint8_t values[8]) {
-  const int a0 = alpha_block[0], a1 = alpha_block[1];
-  values[0] = uint8_t(a0);
-  values[1] = uint8_t(a1);
-  if (a0 <= a1) {
-    for (int i = 1; i <= 4; ++i) values[1 + i] = uint8_t(((5 - i) * a0 + i * a1) / 5);
-    values[6] = 0;
-    values[7] = 255;
-  } else {
-    for (int i = 1; i <= 6; ++i) values[1 + i] = uint8_t(((7 - i) * a0 + i * a1) / 7);
-  }
+  if (alpha_block[0] <= alpha_block[1])
+    build_alpha_palette_6(alpha_block[0], alpha_block[1], values);
+  else
+    build_alpha_palette_8(alpha_block[0], alpha_block[1], values);
 }
 
 void decode_alpha_indices(const uint8_t* alpha_block, uint8_t indices[16]) {
   uint64_t bits = 0;
   for (int i = 0; i < 6; ++i) bits |= uint64_t(alpha_block[2 + i]) << (8 * i);
   for (int i = 0; i < 16; ++i) indices[i] = (bits >> (3 * i)) & 7;
+}
+
+uint32_t dxt_colour_index_word(const uint8_t* colour_block) {
+  const uint8_t* b = colour_block + 4;
+  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
 bool dxt_alpha_block_uniform(const uint8_t* alpha_block, uint8_t* value) {
@@ -72,7 +72,7 @@ void colour_palette(const uint8_t* block, uint8_t palette[4][3]) {
 void decode_colour(const uint8_t* block, uint8_t* out, int stride) {
   uint8_t palette[4][3];
   colour_palette(block, palette);
-  const uint32_t indices = uint32_t(block[4] | block[5] << 8 | block[6] << 16) | uint32_t(block[7]) << 24;
+  const uint32_t indices = dxt_colour_index_word(block);
   for (int i = 0; i < 16; ++i) {
     const uint8_t* p = palette[(indices >> (2 * i)) & 3];
     std::copy(p, p + 3, out + stride * i);

@@ -22,7 +22,7 @@ bool colour_block_black(const uint8_t* block) {
 
 // One common 2-bit index for all sixteen pixels, or -1.
 int uniform_colour_index(const uint8_t* block) {
-  const uint32_t word = uint32_t(block[4] | block[5] << 8 | block[6] << 16) | uint32_t(block[7]) << 24;
+  const uint32_t word = dxt_colour_index_word(block);
   const uint32_t c = word & 3;
   return word == c * 0x55555555u ? int(c) : -1;
 }

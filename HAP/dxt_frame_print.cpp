@@ -16,7 +16,7 @@ const char* codec_label(uint32_t codec) {
 
 void print_colour_line(const uint8_t* block) {
   const unsigned c0 = block[0] | block[1] << 8, c1 = block[2] | block[3] << 8;
-  const uint32_t index = uint32_t(block[4] | block[5] << 8 | block[6] << 16) | uint32_t(block[7]) << 24;
+  const uint32_t index = dxt_colour_index_word(block);
   std::printf("Color 0 : %u Color 1 :%u Index : %u\nIndexs Bits : ", c0, c1, index);
   print_index_bits(index);
   std::printf("\n");

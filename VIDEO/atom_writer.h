@@ -79,8 +79,6 @@ class Container_Atom : public Atom_Writer {
     owned_.push_back(std::move(child));
     return ref;
   }
-  void adopt_child(std::unique_ptr<Atom_Writer> child) { owned_.push_back(std::move(child)); }
-  size_t owned_count() const { return owned_.size(); }
 
  private:
   std::vector<std::unique_ptr<Atom_Writer>> owned_;

@@ -17,7 +17,7 @@ namespace {
 
 }  // namespace
 
-uint8_t Mov_Writer_HL::silence_byte() const { return audio_.bits_per_sample == 8 ? 0x80 : 0x00; }
+uint8_t Mov_Writer_HL::silence_byte() const { return audio_.format.bits_per_sample == 8 ? 0x80 : 0x00; }
 
 void Mov_Writer_HL::set_audio_tracks(uint32_t track_count, uint32_t sample_rate,
                                      uint16_t bits_per_sample, uint32_t channels_per_track,
@@ -40,12 +40,9 @@ void Mov_Writer_HL::set_audio_tracks(uint32_t track_count, uint32_t sample_rate,
   }
 
   Audio_State& a = audio_;
-  a.channel_layout = channel_layout;
-  a.bits_per_sample = bits_per_sample;
+  a.format = {bits_per_sample, sample_rate, uint16_t(channels_per_track), uint8_t(float_flag == 1 ? 1 : 0),
+              channel_layout};
   a.bytes_per_sample = uint16_t(bits_per_sample / 8);
-  a.channels = channels_per_track;
-  a.sample_rate = sample_rate;
-  a.float_flag = float_flag == 1 ? 1 : 0;
   a.bytes_per_track_second = uint64_t(a.bytes_per_sample) * sample_rate * channels_per_track;
   a.bytes_per_block = a.bytes_per_track_second * track_count;
   a.fill_count.assign(track_count, 0);
@@ -69,7 +66,7 @@ bool Mov_Writer_HL::is_audio_block_due() const {
   if (!has_audio()) return false;
   // Seconds reached once the next sample ends; 64-bit so that long exports at
   // 1001-based rates do not wrap.
-  const uint64_t seconds = (sample_count_ + 1) * uint64_t(rate_denominator_) / rate_numerator_;
+  const uint64_t seconds = (get_video_frame_count() + 1) * uint64_t(rate_denominator_) / rate_numerator_;
   return seconds >= audio_.blocks_reserved;
 }
 
@@ -88,11 +85,11 @@ void Mov_Writer_HL::add_audio(const uint8_t* samples, int64_t sample_frames, uin
   check_audio_track_index(track);
   if (!samples) fail("Invalid audio samples (null)");
   Audio_State& a = audio_;
-  const uint64_t frame_bytes = uint64_t(a.bytes_per_sample) * a.channels;
+  const uint64_t frame_bytes = uint64_t(a.bytes_per_sample) * a.format.channels;
   uint64_t remaining = uint64_t(sample_frames);
   while (remaining > 0) {
-    if (a.fill_count[track] == a.sample_rate) flush_audio_track(track);
-    const uint64_t room = a.sample_rate - a.fill_count[track];
+    if (a.fill_count[track] == a.format.sample_rate) flush_audio_track(track);
+    const uint64_t room = a.format.sample_rate - a.fill_count[track];
     const uint64_t frames = std::min(remaining, room);
     std::memcpy(a.track_buffers[track].data() + a.fill_count[track] * frame_bytes, samples,
                 frames * frame_bytes);
@@ -109,18 +106,18 @@ void Mov_Writer_HL::add_planar_audio(const uint8_t* const* planes, uint32_t plan
   check_audio_track_index(track);
   if (sample_frames > uint64_t(INT64_MAX))
     fail("Invalid audio sample frame count : " + std::to_string(sample_frames));
-  if (audio_.channels == 1) {
+  if (audio_.format.channels == 1) {
     add_audio(planes[0], int64_t(sample_frames), track);
     return;
   }
-  if (plane_count != audio_.channels) fail("Error add planar audio (not enough audio plane)");
+  if (plane_count != audio_.format.channels) fail("Error add planar audio (not enough audio plane)");
   const uint64_t sample_bytes = audio_.bytes_per_sample;
-  const uint64_t frame_bytes = sample_bytes * audio_.channels;
-  for (uint64_t first = 0; first < sample_frames; first += audio_.sample_rate) {
-    const uint64_t frames = std::min<uint64_t>(audio_.sample_rate, sample_frames - first);
+  const uint64_t frame_bytes = sample_bytes * audio_.format.channels;
+  for (uint64_t first = 0; first < sample_frames; first += audio_.format.sample_rate) {
+    const uint64_t frames = std::min<uint64_t>(audio_.format.sample_rate, sample_frames - first);
     uint8_t* out = audio_.interleave_buffer.data();
     for (uint64_t f = 0; f < frames; ++f)
-      for (uint32_t c = 0; c < audio_.channels; ++c)
+      for (uint32_t c = 0; c < audio_.format.channels; ++c)
         std::memcpy(out + f * frame_bytes + c * sample_bytes,
                     planes[c] + (first + f) * sample_bytes, sample_bytes);
     add_audio(out, int64_t(frames), track);
@@ -138,7 +135,7 @@ void Mov_Writer_HL::flush_audio_track(uint32_t track) {
   write_bytes_checked(a.track_buffers[track].data(), a.track_buffers[track].size());
   a.fill_count[track] = 0;
   ++a.seconds_written[track];
-  a.frames_written[track] += a.sample_rate;
+  a.frames_written[track] += a.format.sample_rate;
   seek_to_end();
   reset_audio_buffer(track);
 }
@@ -154,20 +151,20 @@ void Mov_Writer_HL::reset_audio_buffer(uint32_t track) {
 }
 
 uint64_t Mov_Writer_HL::get_audio_duration() const {
-  if (sample_count_ == 0 || !has_audio()) return 0;
+  if (sample_offsets_.empty() || !has_audio()) return 0;
   const double fps = double(rate_numerator_) / double(rate_denominator_);
-  return uint64_t(std::round(double(sample_count_) / fps * double(audio_.sample_rate)));
+  return uint64_t(std::round(double(get_video_frame_count()) / fps * double(audio_.format.sample_rate)));
 }
 
 void Mov_Writer_HL::pad_audio_to_video() {
   if (!has_audio()) return;
   const uint64_t duration = get_audio_duration();
-  uint64_t covered = uint64_t(audio_.sample_rate) * audio_.blocks_reserved;
+  uint64_t covered = uint64_t(audio_.format.sample_rate) * audio_.blocks_reserved;
   if (covered >= duration) return;
   for (uint64_t written : audio_.frames_written) covered = std::max(covered, written);
   while (covered < duration) {
     reserve_audio_block();
-    covered += audio_.sample_rate;
+    covered += audio_.format.sample_rate;
   }
   std::fill(audio_.frames_written.begin(), audio_.frames_written.end(), covered);
 }
@@ -182,7 +179,7 @@ std::vector<uint64_t> Mov_Writer_HL::get_audio_chunk_offsets(uint32_t track,
   check_audio_track_index(track);
   std::vector<uint64_t> offsets;
   const uint64_t track_start = track * audio_.bytes_per_track_second;
-  for (int64_t left = duration; left > 0; left -= audio_.sample_rate) {
+  for (int64_t left = duration; left > 0; left -= audio_.format.sample_rate) {
     const size_t block = offsets.size();
     if (block >= audio_.block_offsets.size()) {
       std::cout << "Error, invalid audio buf index : " << block
@@ -202,8 +199,6 @@ void Mov_Writer_HL::add_audio_tracks_to(Moov_Video_Writer& tree) {
   for (uint32_t track = 0; track < audio_.track_count; ++track)
     duration = std::max(duration, audio_.frames_received[track]);
   if (duration > uint64_t(INT64_MAX)) fail("Audio track too long");
-  const Audio_Format format{audio_.bits_per_sample, audio_.sample_rate, uint16_t(audio_.channels),
-                            audio_.float_flag, audio_.channel_layout};
   for (uint32_t track = 0; track < audio_.track_count; ++track)
-    tree.add_audio_track(format, duration, get_audio_chunk_offsets(track, int64_t(duration)));
+    tree.add_audio_track(audio_.format, duration, get_audio_chunk_offsets(track, int64_t(duration)));
 }

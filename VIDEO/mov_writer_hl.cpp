@@ -144,7 +144,6 @@ void Mov_Writer_HL::write_video_chunk(const uint8_t* data, uint32_t size) {
 void Mov_Writer_HL::add_video_sample_entry(uint64_t offset, uint32_t size) {
   sample_offsets_.push_back(offset);
   sample_sizes_.push_back(size);
-  ++sample_count_;
 }
 
 bool Mov_Writer_HL::clone_previous_frame() {
@@ -195,9 +194,7 @@ void Mov_Writer_HL::finalise_open_file() {
   seek_to_end();
 
   if (timecode_ == 1) {
-    const MDAT_TC_Writer timecode_atom(start_frame_);
-    const std::vector<uint8_t> bytes = timecode_atom.serialise();
-    if (bytes.size() != 12) fail("mdatTc.get_atom_size(&is64Temp) == 12");
+    const std::vector<uint8_t> bytes = MDAT_TC_Writer(start_frame_).serialise();
     timecode_sample_offset_ = write_position_ + 8;
     write_bytes_checked(bytes.data(), bytes.size());
     write_position_ += bytes.size();
@@ -217,15 +214,16 @@ void Mov_Writer_HL::build_and_write_header() {
   else
     extensions.push_back(GAMA_Writer(2, 0x3333));  // gamma 2.2
 
-  if (sample_count_ > 0xFFFFFFFFull)
-    fail("Too many video samples for the movie header : " + std::to_string(sample_count_));
+  const uint64_t sample_count = get_video_frame_count();
+  if (sample_count > 0xFFFFFFFFull)
+    fail("Too many video samples for the movie header : " + std::to_string(sample_count));
   Video_Track_Description video;
   video.creation_time = creation_time_;
   video.width = width_;
   video.height = height_;
   video.depth = depth_;
   video.codec = codec_;
-  video.sample_count = uint32_t(sample_count_);
+  video.sample_count = uint32_t(sample_count);
   video.rate = {rate_numerator_, rate_denominator_};
   video.offsets = &sample_offsets_;
   video.sizes = &sample_sizes_;
@@ -237,7 +235,7 @@ void Mov_Writer_HL::build_and_write_header() {
 
   Moov_Video_Writer tree(video, timecode, audio_.track_count, extensions);
   add_audio_tracks_to(tree);
-  if (metadata_.enable == 1) set_user_data_atoms(tree, metadata_, true);
+  set_user_data_atoms(tree, metadata_);
 
   const std::vector<uint8_t> header = tree.serialise();
   write_bytes_checked(header.data(), header.size());

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "VIDEO/audio_track_atoms.h"
 #include "VIDEO/user_data_atoms.h"
 
 class Moov_Video_Writer;
@@ -77,7 +78,7 @@ class Mov_Writer_HL {
   void finalise();
 
   // --- queries and steps (used by finalise and by tests) -------------------
-  uint64_t get_video_frame_count() const { return sample_count_; }
+  uint64_t get_video_frame_count() const { return sample_offsets_.size(); }
   bool has_audio() const { return audio_.track_count > 0; }
   // True when the next video sample will first reserve an audio block.
   bool is_audio_block_due() const;
@@ -110,11 +111,7 @@ class Mov_Writer_HL {
  private:
   struct Audio_State {
     uint32_t track_count = 0;
-    uint32_t sample_rate = 0;
-    uint16_t bits_per_sample = 0;
-    uint32_t channels = 0;
-    uint8_t float_flag = 0;
-    uint32_t channel_layout = 0;
+    Audio_Format format;  // of every track
     uint16_t bytes_per_sample = 0;
     uint64_t blocks_reserved = 0;
     uint64_t bytes_per_track_second = 0;
@@ -152,7 +149,6 @@ class Mov_Writer_HL {
   float pixel_aspect_ratio_ = 1.0f;
   std::vector<uint64_t> sample_offsets_;
   std::vector<uint32_t> sample_sizes_;
-  uint64_t sample_count_ = 0;
   uint64_t write_position_ = 0;
   uint64_t media_end_ = 0;  // end of the media data once finalise has begun
   uint8_t timecode_ = 0;

@@ -54,7 +54,7 @@ namespace {
 template <class Atom>
 void add_user_atom(UDTA_Writer& udta, const Movie_Metadata& metadata, const char* failure) {
   try {
-    udta.add_child(std::make_unique<Atom>(metadata));
+    udta.emplace_child<Atom>(metadata);
   } catch (const std::exception&) {
     std::printf("%s", failure);
   }
@@ -68,7 +68,7 @@ bool crop_box_valid(const Moov_Video_Writer& tree, const Movie_Metadata& m) {
 
 }  // namespace
 
-void set_user_data_atoms(Moov_Video_Writer& tree, const Movie_Metadata& metadata, bool with_alfa) {
+void set_user_data_atoms(Moov_Video_Writer& tree, const Movie_Metadata& metadata) {
   if (metadata.enable != 1) return;
   const char* refusal = nullptr;
   if (metadata.version != 1)
@@ -87,7 +87,6 @@ void set_user_data_atoms(Moov_Video_Writer& tree, const Movie_Metadata& metadata
   const bool known_alpha =
       tree.depth() == 32 && (metadata.alpha_mode == 1 || metadata.alpha_mode == 2);
   if (!known_alpha) return;
-  if (with_alfa)
-    add_user_atom<AdobeAlfaUDTA_Writer>(udta, metadata, "Fail to create ALFA Metadata");
+  add_user_atom<AdobeAlfaUDTA_Writer>(udta, metadata, "Fail to create ALFA Metadata");
   add_user_atom<VelnoAlphaUDTA_Writer>(udta, metadata, "Fail to create ALFA Metadata");
 }

@@ -2,7 +2,6 @@
 // crop box: "VELN" (little-endian numbers), "ALFA" and "VELA".
 #pragma once
 #include <cstdint>
-#include <memory>
 
 #include "VIDEO/atom_writer.h"
 
@@ -19,8 +18,8 @@ struct Movie_Metadata {
 class UDTA_Writer : public Container_Atom {
  public:
   UDTA_Writer() : Container_Atom("udta") {}
-  void add_child(std::unique_ptr<Atom_Writer> child) { adopt_child(std::move(child)); }
-  bool is_empty() const { return owned_count() == 0; }
+  using Container_Atom::emplace_child;
+  bool is_empty() const { return children().empty(); }
 };
 
 class VelnoUDTA_Writer : public Atom_Writer {
@@ -40,7 +39,7 @@ class VelnoAlphaUDTA_Writer : public Atom_Writer {
 
 class Moov_Video_Writer;
 
-// Validates the record and adds "VELN" (always), then "ALFA" (with_alfa) and
-// "VELA" for a 32-bit movie with a known alpha mode. Never throws: problems
-// are printed and leave the user data as it was.
-void set_user_data_atoms(Moov_Video_Writer& tree, const Movie_Metadata& metadata, bool with_alfa);
+// Does nothing unless the record is enabled. Validates it and adds "VELN"
+// (always), then "ALFA" and "VELA" for a 32-bit movie with a known alpha
+// mode. Never throws: problems are printed and leave the user data as it was.
+void set_user_data_atoms(Moov_Video_Writer& tree, const Movie_Metadata& metadata);

@@ -1,7 +1,6 @@
 // The audio of one export: rendered by the host as float blocks, converted to
 // the chosen PCM format and channel order, and handed to the encoder front.
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 #include <new>
 #include <stdexcept>
@@ -62,8 +61,7 @@ Audio_Settings audio_settings_from(int32_t sample_rate, int32_t channels, int32_
       s.channels = 6;
       s.channel_type = sdk::channel_type_5_1;
       s.channel_layout = order == 1 ? 2 : order == 2 ? 3 : 1;
-      s.reorder = order == 1 || order == 2;
-      s.order = s.reorder ? order : 0;
+      s.order = order == 1 || order == 2 ? order : 0;
       break;
     default:
       break;
@@ -91,7 +89,7 @@ void export_audio(const Exporter_Instance& instance, const sdk::Do_Export_Rec& r
   const sdk::Sequence_Audio_Suite& sequence_audio = *instance.sequence_audio;
   if (settings.channels == 0 || settings.channels > max_channels)
     throw std::runtime_error("Not supported channel count");
-  if (settings.reorder && settings.channels != 6) throw std::runtime_error("invalid 51 mode");
+  if (settings.order != 0 && settings.channels != 6) throw std::runtime_error("invalid 51 mode");
 
   uint32_t renderer = 0;
   sequence_audio.make_audio_renderer(id, rec.start_time, settings.channel_type, sdk::sample_type_float32,
@@ -104,14 +102,15 @@ void export_audio(const Exporter_Instance& instance, const sdk::Do_Export_Rec& r
   const int64_t total = std::max<int64_t>(0, (rec.end_time - rec.start_time) / ticks_per_sample);
 
   const int64_t second = settings.sample_rate;
-  const int bytes = settings.bits_per_sample / 8;
   const int64_t interleaved_bytes = int64_t(settings.bits_per_sample) * second * settings.channels / 8;
   Host_Blocks blocks(*instance.memory);
-  auto* a = blocks.allocate<uint8_t>(interleaved_bytes);
-  auto* b = blocks.allocate<uint8_t>(interleaved_bytes);
+  auto* interleaved = blocks.allocate<uint8_t>(interleaved_bytes);
+  // The host fills `channels` in its order; `ordered` lists the same buffers in
+  // the output order, so interleaving also reorders.
   float* channels[max_channels] = {};
+  float* ordered[max_channels] = {};
   for (uint32_t c = 0; c < settings.channels; ++c) channels[c] = blocks.allocate<float>(second * 4);
-  const int* order = order_table[settings.order];
+  for (uint32_t c = 0; c < settings.channels; ++c) ordered[c] = channels[order_table[settings.order][c]];
 
   set_progress_text(instance, id, u"Processing audio...");
   int64_t done = 0;
@@ -129,27 +128,18 @@ void export_audio(const Exporter_Instance& instance, const sdk::Do_Export_Rec& r
       break;
     }
     const int32_t channel_count = int32_t(settings.channels), frames = int32_t(block);
-    if (!settings.is_float) {
-      if (settings.bits_per_sample == 16)
-        instance.audio->interleave_to_16(channels, a, channel_count, frames);
-      else if (settings.bits_per_sample == 24)
-        instance.audio->interleave_to_24(channels, a, channel_count, frames);
-      else
-        instance.audio->interleave_to_32(channels, a, channel_count, frames);
-      if (settings.reorder) {
-        const size_t frame_bytes = size_t(6) * size_t(bytes);
-        for (int64_t f = 0; f < block; ++f)
-          for (int c = 0; c < 6; ++c)
-            std::memcpy(b + size_t(f) * frame_bytes + size_t(c) * bytes,
-                        a + size_t(f) * frame_bytes + size_t(order[c]) * bytes, size_t(bytes));
-      }
-      encoder.add_audio(settings.reorder ? b : a, block, 0);
-    } else {
-      auto* out = reinterpret_cast<float*>(b);
+    if (settings.is_float) {
+      auto* out = reinterpret_cast<float*>(interleaved);
       for (int64_t f = 0; f < block; ++f)
-        for (int c = 0; c < channel_count; ++c) out[f * channel_count + c] = channels[order[c]][f];
-      encoder.add_audio(b, block, 0);
+        for (int c = 0; c < channel_count; ++c) out[f * channel_count + c] = ordered[c][f];
+    } else if (settings.bits_per_sample == 16) {
+      instance.audio->interleave_to_16(ordered, interleaved, channel_count, frames);
+    } else if (settings.bits_per_sample == 24) {
+      instance.audio->interleave_to_24(ordered, interleaved, channel_count, frames);
+    } else {
+      instance.audio->interleave_to_32(ordered, interleaved, channel_count, frames);
     }
+    encoder.add_audio(interleaved, block, 0);
     done += block;
     remaining -= block;
     if (instance.export_progress) instance.export_progress->update_progress(id, float(done) / float(total));

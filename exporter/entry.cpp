@@ -38,11 +38,7 @@ void acquire(sdk::Basic_Suite* basic, const char* name, int32_t version, const S
 int32_t query_output_settings(Exporter_Instance& instance, sdk::Query_Output_Settings_Rec* rec) {
   if (!rec->export_video) return sdk::result_ok;
   if (!instance.export_param) return sdk::result_out_of_memory;
-  auto get = [&](const char* id) {
-    sdk::Param_Values values{};
-    instance.export_param->get_param_value(rec->plugin_id, 0, id, &values);
-    return values;
-  };
+  auto get = [&](const char* id) { return param_values(*instance.export_param, rec->plugin_id, id); };
   rec->output_width = get("ADBEVideoWidth").value.integer;
   rec->output_height = get("ADBEVideoHeight").value.integer;
   rec->output_frame_duration = get("ADBEVideoFPS").value.time;

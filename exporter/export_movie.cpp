@@ -1,7 +1,6 @@
 // One export: parameters to encoder settings, the encoder front, the host's
 // render loop with its frame callback, the audio, and the close.
 #include <cmath>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "HAP/hap_encoder.h"
+#include "VIDEO/frame_rate.h"
 #include "exporter/exporter.h"
 
 namespace {
@@ -16,14 +16,9 @@ namespace {
 constexpr uint32_t simd_request = 0xF8;  // SIMD kernels, AVX, FMA and AVX2
 constexpr uint32_t pix_fmt_bgra_bottom_up = 2;
 
-struct Frame_Rate {
-  uint32_t numerator = 0;
-  uint32_t denominator = 0;
-};
-
 // A rate as numerator / denominator frames per second; inexact rates are
 // kept to a thousandth.
-void rational_to_rate(Frame_Rate& rate, int64_t numerator, int64_t denominator) {
+Frame_Rate rational_to_rate(int64_t numerator, int64_t denominator) {
   if (numerator < 1) throw std::runtime_error("Invalid num value : " + std::to_string(numerator));
   if (denominator < 1) throw std::runtime_error("Invalid den value : " + std::to_string(denominator));
   double value;
@@ -38,15 +33,11 @@ void rational_to_rate(Frame_Rate& rate, int64_t numerator, int64_t denominator) 
   // The movie writer keeps the rate in 32-bit fields.
   if (value < 1 || value > double(UINT32_MAX))
     throw std::runtime_error("Invalid frame rate : " + std::to_string(numerator) + "/" + std::to_string(denominator));
-  rate = {uint32_t(value), scale};
+  return {uint32_t(value), scale};
 }
 
 Frame_Rate frame_rate_of(const sdk::Time_Suite& time, sdk::Ticks ticks_per_second, sdk::Ticks duration) {
-  Frame_Rate rate;
-  if (duration >= 1 && ticks_per_second % duration == 0) {
-    rational_to_rate(rate, ticks_per_second, duration);
-    return rate;
-  }
+  if (duration >= 1 && ticks_per_second % duration == 0) return rational_to_rate(ticks_per_second, duration);
   const std::pair<int32_t, Frame_Rate> ntsc[] = {{sdk::rate_code_23_976, {24000, 1001}},
                                                  {sdk::rate_code_29_97, {30000, 1001}},
                                                  {sdk::rate_code_59_94, {60000, 1001}}};
@@ -55,8 +46,7 @@ Frame_Rate frame_rate_of(const sdk::Time_Suite& time, sdk::Ticks ticks_per_secon
     time.get_ticks_per_video_frame(code, &ticks);
     if (duration >= 1 && ticks == duration) return exact;
   }
-  rational_to_rate(rate, ticks_per_second, duration);
-  return rate;
+  return rational_to_rate(ticks_per_second, duration);
 }
 
 struct Codec_Choice {
@@ -186,11 +176,7 @@ void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, in
   sdk::Ticks ticks_per_second = 0;
   instance.time->get_ticks_per_second(&ticks_per_second);
 
-  auto get = [&](const char* param) {
-    sdk::Param_Values values{};
-    instance.export_param->get_param_value(id, 0, param, &values);
-    return values;
-  };
+  auto get = [&](const char* param) { return param_values(*instance.export_param, id, param); };
   const uint16_t width = uint16_t(get("ADBEVideoWidth").value.integer);
   const uint16_t height = uint16_t(get("ADBEVideoHeight").value.integer);
   const sdk::Ratio aspect = get("ADBEVideoAspect").value.ratio;

@@ -17,11 +17,7 @@ struct Param_Access {
   sdk::Plugin_Id id;
   int32_t group;
 
-  sdk::Param_Values get(const char* param) const {
-    sdk::Param_Values values{};
-    suite.get_param_value(id, group, param, &values);
-    return values;
-  }
+  sdk::Param_Values get(const char* param) const { return param_values(suite, id, param, group); }
   void change(const char* param, const sdk::Param_Values& values) const {
     suite.change_param(id, group, param, &values);
   }
@@ -150,6 +146,13 @@ const char* summary_order_name(int32_t order) {
 }
 
 }  // namespace
+
+sdk::Param_Values param_values(const sdk::Export_Param_Suite& suite, sdk::Plugin_Id id, const char* param,
+                               int32_t group) {
+  sdk::Param_Values values{};
+  suite.get_param_value(id, group, param, &values);
+  return values;
+}
 
 int32_t generate_default_params(sdk::Std_Params*, sdk::Generate_Default_Params_Rec* rec) {
   const Exporter_Instance& instance = instance_in(rec->private_data);

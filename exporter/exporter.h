@@ -48,14 +48,17 @@ int32_t get_param_summary(sdk::Std_Params* std_params, sdk::Param_Summary_Rec* r
 // finalise the movie and are rethrown.
 void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, int32_t* result);
 
+// The current values of one parameter in a group of the plug-in's tree.
+sdk::Param_Values param_values(const sdk::Export_Param_Suite& suite, sdk::Plugin_Id id, const char* param,
+                               int32_t group = 0);
+
 // Audio settings of one export, derived from the audio parameters.
 struct Audio_Settings {
   uint32_t sample_rate = 48000;
   uint32_t channels = 2;
   int32_t channel_type = sdk::channel_type_stereo;  // what the host renders
   uint32_t channel_layout = 0;                      // handed to the movie writer
-  bool reorder = false;                             // 5.1 output order differs from the host's
-  int32_t order = 0;                                // "AudioOrders" when reordering
+  int32_t order = 0;                                // "AudioOrders" of 5.1 output; 0 is the host's order
   uint16_t bits_per_sample = 16;
   uint8_t is_float = 0;
 };

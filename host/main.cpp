@@ -172,18 +172,12 @@ std::string default_plugin() {
   return HAP_PLUGIN_BUILD_PATH;
 }
 
-std::string utf8(const char16_t* text) {
-  std::string out;
-  platform::utf16_to_utf8(text, out);
-  return out;
-}
-
 // The label of a list parameter's current value.
 std::string choice_label(const host::Param_Tree& params, const std::string& id) {
   const host::Host_Param* p = params.find(id);
   if (!p) return "?";
   for (const auto& [value, label] : p->choices)
-    if (value.integer == p->values.value.integer) return utf8(label.c_str());
+    if (value.integer == p->values.value.integer) return host::narrow(label);
   return std::to_string(p->values.value.integer);
 }
 
@@ -217,9 +211,9 @@ int run(Options& o) {
     const bool audio = o.source.audio;
     sdk::Param_Summary_Rec summary{};
     check_result("getParamSummary", session.get_param_summary(summary, audio));
-    std::cout << utf8(summary.video_summary) << "\n"
-              << utf8(summary.audio_summary) << "\n"
-              << utf8(summary.bitrate_summary) << "\n";
+    std::cout << host::narrow(summary.video_summary) << "\n"
+              << host::narrow(summary.audio_summary) << "\n"
+              << host::narrow(summary.bitrate_summary) << "\n";
     if (o.list_params) std::cout << host.params.dump();
     if (!o.summary_only && !o.output.empty()) {
       sdk::Query_Output_Settings_Rec settings{};
@@ -228,8 +222,8 @@ int run(Options& o) {
       check_result("queryOutputSettings", session.query_output_settings(settings));
       sdk::Query_Extension_Rec extension{};
       check_result("queryExportFileExtension", session.query_export_file_extension(extension));
-      if (std::filesystem::path(o.output).extension() != "." + utf8(extension.extension))
-        std::cerr << "hap-export: warning: the plug-in writes ." << utf8(extension.extension) << " files\n";
+      if (std::filesystem::path(o.output).extension() != "." + host::narrow(extension.extension))
+        std::cerr << "hap-export: warning: the plug-in writes ." << host::narrow(extension.extension) << " files\n";
       const int32_t result = session.do_export(audio);
       if (result != sdk::result_ok) {
         std::cerr << "hap-export: export failed with result " << result << "\n";

@@ -12,13 +12,14 @@
 #include "platform/file_io.h"
 
 namespace host {
-namespace {
 
-std::string narrow(const std::u16string& text) {
+std::string narrow(std::u16string_view text) {
   std::string out;
   if (!platform::utf16_to_utf8(text, out)) out = "?";
   return out;
 }
+
+namespace {
 
 Host_Param* param_of(const char* identifier) {
   return identifier ? Stand_In_Host::active().params.find(identifier) : nullptr;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "exporter/host_sdk.h"
@@ -174,6 +175,10 @@ float test_tone_sample(int64_t index, int channel, int sample_rate);
 // 4) bytes: clamped to [-1, 1], scaled by 2^(8 bytes - 1), rounded half away
 // from zero, and clamped again to the integer range.
 void float_to_pcm(float sample, int bytes, uint8_t* out);
+
+// A host text (names, labels, summaries) in UTF-8; "?" when it is not valid
+// UTF-16.
+std::string narrow(std::u16string_view text);
 
 // A loaded plug-in: dlopen of the library and its xSDKExport.
 class Plugin {

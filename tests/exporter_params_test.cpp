@@ -7,18 +7,12 @@
 #include <vector>
 
 #include "host/stand_in_host.h"
-#include "platform/file_io.h"
 
 namespace {
 
+using host::narrow;
 using host::Session;
 using Strings = std::vector<std::string>;
-
-std::string utf8(const std::u16string& text) {
-  std::string out;
-  platform::utf16_to_utf8(text, out);
-  return out;
-}
 
 struct Params_Test : ::testing::Test {
   host::Stand_In_Host host;
@@ -49,7 +43,7 @@ struct Params_Test : ::testing::Test {
   std::string list(const std::string& id) {
     std::string out;
     for (const auto& [v, label] : param(id).choices)
-      out += (out.empty() ? "" : "; ") + utf8(label) + "=" + text(v, param(id).type);
+      out += (out.empty() ? "" : "; ") + narrow(label) + "=" + text(v, param(id).type);
     return out;
   }
   std::string range(const std::string& id) {
@@ -65,7 +59,7 @@ struct Params_Test : ::testing::Test {
   Strings summary(bool audio) {
     sdk::Param_Summary_Rec rec;
     EXPECT_EQ(session.get_param_summary(rec, audio), 0);
-    return {utf8(rec.video_summary), utf8(rec.audio_summary), utf8(rec.bitrate_summary)};
+    return {narrow(rec.video_summary), narrow(rec.audio_summary), narrow(rec.bitrate_summary)};
   }
 };
 
@@ -75,7 +69,7 @@ TEST_F(Params_Test, tree_order_types_defaults_and_labels) {
   host.source.rate_numerator = 25;
   open();
   Strings groups;
-  for (const auto& g : host.params.groups) groups.push_back(g.parent + ">" + g.identifier + ":" + utf8(g.name));
+  for (const auto& g : host.params.groups) groups.push_back(g.parent + ">" + g.identifier + ":" + narrow(g.name));
   EXPECT_EQ(groups, (Strings{"ADBETopParamGroup>ADBEVideoTabGroup:Top Level Video Param",
                              "ADBEVideoTabGroup>ADBEBasicVideoGroup:General Settings",
                              "ADBEVideoTabGroup>ADBEVideoCodecGroup:Video Codec",
@@ -87,7 +81,7 @@ TEST_F(Params_Test, tree_order_types_defaults_and_labels) {
   Strings tree;
   for (const host::Host_Param& p : host.params.params)
     tree.push_back(p.parent_group + ">" + p.identifier + " " + std::to_string(p.type) + "/" + std::to_string(p.flags) +
-                   " " + utf8(p.name) + " = " + (p.type == 6 ? utf8(p.values.text) : text(p.values.value, p.type)) +
+                   " " + narrow(p.name) + " = " + (p.type == 6 ? narrow(p.values.text) : text(p.values.value, p.type)) +
                    (p.values.disabled ? " (disabled)" : ""));
   EXPECT_EQ(tree, (Strings{"ADBEBasicVideoGroup>ADBEVideoWidth 2/0 Width = 1280",
                            "ADBEBasicVideoGroup>ADBEVideoHeight 2/0 Height = 720",
@@ -106,7 +100,7 @@ TEST_F(Params_Test, tree_order_types_defaults_and_labels) {
                            "ADBEBasicAudioGroup>AudioChannels 2/0 Channels = 1",
                            "ADBEBasicAudioGroup>AudioOrders 2/0 Channels order = 0"}));
   EXPECT_EQ(host.params.params_version, 5);
-  EXPECT_EQ(utf8(param("ADBEVideoCodec").description), "The video codec to be used for encode.");
+  EXPECT_EQ(narrow(param("ADBEVideoCodec").description), "The video codec to be used for encode.");
   EXPECT_EQ(range("ADBEVideoWidth"), "1280 [4, 16384]");
   EXPECT_EQ(range("SliderChunkCount"), "8 [1, 64]");
   EXPECT_EQ(range("ADBEVideoAspect"), "1/1 [10/11, 2/1]");

@@ -320,7 +320,7 @@ TEST(UserData, AlphaModes) {
     f.video.depth = c.depth;
     f.video.codec = fourcc(c.codec);
     Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
-    set_user_data_atoms(moov, m, true);
+    set_user_data_atoms(moov, m);
     const Bytes b = moov.serialise();
     const size_t veln = find_atom(b, "VELN");
     ASSERT_NE(veln, std::string::npos);
@@ -348,7 +348,7 @@ TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
   auto run = [&](const Movie_Metadata& m) {
     Extension_List extensions;
     Moov_Video_Writer moov(f.video, {}, 0, extensions);
-    const std::string printed = printed_by([&] { set_user_data_atoms(moov, m, true); });
+    const std::string printed = printed_by([&] { set_user_data_atoms(moov, m); });
     return std::make_pair(moov.udta().is_empty(), printed);
   };
   Movie_Metadata m;

@@ -2,6 +2,7 @@
 // them by the square root of their occurrence counts, order them along their
 // principal axis, search the partitions and pack the winner. Blocks of one
 // colour take the single-colour lookup instead.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -72,10 +73,7 @@ void encode_color_block_cluster_fit(const Dxt_Kernel_Head& head, uint8_t* out,
                                     const uint8_t* const planes[4], const int64_t strides[4],
                                     bool dxt5) {
   if (dxt5) {
-    alignas(32) uint8_t alpha[16];
-    uint64_t lo, hi;
-    head.extract_plane_alpha(alpha, planes[0], planes[3], strides[0], strides[3], &lo, &hi);
-    encode_rgtc1_block(&head, alpha, lo, hi, out);
+    encode_slice_rgtc1(head, out, planes, strides);  // the alpha half is an RGTC1 block
     out += 8;
   }
   alignas(32) Cs_Gathered_Block block;

@@ -1,8 +1,6 @@
 // DXT1 colour block at quality 1 and 2: endpoints from the extremes of the
 // block along its principal axis, nearest-palette indices, one least-squares
 // refinement, and the table match for blocks of one colour.
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "texture_encoder/dxt1_axis.h"

@@ -1,7 +1,5 @@
 // Block workers of DXT1 and DXT5 textures, one per texture code and quality. Each calls kernels
 // only through the kernel head it is handed.
-#include <cstring>
-
 #include "texture_encoder/alpha_block.h"
 #include "texture_encoder/dxt1_encoder.h"
 

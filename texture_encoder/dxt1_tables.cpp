@@ -16,8 +16,6 @@ constexpr std::array<uint8_t, 96> build_expand_table() {
   return table;
 }
 
-constexpr int absolute(int v) { return v < 0 ? -v : v; }
-
 // The pair whose 2/3 hi + 1/3 lo entry is nearest each value, with a small
 // penalty on endpoints far apart; the first pair of the smallest error stays.
 std::array<Dxt1_Match, 256> build_match(int bits) {
@@ -28,7 +26,7 @@ std::array<Dxt1_Match, 256> build_match(int bits) {
     for (int lo = 0; lo <= top; ++lo)
       for (int hi = 0; hi <= top; ++hi) {
         const int e_hi = expand(hi, bits), e_lo = expand(lo, bits);
-        const int error = absolute((2 * e_hi + e_lo) / 3 - i) + absolute(e_hi - e_lo) * 3 / 100;
+        const int error = std::abs((2 * e_hi + e_lo) / 3 - i) + std::abs(e_hi - e_lo) * 3 / 100;
         if (error < best) {
           best = error;
           table[i] = {uint8_t(hi), uint8_t(lo)};

@@ -29,16 +29,20 @@ struct Frame_Values {
   uint32_t second_row_pitch;
 };
 
-void encode_frame_slice_task(const Frame_Values& frame, int64_t slice) {
+// Both textures of `rows` pixel rows from start.
+void encode_rows(const Frame_Values& frame, uint16_t start, uint16_t rows) {
   const Dxt_Encoder_Context* context = frame.context;
-  const uint16_t start = context->slice_start_rows[slice];
-  const uint16_t rows = context->slice_row_counts[slice];
   encode_frame_slice(context, frame.output, frame.planes, frame.strides, rows, frame.block_step,
                      frame.bytes_per_block, start, (start / 4u) * frame.row_pitch, 0);
   if (context->texture_code == Texture_Code_Ycocg_Dxt5_Rgtc1) {
     encode_frame_slice(context, frame.second_base, frame.planes, frame.strides, rows,
                        frame.block_step, 8, start, (start / 4u) * frame.second_row_pitch, 1);
   }
+}
+
+void encode_frame_slice_task(const Frame_Values& frame, int64_t slice) {
+  encode_rows(frame, frame.context->slice_start_rows[slice],
+              frame.context->slice_row_counts[slice]);
 }
 
 void advance(const uint8_t* pointers[4], const int64_t steps[4]) {
@@ -138,12 +142,7 @@ void encode_dxt_frame(const Dxt_Encoder_Context* context, uint8_t* output,
   }
 
   if (context->thread_count <= 1) {
-    encode_frame_slice(context, output, frame.planes, frame.strides, context->height,
-                       frame.block_step, frame.bytes_per_block, 0, 0, 0);
-    if (two_textures) {
-      encode_frame_slice(context, frame.second_base, frame.planes, frame.strides, context->height,
-                         frame.block_step, 8, 0, 0, 1);
-    }
+    encode_rows(frame, 0, context->height);
     return;
   }
   platform::parallel_for(0, context->thread_count,

@@ -1,7 +1,7 @@
 // Quality-1 chroma: the block's bounding box, magnified by the chroma scale,
 // inset by a 16th of its size and quantised to 5:6 bits, gives the two
 // endpoints directly.
-
+#include "texture_encoder/dxt1_encoder.h"
 #include "texture_encoder/ycocg_block.h"
 
 namespace {
@@ -31,12 +31,11 @@ void quantize_cocg_box(float box[4], uint32_t scale, uint16_t* colour0, uint16_t
   *colour0 = ycocg::cocg_colour_word(high_co, high_cg, scale);
   *colour1 = ycocg::cocg_colour_word(low_co, low_cg, scale);
 
-  const auto expand5 = [](int q) { return static_cast<float>(q << 3 | q >> 2) * (1.0f / 255.0f); };
-  const auto expand6 = [](int q) { return static_cast<float>(q << 2 | q >> 4) * (1.0f / 255.0f); };
-  box[0] = expand5(low_co);
-  box[1] = expand6(low_cg);
-  box[2] = expand5(high_co);
-  box[3] = expand6(high_cg);
+  const auto decoded = [](int expanded) { return static_cast<float>(expanded) * (1.0f / 255.0f); };
+  box[0] = decoded(dxt_expand_table[low_co]);
+  box[1] = decoded(dxt_expand_table[32 + low_cg]);
+  box[2] = decoded(dxt_expand_table[high_co]);
+  box[3] = decoded(dxt_expand_table[32 + high_cg]);
   for (int i = 0; i < 4; ++i) box[i] = (box[i] - neutral) / s + neutral;
 }
 

@@ -42,6 +42,13 @@ void collect(const std::vector<Atom>& level, const std::vector<std::string>& par
   }
 }
 
+std::vector<const Atom*> find_below(const std::vector<Atom>& level, const std::string& path) {
+  std::vector<const Atom*> out;
+  const auto parts = split_path(path);
+  if (!parts.empty()) collect(level, parts, 0, out);
+  return out;
+}
+
 }  // namespace
 
 uint32_t Track_Tables::sample_size(uint64_t index) const {
@@ -94,18 +101,10 @@ std::vector<Atom> Mov_File::parse_level(uint64_t begin, uint64_t end, const std:
   return level;
 }
 
-std::vector<const Atom*> Mov_File::find_all(const std::string& path) const {
-  std::vector<const Atom*> out;
-  const auto parts = split_path(path);
-  if (!parts.empty()) collect(atoms_, parts, 0, out);
-  return out;
-}
+std::vector<const Atom*> Mov_File::find_all(const std::string& path) const { return find_below(atoms_, path); }
 
 std::vector<const Atom*> Mov_File::find_all(const Atom& root, const std::string& path) const {
-  std::vector<const Atom*> out;
-  const auto parts = split_path(path);
-  if (!parts.empty()) collect(root.children, parts, 0, out);
-  return out;
+  return find_below(root.children, path);
 }
 
 const Atom* Mov_File::find(const std::string& path, size_t index) const {
@@ -127,10 +126,6 @@ std::vector<uint8_t> Mov_File::read(uint64_t offset, uint64_t size) const {
   in_.read(reinterpret_cast<char*>(data.data()), std::streamsize(size));
   if (!in_) throw std::runtime_error("read failed at " + std::to_string(offset));
   return data;
-}
-
-std::vector<uint8_t> Mov_File::bytes(const Atom& atom) const {
-  return read(atom.offset, atom.size);
 }
 
 std::vector<uint8_t> Mov_File::payload(const Atom& atom) const {
@@ -166,10 +161,10 @@ Track_Tables Mov_File::tables(const Atom& trak) const {
   const Atom* co = find(trak, "mdia/minf/stbl/stco");
   if (!co) co = find(trak, "mdia/minf/stbl/co64");
   if (!co) throw std::runtime_error("track without chunk offsets");
-  t.co64 = co->type == "co64";
+  const bool co64 = co->type == "co64";
   const auto offsets = payload(*co);
   for (uint32_t i = 0, n = be32(&offsets[4]); i < n; ++i)
-    t.chunk_offsets.push_back(t.co64 ? be64(&offsets[8 + 8 * i]) : be32(&offsets[8 + 4 * i]));
+    t.chunk_offsets.push_back(co64 ? be64(&offsets[8 + 8 * i]) : be32(&offsets[8 + 4 * i]));
 
   const auto stsc = need("mdia/minf/stbl/stsc");
   for (uint32_t i = 0, n = be32(&stsc[4]); i < n; ++i)

@@ -46,7 +46,6 @@ struct Track_Tables {
   uint32_t sample_count = 0;
   std::vector<uint32_t> sample_sizes;  // one per sample when sizes vary
   std::vector<uint64_t> chunk_offsets;
-  bool co64 = false;
   std::vector<Stsc_Entry> stsc;
   std::vector<Stts_Entry> stts;
   std::vector<uint32_t> tref_timecode;  // track IDs named by a "tref"/"tmcd"
@@ -73,7 +72,6 @@ class Mov_File {
   const Atom* find(const Atom& root, const std::string& path) const;
 
   std::vector<uint8_t> read(uint64_t offset, uint64_t size) const;
-  std::vector<uint8_t> bytes(const Atom& atom) const;    // header included
   std::vector<uint8_t> payload(const Atom& atom) const;  // after the header
 
   // The "trak" atoms of "moov", in order.

@@ -18,15 +18,23 @@
 // errors the one met first stays.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 #include "texture_encoder/dxt_encoder_context.h"
+
+// The function types of the stage slots (dxt_encoder_context.h): the kernels
+// here and their vector twins are declared by the slot they fill.
+using Cluster_Partition_Sums_Kernel = std::remove_pointer_t<Cluster_Partition_Sums_Fn>;
+using Cluster_Fit_Mean_Pairs_Kernel = std::remove_pointer_t<Cluster_Fit_Mean_Pairs_Fn>;
+using Cluster_Fit_Stage_Kernel = std::remove_pointer_t<Cluster_Fit_Stage_Fn>;
+using Cluster_Fit_N16_Stage_Kernel = std::remove_pointer_t<Cluster_Fit_N16_Stage_Fn>;
 
 // ---- Stage A -------------------------------------------------------------------
 
 // Sums of the runs of n sorted colours given as (w r, w g, w b, w); for 16
 // colours every w is 1 and the middle weights are the length-indexed constants.
 template <uint32_t N>
-void cluster_partition_sums_n(const float* weighted_colours, Cluster_Partition_Sums* sums);
+Cluster_Partition_Sums_Kernel cluster_partition_sums_n;
 
 // Run record dest = run record first + run record second (all twelve floats).
 void cluster_sums_add_runs(Cluster_Partition_Sums* sums, uint32_t dest, uint32_t first,
@@ -36,24 +44,17 @@ void cluster_sums_add_runs(Cluster_Partition_Sums* sums, uint32_t dest, uint32_t
 
 // Two general entries (five offsets each) and their six code bytes. The last
 // stage of 2, 3, 7, 8, 11 and 15 colours.
-void dxt_cluster_fit_block(Cluster_Fit_Best* best, Partition_Code* code,
-                           const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                           const uint8_t* codes);
+Cluster_Fit_Stage_Kernel dxt_cluster_fit_block;
 // The first count general entries of a list below 16 colours, in order: stage
 // E below 16 colours.
 void cluster_fit_general_entries(Cluster_Fit_Best* best, Partition_Code* code,
                                  const Cluster_Partition_Sums* sums, const uint64_t* entries,
                                  const uint8_t* codes, uint32_t count);
 // One general entry. The last stage of 10 colours.
-void dxt_solve_least_squares(Cluster_Fit_Best* best, Partition_Code* code,
-                             const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                             const uint8_t* codes);
+Cluster_Fit_Stage_Kernel dxt_solve_least_squares;
 // Two 16-colour general entries, the determinant read from the reciprocal
 // table. The last stage of 16 colours.
-void dxt_cluster_fit_block_alt(Cluster_Fit_Best* best, Partition_Code* code,
-                               const Cluster_Partition_Sums* sums,
-                               const float* reciprocal_determinant_table,
-                               const uint64_t* entries, const uint8_t* codes);
+Cluster_Fit_N16_Stage_Kernel dxt_cluster_fit_block_alt;
 
 // Two compact entries of one shape (partition_tables.h); reciprocal table null
 // below 16 colours. A shape without a middle cluster is refused with
@@ -78,44 +79,25 @@ void cluster_fit_block_pairs(Cluster_Fit_Best* best, Partition_Code* code,
 void cluster_scan_partitions(Cluster_Fit_Best* best, Partition_Code* code,
                              const Cluster_Partition_Sums* sums, const uint64_t* split_pairs,
                              uint32_t n);
-// Stage B body of 16 colours: the splits k = 1, 15, 2, 3, ..., 14 in that
-// order, means by the reciprocals of k and 16 - k; the single colour of a side
-// of one (k = 1 or 15) is taken as it is.
-void cluster_fit_mean_splits_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                 const Cluster_Partition_Sums* sums);
 
 // ---- Stage kernels by count ------------------------------------------------------
 
 template <uint32_t N>
-void cluster_fit_mean_pairs_n(Cluster_Fit_Best* best, Partition_Code* code,
-                              const Cluster_Partition_Sums* sums);
+Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n;
 template <uint32_t N>
-void cluster_fit_three_levels_n(Cluster_Fit_Best* best, Partition_Code* code,
-                                const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_three_levels_n;
 template <uint32_t N>
-void cluster_fit_four_levels_n(Cluster_Fit_Best* best, Partition_Code* code,
-                               const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                               const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_four_levels_n;
 template <uint32_t N>
-void cluster_fit_records_n(Cluster_Fit_Best* best, Partition_Code* code,
-                           const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                           const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_records_n;
 
-void cluster_fit_mean_pairs_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                const Cluster_Partition_Sums* sums);
-void cluster_fit_three_levels_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                  const Cluster_Partition_Sums* sums,
-                                  const float* reciprocal_determinant_table,
-                                  const uint64_t* entries, const uint8_t* codes);
-void cluster_fit_four_levels_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                 const Cluster_Partition_Sums* sums,
-                                 const float* reciprocal_determinant_table,
-                                 const uint64_t* entries, const uint8_t* codes);
-void cluster_fit_records_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                             const Cluster_Partition_Sums* sums,
-                             const float* reciprocal_determinant_table, const uint64_t* entries,
-                             const uint8_t* codes);
+// Stage B of 16 colours: the splits k = 1, 15, 2, 3, ..., 14 in that order,
+// means by the reciprocals of k and 16 - k; the single colour of a side of one
+// (k = 1 or 15) is taken as it is.
+Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n16;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_three_levels_n16;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_four_levels_n16;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_records_n16;
 
 // Fills every scalar cluster-fit slot (stages A to F, all counts).
 void install_cluster_fit_kernels(Dxt_Encoder_Context* context);

@@ -63,11 +63,6 @@ void cluster_fit_records_n(Cluster_Fit_Best* best, Partition_Code* code,
   cluster_fit_general_entries(best, code, sums, entries, codes, record_counts[N]);
 }
 
-void cluster_fit_mean_pairs_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                const Cluster_Partition_Sums* sums) {
-  cluster_fit_mean_splits_n16(best, code, sums);
-}
-
 void cluster_fit_three_levels_n16(Cluster_Fit_Best* best, Partition_Code* code,
                                   const Cluster_Partition_Sums* sums,
                                   const float* reciprocal_determinant_table,

@@ -334,8 +334,8 @@ void cluster_scan_partitions(Cluster_Fit_Best* best, Partition_Code* code,
   evaluate_splits(best, code, splits, count);
 }
 
-void cluster_fit_mean_splits_n16(Cluster_Fit_Best* best, Partition_Code* code,
-                                 const Cluster_Partition_Sums* sums) {
+void cluster_fit_mean_pairs_n16(Cluster_Fit_Best* best, Partition_Code* code,
+                                const Cluster_Partition_Sums* sums) {
   Split splits[15];
   for (uint32_t i = 0; i < 15; ++i) {
     const uint32_t k = i == 0 ? 1 : i == 1 ? 15 : i;

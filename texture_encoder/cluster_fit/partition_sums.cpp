@@ -78,8 +78,7 @@ void cluster_partition_sums_n(const float* weighted_colours, Cluster_Partition_S
   }
 }
 
-#define HAP_INSTANTIATE_SUMS(n) \
-  template void cluster_partition_sums_n<n>(const float*, Cluster_Partition_Sums*);
+#define HAP_INSTANTIATE_SUMS(n) template Cluster_Partition_Sums_Kernel cluster_partition_sums_n<n>;
 HAP_INSTANTIATE_SUMS(2)
 HAP_INSTANTIATE_SUMS(3)
 HAP_INSTANTIATE_SUMS(4)

@@ -17,97 +17,57 @@
 #pragma once
 #include <cstdint>
 
-#include "texture_encoder/dxt_encoder_context.h"
+#include "texture_encoder/cluster_fit/cluster_fit.h"
 
 // ---- Stage A (AVX only; the FMA set keeps these) ------------------------------
 
 // The partition-sum table of N sorted colours (2..16), each scaled field of a
 // run of two or more the product of the run's sum (counts 4..16).
 template <uint32_t N>
-void cluster_partition_sums_n_avx(const float* weighted_colours, Cluster_Partition_Sums* sums);
+Cluster_Partition_Sums_Kernel cluster_partition_sums_n_avx;
 
 // ---- Stage B, counts 3..15 ----------------------------------------------------
 
 // The N - 1 splits between the two endpoints, each side at its snapped mean.
 template <uint32_t N>
-void cluster_fit_mean_pairs_n_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                  const Cluster_Partition_Sums* sums);
+Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n_avx;
 template <uint32_t N>
-void cluster_fit_mean_pairs_n_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                      const Cluster_Partition_Sums* sums);
+Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n_avx_fma;
 
 // ---- Stage C, counts 5..15 ----------------------------------------------------
 
 // The five two-cluster shape groups of the count's stage-C list.
 template <uint32_t N>
-void cluster_fit_three_levels_n_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                    const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                    const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_three_levels_n_avx;
 template <uint32_t N>
-void cluster_fit_three_levels_n_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                        const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                        const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_three_levels_n_avx_fma;
 
 // ---- Stage F: counts 7, 8, 11, 15 (AVX and FMA), 2 (FMA only) -----------------
 
 // The two general entries of the count's stage-F list.
 template <uint32_t N>
-void dxt_cluster_fit_block_n_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                 const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                 const uint8_t* codes);
+Cluster_Fit_Stage_Kernel dxt_cluster_fit_block_n_avx;
 template <uint32_t N>
-void dxt_cluster_fit_block_n_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                     const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                     const uint8_t* codes);
+Cluster_Fit_Stage_Kernel dxt_cluster_fit_block_n_avx_fma;
 
 // The single general entry of the 10-colour stage-F list.
-void dxt_solve_least_squares_n10_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                     const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                     const uint8_t* codes);
-void dxt_solve_least_squares_n10_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                         const Cluster_Partition_Sums* sums,
-                                         const uint64_t* entries, const uint8_t* codes);
+Cluster_Fit_Stage_Kernel dxt_solve_least_squares_n10_avx;
+Cluster_Fit_Stage_Kernel dxt_solve_least_squares_n10_avx_fma;
 
 // ---- The 16-colour set --------------------------------------------------------
 
 // Stage B: the 15 splits, taken in the order 2, 3, ..., 14, 1, 15; means by
 // the reciprocals of the side lengths.
-void cluster_fit_mean_pairs_n16_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                    const Cluster_Partition_Sums* sums);
-void cluster_fit_mean_pairs_n16_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                        const Cluster_Partition_Sums* sums);
+Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n16_avx;
+Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n16_avx_fma;
 
 // Stages C (60 partitions), D (412), E (476) and F (2) over the 16-colour lists
 // and the reciprocal-determinant table.
-void cluster_fit_three_levels_n16_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                      const Cluster_Partition_Sums* sums,
-                                      const float* reciprocal_determinant_table,
-                                      const uint64_t* entries, const uint8_t* codes);
-void cluster_fit_three_levels_n16_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                          const Cluster_Partition_Sums* sums,
-                                          const float* reciprocal_determinant_table,
-                                          const uint64_t* entries, const uint8_t* codes);
-void cluster_fit_four_levels_n16_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                     const Cluster_Partition_Sums* sums,
-                                     const float* reciprocal_determinant_table,
-                                     const uint64_t* entries, const uint8_t* codes);
-void cluster_fit_four_levels_n16_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                         const Cluster_Partition_Sums* sums,
-                                         const float* reciprocal_determinant_table,
-                                         const uint64_t* entries, const uint8_t* codes);
-void cluster_fit_records_n16_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                 const Cluster_Partition_Sums* sums,
-                                 const float* reciprocal_determinant_table, const uint64_t* entries,
-                                 const uint8_t* codes);
-void cluster_fit_records_n16_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                     const Cluster_Partition_Sums* sums,
-                                     const float* reciprocal_determinant_table,
-                                     const uint64_t* entries, const uint8_t* codes);
-void dxt_cluster_fit_block_alt_n16_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                       const Cluster_Partition_Sums* sums,
-                                       const float* reciprocal_determinant_table,
-                                       const uint64_t* entries, const uint8_t* codes);
-void dxt_cluster_fit_block_alt_n16_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                           const Cluster_Partition_Sums* sums,
-                                           const float* reciprocal_determinant_table,
-                                           const uint64_t* entries, const uint8_t* codes);
+Cluster_Fit_N16_Stage_Kernel cluster_fit_three_levels_n16_avx;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_three_levels_n16_avx_fma;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_four_levels_n16_avx;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_four_levels_n16_avx_fma;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_records_n16_avx;
+Cluster_Fit_N16_Stage_Kernel cluster_fit_records_n16_avx_fma;
+Cluster_Fit_N16_Stage_Kernel dxt_cluster_fit_block_alt_n16_avx;
+Cluster_Fit_N16_Stage_Kernel dxt_cluster_fit_block_alt_n16_avx_fma;

@@ -135,7 +135,7 @@ HAP_CFV_INSTANTIATE_FINAL(avx, 11)
 HAP_CFV_INSTANTIATE_FINAL(avx, 15)
 
 #define HAP_INSTANTIATE_SUMS_AVX(n) \
-  template void cluster_partition_sums_n_avx<n>(const float*, Cluster_Partition_Sums*);
+  template Cluster_Partition_Sums_Kernel cluster_partition_sums_n_avx<n>;
 HAP_INSTANTIATE_SUMS_AVX(2)
 HAP_INSTANTIATE_SUMS_AVX(3)
 HAP_INSTANTIATE_SUMS_AVX(4)

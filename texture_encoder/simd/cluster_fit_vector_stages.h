@@ -421,13 +421,10 @@ void mean_pairs_n16(Cluster_Fit_Best* best, Partition_Code* code,
   }                                                                                          \
   HAP_CFV_INSTANTIATE_COUNTS(suffix)
 
-#define HAP_CFV_INSTANTIATE_MEAN_PAIRS(suffix, n)                                        \
-  template void cluster_fit_mean_pairs_n_##suffix<n>(Cluster_Fit_Best*, Partition_Code*, \
-                                                     const Cluster_Partition_Sums*);
-#define HAP_CFV_INSTANTIATE_THREE_LEVELS(suffix, n)                                        \
-  template void cluster_fit_three_levels_n_##suffix<n>(Cluster_Fit_Best*, Partition_Code*, \
-                                                       const Cluster_Partition_Sums*,      \
-                                                       const uint64_t*, const uint8_t*);
+#define HAP_CFV_INSTANTIATE_MEAN_PAIRS(suffix, n) \
+  template Cluster_Fit_Mean_Pairs_Kernel cluster_fit_mean_pairs_n_##suffix<n>;
+#define HAP_CFV_INSTANTIATE_THREE_LEVELS(suffix, n) \
+  template Cluster_Fit_Stage_Kernel cluster_fit_three_levels_n_##suffix<n>;
 #define HAP_CFV_INSTANTIATE_COUNTS(suffix)     \
   HAP_CFV_INSTANTIATE_MEAN_PAIRS(suffix, 3)    \
   HAP_CFV_INSTANTIATE_MEAN_PAIRS(suffix, 4)    \
@@ -455,7 +452,5 @@ void mean_pairs_n16(Cluster_Fit_Best* best, Partition_Code* code,
   HAP_CFV_INSTANTIATE_THREE_LEVELS(suffix, 15)
 
 // Stage F of the counts that have a two-entry list.
-#define HAP_CFV_INSTANTIATE_FINAL(suffix, n)                                            \
-  template void dxt_cluster_fit_block_n_##suffix<n>(Cluster_Fit_Best*, Partition_Code*, \
-                                                    const Cluster_Partition_Sums*,      \
-                                                    const uint64_t*, const uint8_t*);
+#define HAP_CFV_INSTANTIATE_FINAL(suffix, n) \
+  template Cluster_Fit_Stage_Kernel dxt_cluster_fit_block_n_##suffix<n>;

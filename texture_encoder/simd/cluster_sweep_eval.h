@@ -265,7 +265,7 @@ inline void sweep_last_pair(Cluster_Fit_Best* best, Partition_Code* code,
 #define HAP_SWEEP_SIGNATURE                                                        \
   Cluster_Fit_Best* best, Partition_Code* code, const Cluster_Partition_Sums* sums, \
       const uint64_t* entries, const uint8_t* codes
-#define HAP_SWEEP_INSTANTIATE(kernel, n) template void kernel<n>(HAP_SWEEP_SIGNATURE);
+#define HAP_SWEEP_INSTANTIATE(kernel, n) template Cluster_Fit_Stage_Kernel kernel<n>;
 #define HAP_SWEEP_COUNTS_5_TO_15(kernel)                                                     \
   HAP_SWEEP_INSTANTIATE(kernel, 5) HAP_SWEEP_INSTANTIATE(kernel, 6)                          \
   HAP_SWEEP_INSTANTIATE(kernel, 7) HAP_SWEEP_INSTANTIATE(kernel, 8)                          \

@@ -13,37 +13,23 @@
 #pragma once
 #include <cstdint>
 
-#include "texture_encoder/dxt_encoder_context.h"
+#include "texture_encoder/cluster_fit/cluster_fit.h"
 
 // Stage D of N = 5..15 colours over that count's compact four-level list.
 template <uint32_t N>
-void cluster_fit_four_levels_n_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                   const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                   const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_four_levels_n_avx;
 template <uint32_t N>
-void cluster_fit_four_levels_n_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                       const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                       const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_four_levels_n_avx_fma;
 
 // Stage E of N = 2..15 colours over that count's general record list.
 template <uint32_t N>
-void cluster_fit_records_n_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                               const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                               const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_records_n_avx;
 template <uint32_t N>
-void cluster_fit_records_n_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                   const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                   const uint8_t* codes);
+Cluster_Fit_Stage_Kernel cluster_fit_records_n_avx_fma;
 
 // Stage F of two colours, partitions (0,1,2) then (1,1,1), and of three
 // colours, (1,3,3) then (2,3,3). Their offsets are fixed by the count, so the
 // entries argument is not read; the six code bytes are.
-void dxt_cluster_fit_block_n2_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                  const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                  const uint8_t* codes);
-void dxt_cluster_fit_block_n3_avx(Cluster_Fit_Best* best, Partition_Code* code,
-                                  const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                  const uint8_t* codes);
-void dxt_cluster_fit_block_n3_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
-                                      const Cluster_Partition_Sums* sums, const uint64_t* entries,
-                                      const uint8_t* codes);
+Cluster_Fit_Stage_Kernel dxt_cluster_fit_block_n2_avx;
+Cluster_Fit_Stage_Kernel dxt_cluster_fit_block_n3_avx;
+Cluster_Fit_Stage_Kernel dxt_cluster_fit_block_n3_avx_fma;
