@@ -92,17 +92,6 @@ Bytes decoded(const Bytes& frame, size_t length) {
 
 }  // namespace
 
-TEST(HapFormat, SectionHeadersShortAndLong) {
-  uint8_t b[8];
-  write_section_header(b, 4, 0x123456, 0xAB);
-  EXPECT_EQ(Bytes(b, b + 4), (Bytes{0x56, 0x34, 0x12, 0xAB}));
-  write_section_header(b, 8, 0x1000000, 0xAB);
-  EXPECT_EQ(Bytes(b, b + 8), (Bytes{0, 0, 0, 0xAB, 0, 0, 0, 1}));
-  for (uint8_t nibble : {0xB, 0xE, 0xF, 0x1, 0xC})
-    EXPECT_EQ(texture_code_from_format(texture_format_from_code(nibble)), nibble);
-  EXPECT_EQ(texture_format_from_code(0x5), 0u);
-}
-
 TEST(HapFormat, ChunkedExampleBytes) {
   const Bytes chunk = chunk_compressing_to_100();
   Bytes texture;

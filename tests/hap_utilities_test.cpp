@@ -204,16 +204,6 @@ TEST(AlphaBlocks, FastEncoderCases) {
   std::fill(values, values + 16, 77);
   compress_alpha_block_fast(values, out);
   EXPECT_EQ((Bytes{77, 0, 0, 0, 0, 0, 0, 0}), Bytes(out, out + 8));
-  // Random blocks: every value within about half a palette step.
-  std::mt19937 rng(5);
-  for (int t = 0; t < 2000; ++t) {
-    const int lo = int(rng() % 256), span = int(rng() % (256 - lo));
-    for (auto& v : values) v = uint8_t(lo + (span ? int(rng() % (span + 1)) : 0));
-    compress_alpha_block_fast(values, out);
-    decode_rgtc1_block(out, decoded);
-    const int range = *std::max_element(values, values + 16) - *std::min_element(values, values + 16);
-    ASSERT_LE(max_abs_error(values, decoded, 16), range / 14 + 1) << t;
-  }
 }
 
 TEST(AlphaBlocks, Rgtc1RowsMatchBlocksInEveryLayout) {

@@ -1,11 +1,12 @@
 // Single-channel blocks (RGTC1 textures, DXT5 alpha): exact bytes of the
-// fixed cases, the widening rule, and decoded error within what the chosen
-// 6- or 8-value palette allows, on random blocks and on the test images.
+// fixed cases, the widening rule, decoded error within what the chosen 6- or
+// 8-value palette allows on random blocks, and decoded quality on the test images.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "tests/texture_test_frames.h"
@@ -175,40 +176,24 @@ TEST(AlphaBlock, RandomBlocksDecodeWithinThePaletteBound) {
   EXPECT_EQ(quick_forms.six, 0);
 }
 
-TEST(AlphaBlock, TestImagesDecodeWithinThePaletteBound) {
-  Palette_Forms forms;
-  const std::pair<const char*, uint32_t> cases[] = {
-      {"astronaut_alpha_512x512.bgra", Texture_Code_Rgtc1_Alpha},
-      {"coffee_600x400.bgra", Texture_Code_Rgtc1_Luma},
-      {"chelsea_451x300.bgra", Texture_Code_Rgtc1_Luma}};
-  for (const auto& [file, code] : cases) {
+TEST(AlphaBlock, TestImagesKeepTheirChannel) {
+  // Decoded PSNR floors (dB) of the coded channel, measured less 0.05 dB.
+  const std::tuple<const char*, uint32_t, double> cases[] = {
+      {"astronaut_alpha_512x512.bgra", Texture_Code_Rgtc1_Alpha, 78.50},
+      {"coffee_600x400.bgra", Texture_Code_Rgtc1_Luma, 43.06},
+      {"chelsea_451x300.bgra", Texture_Code_Rgtc1_Luma, 46.02}};
+  for (const auto& [file, code, floor] : cases) {
     const Test_Image image = load_test_image(file);
     const std::vector<uint8_t> texture = encode_texture(image, code, 1, 0);
-    const int blocks_x = (image.width + 3) / 4, blocks_y = (image.height + 3) / 4;
-    ASSERT_EQ(texture.size(), size_t(blocks_x) * blocks_y * 8);
-    // The channel coded: alpha, or luma as grey (which the decoder writes back).
+    ASSERT_EQ(texture.size(), size_t((image.width + 3) / 4) * ((image.height + 3) / 4) * 8);
+    // The channel coded: alpha, or luma, as grey (which the decoder writes back).
     Test_Image channel = image;
     for (size_t i = 0; i < image.bgra.size(); i += 4) {
       const uint8_t* p = &image.bgra[i];
       const uint8_t luma = uint8_t((p[0] + p[1] + p[2]) / 3);
-      const uint8_t value = code == Texture_Code_Rgtc1_Alpha ? p[3] : luma;
-      std::fill_n(&channel.bgra[i], 3, value);
+      std::fill_n(&channel.bgra[i], 3, code == Texture_Code_Rgtc1_Alpha ? p[3] : luma);
       channel.bgra[i + 3] = 255;
     }
-    for (int b = 0; b < blocks_x * blocks_y; ++b) {
-      uint8_t values[16];
-      for (int i = 0; i < 16; ++i) {  // edge pixels repeat, as pad mode 0 does
-        const int x = std::min(b % blocks_x * 4 + i % 4, image.width - 1);
-        const int y = std::min(b / blocks_x * 4 + i / 4, image.height - 1);
-        values[i] = channel.bgra[(size_t(y) * image.width + x) * 4];
-      }
-      expect_within_palette_bound(&texture[size_t(b) * 8], values, &forms);
-      if (HasFatalFailure()) return;
-    }
-    if (code == Texture_Code_Rgtc1_Luma) {
-      EXPECT_GT(decoded_psnr(Tex::Rgtc1, texture, channel, false), 38.0) << file;
-    }
+    EXPECT_GT(decoded_psnr(Tex::Rgtc1, texture, channel, false), floor) << file;
   }
-  EXPECT_GT(forms.six, 0);
-  EXPECT_GT(forms.eight, 0);
 }

@@ -45,7 +45,6 @@ inline std::optional<std::vector<uint8_t>> encode_frame(const Test_Image& image,
                                                         const Encode_Request& request) {
   Dxt_Encoder_Context context{};
   context.source_has_no_alpha = request.source_has_no_alpha;
-  std::fflush(stdout);
   const uint32_t result = setup_dxt_encoder(
       &context, uint16_t(image.width), uint16_t(image.height), request.texture_code,
       request.quality, 0, request.pix_fmt, request.pad_mode, request.threads, request.mask);
