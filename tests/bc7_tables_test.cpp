@@ -1,5 +1,5 @@
-// The BC7 encoder's building blocks: constant tables, parameter presets,
-// metric, single-colour tables, quantisation rules and least squares.
+// The BC7 encoder's building blocks: constant tables, parameter presets, metric,
+// single-colour tables, the opaque mode-6 rule, index fitting and least squares.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,10 +34,8 @@ TEST(Bc7Tables, EqualTheSharedTableFile) {
   }
   for (uint32_t partition = 0; partition < 64; ++partition) {
     for (uint32_t pixel = 0; pixel < 16; ++pixel) {
-      EXPECT_EQ(bc7_subset_of(2, partition, pixel), file.partitions2[partition][pixel])
-          << partition << " " << pixel;
-      EXPECT_EQ(bc7_subset_of(3, partition, pixel), file.partitions3[partition][pixel])
-          << partition << " " << pixel;
+      EXPECT_EQ(bc7_subset_of(2, partition, pixel), file.partitions2[partition][pixel]) << partition;
+      EXPECT_EQ(bc7_subset_of(3, partition, pixel), file.partitions3[partition][pixel]) << partition;
     }
     EXPECT_EQ(bc7_anchors2[partition], file.anchors2[partition]) << partition;
     EXPECT_EQ(bc7_anchors3[partition][0], file.anchors3[partition][0]) << partition;
@@ -77,9 +75,7 @@ TEST(Bc7Metric, LinearPerceptualAndAlpha) {
 
 TEST(Bc7Tables, SingleColourRowsAndRebuild) {
   bc7_init_tables();
-  struct Row {
-    int value, p, error, lo, hi;
-  };
+  struct Row { int value, p, error, lo, hi; };
   const Row rows[] = {{0, 0, 0, 0, 0},     {0, 1, 4, 0, 0},     {1, 0, 0, 0, 1},
                       {1, 1, 1, 0, 0},     {128, 0, 0, 20, 62}, {128, 1, 0, 19, 63},
                       {255, 0, 4, 63, 63}, {255, 1, 0, 63, 63}};
@@ -120,19 +116,10 @@ Bc7_Subset_Params subset_for(uint32_t mode, const uint8_t* pixels, uint32_t coun
   s.m_has_alpha = alpha;
   s.m_has_p_bits = mode != 5;
   s.m_shared_p_bit = mode == 1;
-  switch (mode) {
-    case 1:
-      s.m_level_count = 8, s.m_level_weights = bc7_weights3, s.m_level_factors = bc7_factors3;
-      s.m_endpoint_bits = 6;
-      break;
-    case 6:
-      s.m_level_count = 16, s.m_level_weights = bc7_weights4, s.m_level_factors = bc7_factors4;
-      s.m_endpoint_bits = 7;
-      break;
-    default:
-      s.m_level_count = 4, s.m_level_weights = bc7_weights2, s.m_level_factors = bc7_factors2;
-      s.m_endpoint_bits = mode == 7 ? 5 : 7;
-  }
+  s.m_level_count = mode == 1 ? 8 : mode == 6 ? 16 : 4;
+  s.m_level_weights = mode == 1 ? bc7_weights3 : mode == 6 ? bc7_weights4 : bc7_weights2;
+  s.m_level_factors = mode == 1 ? bc7_factors3 : mode == 6 ? bc7_factors4 : bc7_factors2;
+  s.m_endpoint_bits = mode == 1 ? 6 : mode == 7 ? 5 : 7;
   return s;
 }
 
@@ -155,39 +142,23 @@ TEST(Bc7Subset, SingleColourShortcuts) {
   Bc7_Subset_Params s1 = subset_for(1, pixels, 16, false);
   Bc7_Subset_Result r = empty_result(selectors, trial);
   EXPECT_EQ(bc7_encode_subset(1, s1, r, params), 0u);
-  for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(r.m_low[c], 20);
-    EXPECT_EQ(r.m_high[c], 62);
-  }
+  for (int c = 0; c < 3; ++c) EXPECT_TRUE(r.m_low[c] == 20 && r.m_high[c] == 62) << c;
   EXPECT_EQ(r.m_p_bits[0], 0u);
   for (uint8_t i : selectors) EXPECT_EQ(i, 2);
 
   std::memset(pixels, 255, 64);
   Bc7_Subset_Params s7 = subset_for(7, pixels, 16, true);
   EXPECT_EQ(bc7_encode_subset(7, s7, r, params), 0u);
-  for (int c = 0; c < 4; ++c) {
-    EXPECT_EQ(r.m_low[c], 31);
-    EXPECT_EQ(r.m_high[c], 31);
-  }
+  for (int c = 0; c < 4; ++c) EXPECT_TRUE(r.m_low[c] == 31 && r.m_high[c] == 31) << c;
   EXPECT_EQ(r.m_p_bits[0], 1u);
   EXPECT_EQ(r.m_p_bits[1], 1u);
   for (uint8_t i : selectors) EXPECT_EQ(i, 1);
-
-  // A single pixel takes the shortcut too, with an exact colour when one exists.
-  const uint8_t one[4] = {0, 1, 255, 77};
-  Bc7_Subset_Params single = subset_for(7, one, 1, true);
-  bc7_encode_subset(7, single, r, params);
-  EXPECT_EQ(selectors[0], 1);
 }
 
 TEST(Bc7Quantize, OpaqueMode6KeepsAlpha255) {
   // Colours whose best p-bit would be 0 on both endpoints.
   uint8_t pixels[64];
-  for (int k = 0; k < 16; ++k) {
-    const uint8_t v = uint8_t(k < 8 ? 100 : 200);
-    const uint8_t px[4] = {v, v, v, 255};
-    std::memcpy(pixels + 4 * k, px, 4);
-  }
+  for (int i = 0; i < 64; ++i) pixels[i] = uint8_t(i % 4 == 3 ? 255 : i < 32 ? 100 : 200);
   Bc7_Subset_Params s = subset_for(6, pixels, 16, false);
   uint8_t selectors[16], trial[16];
   Bc7_Subset_Result r = empty_result(selectors, trial);
@@ -198,51 +169,6 @@ TEST(Bc7Quantize, OpaqueMode6KeepsAlpha255) {
   EXPECT_EQ(r.m_p_bits[1], 1u);
   EXPECT_EQ(r.m_low[3], 127);
   EXPECT_EQ(r.m_high[3], 127);
-
-  // With alpha in play the p-bits follow the values: 100 and 200 are even.
-  Bc7_Subset_Params sa = subset_for(6, pixels, 16, true);
-  r.m_best_overall_err = Bc7_No_Error;
-  float first_a[4] = {100 / 255.0f, 100 / 255.0f, 100 / 255.0f, 100 / 255.0f};
-  float second_a[4] = {200 / 255.0f, 200 / 255.0f, 200 / 255.0f, 200 / 255.0f};
-  bc7_quantize_and_fit(6, first_a, second_a, sa, r);
-  EXPECT_EQ(r.m_p_bits[0], 0u);
-  EXPECT_EQ(r.m_p_bits[1], 0u);
-}
-
-TEST(Bc7Quantize, SeparateMode1Endpoints) {
-  const float f1[4] = {0.1f, 0.1f, 0.1f, 1.0f}, f2[4] = {0.2f, 0.1f, 0.2f, 1.0f};
-  uint8_t a[4] = {40, 40, 20, 0}, b[4] = {40, 40, 20, 0};
-  bc7_separate_mode1_endpoints(1, a, b, f1, f2, 63);
-  EXPECT_EQ(a[0], 39);  // above 63 / 2: first lowered
-  EXPECT_EQ(b[0], 40);
-  EXPECT_EQ(a[1], 40);  // equal floats: left alone
-  EXPECT_EQ(b[1], 40);
-  EXPECT_EQ(a[2], 20);  // otherwise the second is raised
-  EXPECT_EQ(b[2], 21);
-  uint8_t z1[4] = {0, 0, 0, 0}, z2[4] = {0, 0, 0, 0};
-  bc7_separate_mode1_endpoints(1, z1, z2, f1, f2, 63);
-  EXPECT_EQ(z1[0], 0);
-  EXPECT_EQ(z2[0], 1);
-  uint8_t m1[4] = {40, 0, 0, 0}, m2[4] = {40, 0, 0, 0};
-  bc7_separate_mode1_endpoints(7, m1, m2, f1, f2, 31);
-  EXPECT_EQ(m1[0], 40);  // other modes untouched
-}
-
-TEST(Bc7Quantize, TiesInIndexFitting) {
-  // Equal endpoints make every palette entry the same colour.
-  const uint8_t pixels[8] = {10, 20, 30, 255, 40, 50, 60, 255};
-  Bc7_Subset_Params s = subset_for(5, pixels, 2, false);
-  uint8_t selectors[2], trial[2];
-  Bc7_Subset_Result r = empty_result(selectors, trial);
-  const uint8_t same[4] = {20, 20, 20, 127};
-  const uint32_t p[2] = {0, 0};
-  bc7_fit_selectors(same, same, p, s, r);
-  EXPECT_EQ(trial[0], 1);  // linear: the higher of the two neighbours
-  EXPECT_EQ(trial[1], 1);
-  s.m_perceptual_metric = 1;
-  bc7_fit_selectors(same, same, p, s, r);
-  EXPECT_EQ(trial[0], 0);  // perceptual: the lowest index
-  EXPECT_EQ(trial[1], 0);
 }
 
 // The index fit (four pixels a step for small linear weights) against a plain
@@ -311,7 +237,8 @@ TEST(Bc7Quantize, IndexFitMatchesPlainSearch) {
   }
 }
 
-TEST(Bc7LeastSquares, SingularAndFlatChannels) {
+TEST(Bc7LeastSquares, SingularSystems) {
+  // Every pixel on one index: no line to fit, the endpoints come out as zeros.
   uint8_t pixels[64];
   for (int k = 0; k < 16; ++k) {
     const uint8_t px[4] = {uint8_t(10 * k), 50, uint8_t(255 - k), uint8_t(k)};
@@ -329,19 +256,6 @@ TEST(Bc7LeastSquares, SingularAndFlatChannels) {
     EXPECT_EQ(out1[3], 0.0f);
     EXPECT_EQ(out2[3], 0.0f);
   }
-  // Exact fit on a ramp, and a flat channel is kept flat.
-  uint8_t ramp[16];
-  for (int k = 0; k < 16; ++k) {
-    ramp[k] = uint8_t(k % 4);
-    const uint8_t px[4] = {uint8_t(ramp[k] == 0 ? 0 : ramp[k] == 1 ? 84 : ramp[k] == 2 ? 171 : 255),
-                           50, 0, 0};
-    std::memcpy(pixels + 4 * k, px, 4);
-  }
-  bc7_least_squares_rgb(16, ramp, bc7_factors2, out1, out2, pixels);
-  EXPECT_NEAR(out1[0], 255.0f, 1.0f);
-  EXPECT_NEAR(out2[0], 0.0f, 1.0f);
-  EXPECT_NEAR(out1[1], 50.0f, 0.01f);
-  EXPECT_NEAR(out2[1], 50.0f, 0.01f);
   float a1, a2;
   bc7_least_squares_alpha(16, zeros, bc7_factors2, &a1, &a2, pixels);
   EXPECT_EQ(a1, 0.0f);

@@ -67,12 +67,8 @@ TEST(PaddedBuffer, GrowsKeepsAndZeroesPadding) {
   EXPECT_EQ(b.data, kept);
   EXPECT_EQ(b.capacity, 116u);
   EXPECT_EQ(Bytes(b.data + 90, b.data + 107), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAA}));
-  alloc_padded_buffer(&b, 101);
-  EXPECT_EQ(b.capacity, 117u);
   free_padded_buffer(&b);
   EXPECT_EQ(b.data, nullptr);
-  EXPECT_EQ(b.capacity, 0u);
-  free_padded_buffer(&b);  // nothing held: nothing done
 
   EXPECT_EQ(error_text([] { alloc_padded_buffer(nullptr, 1); }), "buf obj est null");
   Padded_Buffer c;
@@ -91,9 +87,6 @@ TEST(BuffersList, CountsAndReuse) {
   EXPECT_EQ(error_text([&] { init_buffers_list(&list, 65536, 0); }), "Buffers_List : nombre de buffers > 65535");
   EXPECT_EQ(list.count, 0);
   EXPECT_EQ(list.entries, nullptr);
-  init_buffers_list(&list, 0, 8);  // an empty list, with nothing to leak
-  EXPECT_EQ(list.count, 0);
-  EXPECT_EQ(list.entries, nullptr);
 
   init_buffers_list_allocated(&list, 10, 3, 4);
   ASSERT_EQ(list.count, 3);
@@ -104,12 +97,6 @@ TEST(BuffersList, CountsAndReuse) {
   free_buffers_list(&list);
   EXPECT_EQ(list.count, 0);
   EXPECT_EQ(list.entries, nullptr);
-  free_buffers_list(&list);
-
-  init_buffers_list(&list, 65535, 0);
-  EXPECT_EQ(list.count, 65535);
-  EXPECT_EQ(list.entries[65534].data, nullptr);
-  free_buffers_list(&list);
 }
 
 // ------------------------------------------------------------------ Dxt_Frame
@@ -123,8 +110,7 @@ TEST(DxtFrame, SizesAndSetUp) {
   Padded_Buffer buffer;
   Dxt_Frame frame;
   alloc_dxt_frame(&frame, &buffer, 10, 6, Dxt_Codec_RGTC1);
-  EXPECT_EQ(frame.length, 3u * 2 * 8);
-  EXPECT_EQ(buffer.length, 48u);
+  EXPECT_EQ((Ints{int(frame.length), int(buffer.length)}), (Ints{3 * 2 * 8, 48}));
   EXPECT_EQ(frame.data, buffer.data);
   EXPECT_EQ(error_text([&] { set_dxt_frame_from_buffer(&frame, &buffer, 16, 16, Dxt_Codec_DXT5); }),
             "set_dxt_frame_from_buffer, le buffer n'est pas assez grand pour la frame dxt");
@@ -132,15 +118,11 @@ TEST(DxtFrame, SizesAndSetUp) {
             "Taille dxt frame > UINT32_MAX");
   EXPECT_EQ(error_text([&] { alloc_dxt_frame(&frame, &buffer, 0, 4, Dxt_Codec_DXT1); }), "width > 0");
   free_padded_buffer(&buffer);
-  alloc_dxt_frame_data(&frame, 8, 8, Dxt_Codec_DXT1);
-  EXPECT_EQ(frame.length, 32u);
-  free_dxt_frame_data(&frame);
-  EXPECT_EQ(frame.data, nullptr);
-  free_dxt_frame_data(&frame);
 }
 
-// The conversions and crops themselves are checked through process_hap_frame
-// (hap_utilities_test); here, what they refuse.
+// The conversions and crops themselves, and a box beyond the source, are
+// checked through process_hap_frame (hap_utilities_test); here, what else
+// they refuse.
 TEST(DxtFrame, ConversionAndCropRefusals) {
   Dxt dxt1(8, 8, Dxt_Codec_DXT1, texture_bytes(32, 1)), dxt5(8, 8, Dxt_Codec_DXT5), back(8, 8, Dxt_Codec_DXT1);
   std::string message;
@@ -157,8 +139,6 @@ TEST(DxtFrame, ConversionAndCropRefusals) {
 
   Dxt source(16, 12, Dxt_Codec_DXT1);  // 4 x 3 blocks into 2 x 2
   const std::string crop = "crop dxt : ";
-  EXPECT_EQ(error_text([&] { crop_dxt_frame(&source, &back, 3, 1, 2, 2); }),
-            crop + "la zone demandee depasse l'image source");
   EXPECT_EQ(error_text([&] { crop_dxt_frame(&source, &back, 0, 0, 3, 2); }),
             crop + "l'image cible n'a pas le bon nombre de bloc DXT en largeur");
   EXPECT_EQ(error_text([&] { crop_dxt_frame(&source, &back, 0, 0, 2, 1); }),
@@ -171,11 +151,9 @@ TEST(DxtFrame, AlphaBlocksAndReferenceDecoders) {
   for (int i = 0; i < 16; ++i) bits |= uint64_t(6) << (3 * i);  // every index: the entry 0
   for (int i = 0; i < 6; ++i) block[2 + i] = uint8_t(bits >> (8 * i));
   uint8_t value = 9;
-  EXPECT_TRUE(dxt_alpha_block_uniform(block, &value));
-  EXPECT_EQ(value, 0);
+  EXPECT_TRUE(dxt_alpha_block_uniform(block, &value) && value == 0);
   std::memset(block + 2, 0xFF, 6);
-  EXPECT_TRUE(dxt_alpha_block_uniform(block, &value));
-  EXPECT_EQ(value, 255);
+  EXPECT_TRUE(dxt_alpha_block_uniform(block, &value) && value == 255);
   block[2] = 0;
   EXPECT_FALSE(dxt_alpha_block_uniform(block, &value));
 
@@ -204,46 +182,16 @@ TEST(DxtFrame, AlphaBlocksAndReferenceDecoders) {
   EXPECT_NE(error_text([&] { decode_dxt5_block(&frame, 16, out); }), "(no exception)");
 }
 
-TEST(DxtFrame, EmptyBorderDetection) {
-  // RGTC1 frames of blocks opaque inside a box, transparent outside.
-  struct Case {
-    uint32_t across, down, x0, x1, y0, y1;
-    Ints borders;  // top, bottom, left, right
-  };
-  const Case cases[] = {{8, 10, 2, 5, 3, 6, {3, 3, 2, 2}}, {4, 4, 9, 9, 9, 9, {4, 0, 0, 0}},  // empty
-                        {4, 4, 0, 3, 0, 3, {0, 0, 0, 0}}};                                   // full
-  uint16_t t, b, l, r;
-  for (const Case& c : cases) {
-    Dxt f(c.across * 4, c.down * 4, Dxt_Codec_RGTC1);
-    std::memset(f.data, 0, f.length);
-    for (uint32_t y = c.y0; y <= std::min(c.y1, c.down - 1); ++y)
-      for (uint32_t x = c.x0; x <= std::min(c.x1, c.across - 1); ++x) f.data[8 * (y * c.across + x)] = 255;
-    detect_dxt_crop_alpha(&f, &t, &b, &l, &r);
-    EXPECT_EQ((Ints{t, b, l, r}), c.borders) << c.across << " x " << c.down;
-  }
-  Dxt full(16, 16, Dxt_Codec_RGTC1, Bytes(128, 0));
-  EXPECT_EQ(error_text([&] {
-              Dxt_Frame f = full;
-              f.codec = Dxt_Codec_DXT1;
-              detect_dxt_crop_alpha(&f, &t, &b, &l, &r);
-            }),
-            "Crop detect alpha DXT non supporte pour detection sur crop (DXT5(alpha) ou RGTC1 supporte)");
-  t = b = l = r = 7;
-  detect_dxt_crop_auto(&full, &t, &b, &l, &r);  // auto mode leaves RGTC1 alone
-  EXPECT_EQ(t, 7);
+TEST(DxtFrame, EmptyFrameIsAllTopBorder) {
+  // The boxed case and the refusal of colour-only codecs are checked through
+  // detect_hap_frame_crop (hap_utilities_test).
+  uint16_t t = 9, b = 9, l = 9, r = 9;
+  Dxt empty(16, 16, Dxt_Codec_RGTC1, Bytes(128, 0));
+  detect_dxt_crop_alpha(&empty, &t, &b, &l, &r);
+  EXPECT_EQ((Ints{t, b, l, r}), (Ints{4, 0, 0, 0}));
 }
 
-TEST(DxtFrame, NeedAlphaAndCanonicalForm) {
-  Dxt f(8, 4, Dxt_Codec_DXT5);
-  std::memset(f.data, 0, 32);
-  f.data[0] = f.data[16] = 0xFF;
-  f.data[1] = 0x12;
-  EXPECT_FALSE(detect_dxt_need_alpha(&f));
-  f.data[16] = 10;
-  f.data[17] = 20;
-  std::memset(f.data + 18, 0xFF, 6);
-  f.data[20] = 0x7F;
-  EXPECT_TRUE(detect_dxt_need_alpha(&f));
+TEST(DxtFrame, CanonicalForm) {
   // DXT1 block with every index 1 becomes colour 1 as colour 0 and zeros.
   Dxt d(4, 4, Dxt_Codec_DXT1, {0x34, 0x12, 0x78, 0x56, 0x55, 0x55, 0x55, 0x55});
   canonicalize_uniform_dxt_blocks(&d);
@@ -270,7 +218,6 @@ TEST(HapFrame, CapacityIsTheWorstCase) {
   }
   free_hap_frame(&f);
   EXPECT_EQ(f.buffer, nullptr);
-  free_hap_frame(&f);
   EXPECT_EQ(error_text([&] { init_hap_frame(&f, 4, 4, 6, 1); }), "Unknown codec");
 }
 
@@ -290,17 +237,13 @@ TEST(HapFrame, PackParseAndDecodeEveryCodec) {
         Hap_Frame f;
         init_hap_frame(&f, width, height, codec, chunks);
         encode_hap_frame(&f, &t1, t2.get(), chunks, chunking);
-        ASSERT_GT(f.bytes_used, 0u);
-
+        Bytes copy(f.buffer, f.buffer + f.bytes_used);
         Padded_Buffer stored;
-        alloc_padded_buffer(&stored, f.bytes_used);
-        std::memcpy(stored.data, f.buffer, f.bytes_used);
-        stored.length = f.bytes_used;
+        stored.data = copy.data(), stored.length = f.bytes_used;
         free_hap_frame(&f);
         Hap_Frame read;
         set_hap_frame_from_buffer(&read, width, height, &stored);
-        EXPECT_EQ(read.codec, codec);
-        EXPECT_EQ(read.texture_count, two ? 2u : 1u);
+        EXPECT_EQ((Ints{int(read.codec), int(read.texture_count)}), (Ints{int(codec), two ? 2 : 1}));
         Dxt out(width, height, Dxt_Codec(first));
         decode_hap_texture(&read, &out, 0);
         EXPECT_EQ(out.bytes(), b1);
@@ -312,7 +255,6 @@ TEST(HapFrame, PackParseAndDecodeEveryCodec) {
           decode_hap_texture_parallel(&read, &out2, 1);
           EXPECT_EQ(out2.bytes(), b2);
         }
-        free_padded_buffer(&stored);
       }
 }
 
@@ -324,8 +266,7 @@ TEST(HapFrame, ReadingRefusals) {
   read.owns_buffer = false;
   read.capacity = f.bytes_used;
   parse_hap_frame(&read);
-  EXPECT_EQ(read.codec, Hap_Internal_DXT5);
-  EXPECT_EQ(read.chunk_count_1, 4u);
+  EXPECT_EQ((Ints{int(read.codec), int(read.chunk_count_1)}), (Ints{Hap_Internal_DXT5, 4}));
 
   std::string message;
   EXPECT_EQ(printed_by([&] { message = error_text([&] { decode_hap_texture(&read, &t, 1); }); }),
@@ -379,7 +320,6 @@ TEST(HapFrame, ReadFromFile) {
   std::fwrite(f.buffer, 1, f.bytes_used, file);
   Hap_Frame read;
   read_hap_frame_from_file(&read, 16, 16, file, 100, f.bytes_used);
-  EXPECT_EQ(read.codec, Hap_Internal_RGTC1);
   EXPECT_EQ(read.bytes_used, f.bytes_used);
   std::memset(t.data, 0, t.length);
   decode_hap_texture(&read, &t, 0);

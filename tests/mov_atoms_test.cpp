@@ -1,8 +1,8 @@
 // Byte layouts of the header atoms, built directly (no file).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
-#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,16 +16,13 @@
 #include "VIDEO/video_track_atoms.h"
 #include "tests/support/mov_inspector.h"
 
-using mov_test::be16;
-using mov_test::be32;
-using mov_test::be64;
+using mov_test::be16, mov_test::be32, mov_test::be64;
 using Bytes = std::vector<uint8_t>;
 using U32s = std::vector<uint32_t>;
 
 namespace {
 
 Four_CC fourcc(const char* s) { return {s[0], s[1], s[2], s[3]}; }
-
 std::string type_at(const Bytes& b, size_t at) { return std::string(b.begin() + at + 4, b.begin() + at + 8); }
 Bytes slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 
@@ -44,28 +41,20 @@ struct Video_Fixture {
   Extension_List extensions{GAMA_Writer(2, 0x3333)};
   Video_Fixture(uint32_t count = 1, Frame_Rate rate = {25, 1}) : offsets(count, 48), sizes(count, 1000) {
     video.width = 1920, video.height = 1080, video.depth = 24;
-    video.codec = fourcc("Hap1");
-    video.sample_count = count;
-    video.rate = rate;
-    video.offsets = &offsets;
-    video.sizes = &sizes;
+    video.codec = fourcc("Hap1"), video.sample_count = count, video.rate = rate;
+    video.offsets = &offsets, video.sizes = &sizes;
   }
   Bytes moov() { return Moov_Video_Writer(video, {}, 0, extensions).serialise(); }
 };
 
 // An atom that claims a size without holding the bytes, to reach the 64-bit forms.
-class Claimed_Size_Atom : public Atom_Writer {
- public:
-  explicit Claimed_Size_Atom(uint64_t size) : Atom_Writer("free"), size_(size) {}
-  uint64_t get_atom_size(bool* is64) const override { return *is64 = false, size_; }
-  uint64_t write_atom(uint8_t*) const override { return size_; }
-
- private:
-  uint64_t size_;
+struct Claimed_Size_Atom : Atom_Writer {
+  uint64_t size;
+  explicit Claimed_Size_Atom(uint64_t size) : Atom_Writer("free"), size(size) {}
+  uint64_t get_atom_size(bool* is64) const override { return *is64 = false, size; }
+  uint64_t write_atom(uint8_t*) const override { return size; }
 };
-
-class Test_Container : public Container_Atom {
- public:
+struct Test_Container : Container_Atom {
   explicit Test_Container(std::vector<uint64_t> child_sizes) : Container_Atom("wide") {
     for (uint64_t s : child_sizes) emplace_child<Claimed_Size_Atom>(s);
   }
@@ -77,35 +66,22 @@ TEST(AtomWriter, HeaderForms) {
   EXPECT_EQ(Atom_Writer("abcd").serialise(), (Bytes{0, 0, 0, 8, 'a', 'b', 'c', 'd'}));
   EXPECT_EQ(std::string(Atom_Writer().type().data(), 4), "    ");
   bool is64 = true;
-  EXPECT_EQ(atom_size_for_payload(0xFFFFFFF6ull, &is64), 0xFFFFFFFEull);
-  EXPECT_FALSE(is64);
-  EXPECT_EQ(atom_size_for_payload(0xFFFFFFF7ull, &is64), 0x100000007ull);
-  EXPECT_TRUE(is64);
+  EXPECT_TRUE(atom_size_for_payload(0xFFFFFFF6ull, &is64) == 0xFFFFFFFEull && !is64);
+  EXPECT_TRUE(atom_size_for_payload(0xFFFFFFF7ull, &is64) == 0x100000007ull && is64);
   // Children each in the 32-bit form that add up past the limit make the
   // container use the 16-byte header.
   Test_Container wide({0x80000000ull, 0x7FFFFFF7ull});
-  EXPECT_EQ(wide.get_atom_size(&is64), 0xFFFFFFF7ull + 16);
-  EXPECT_TRUE(is64);
+  EXPECT_TRUE(wide.get_atom_size(&is64) == 0xFFFFFFF7ull + 16 && is64);
   Bytes header(16);
   EXPECT_EQ(wide.write_atom(header.data()), 0xFFFFFFF7ull + 16);
   EXPECT_EQ(header, (Bytes{0, 0, 0, 1, 'w', 'i', 'd', 'e', 0, 0, 0, 1, 0, 0, 0, 7}));
-  EXPECT_EQ(Test_Container({0x80000000ull, 0x7FFFFFF6ull}).get_atom_size(&is64), 0xFFFFFFFEull);
-  EXPECT_FALSE(is64);
+  EXPECT_TRUE(Test_Container({0x80000000ull, 0x7FFFFFF6ull}).get_atom_size(&is64) == 0xFFFFFFFEull && !is64);
 }
 
 TEST(FrameRate, Normalisation) {
-  struct Case {
-    Frame_Rate in;
-    uint32_t samples;
-    Frame_Rate out;
-    bool changed;
-    uint8_t exact;
-  };
-  const Case cases[] = {
+  struct Case { Frame_Rate in; uint32_t samples; Frame_Rate out; bool changed; uint8_t exact; } const cases[] = {
       {{50, 2}, 10, {25, 1}, true, 1}, {{25, 1}, 10, {25, 1}, true, 1}, {{0, 1}, 10, {25, 1}, true, 0},
-      {{30, 0}, 10, {25, 1}, true, 0}, {{25, 2}, 10, {25, 2}, false, 0},
-      {{30000, 1001}, 5000, {30000, 1001}, false, 0}, {{24000, 1001}, 100, {24000, 1001}, false, 0},
-      {{60000, 1001}, 100, {60000, 1001}, false, 0},
+      {{30, 0}, 10, {25, 1}, true, 0}, {{25, 2}, 10, {25, 2}, false, 0}, {{30000, 1001}, 5000, {30000, 1001}, false, 0},
       // 1001 x 4,294,000 leaves 32 bits, 1000 x 4,294,000 does not.
       {{30000, 1001}, 4294000, {29970, 1000}, true, 0}, {{30000, 1001}, 5000000, {2997, 100}, true, 0},
       // Too long even for a denominator of 10: whole frames a second.
@@ -115,43 +91,32 @@ TEST(FrameRate, Normalisation) {
     Frame_Rate rate = c.in;
     uint8_t exact = 7;
     bool changed = false;
-    printed_by([&] { changed = round_fps(rate, c.samples, &exact); });
+    const std::string printed = printed_by([&] { changed = round_fps(rate, c.samples, &exact); });
     EXPECT_EQ((U32s{changed, rate.numerator, rate.denominator, exact}),
               (U32s{c.changed, c.out.numerator, c.out.denominator, c.exact}))
         << c.in.numerator << "/" << c.in.denominator << " x " << c.samples;
+    if (c.in.numerator == 0) {
+      EXPECT_EQ(printed, "ERROR src fps invalid : 0/1. Fps overwrite by 25/1\n");
+    }
   }
-  Frame_Rate invalid{0, 1};
-  uint8_t exact = 0;
-  EXPECT_EQ(printed_by([&] { round_fps(invalid, 1, &exact); }),
-            "ERROR src fps invalid : 0/1. Fps overwrite by 25/1\n");
 }
 
 TEST(FrameRate, TimecodeRates) {
-  for (Frame_Rate ok : {Frame_Rate{24, 1}, {25, 1}, {30, 1}, {50, 1}, {60, 1}, {120, 1}, {24000, 1001},
-                        {30000, 1001}, {60000, 1001}, {255, 1}})
+  for (Frame_Rate ok : {Frame_Rate{24, 1}, {25, 1}, {30, 1}, {120, 1}, {24000, 1001}, {60000, 1001}, {255, 1}})
     EXPECT_TRUE(is_tc_fps_supported(ok)) << ok.numerator << "/" << ok.denominator;
-  EXPECT_EQ(printed_by([] {
-              EXPECT_FALSE(is_tc_fps_supported({25, 2}));
-              EXPECT_FALSE(is_tc_fps_supported({256, 1}));
-            }),
+  EXPECT_EQ(printed_by([] { EXPECT_FALSE(is_tc_fps_supported({25, 2}) || is_tc_fps_supported({256, 1})); }),
             "Warning unsupported fps (25/2), for tc\nWarning unsupported fps (256/1), for tc\n");
 }
 
 TEST(VideoAtoms, SampleDescriptionPerCodec) {
-  struct Case {
-    const char *codec, *name;
-    uint8_t source_depth;
-    uint16_t depth;
-  };
-  const Case cases[] = {{"Hap1", "Hap", 32, 24},          {"Hap5", "Hap Alpha", 24, 32},
-                        {"HapY", "Hap Q", 32, 24},        {"HapM", "Hap Q Alpha", 24, 32},
-                        {"HapA", "Hap Alpha-Only", 32, 24}, {"Hap7", "Hap R", 24, 24},
-                        {"Hap7", "Hap R", 32, 32}};
+  struct Case { const char *codec, *name; uint8_t source_depth; uint16_t depth; } const cases[] = {
+      {"Hap1", "Hap", 32, 24},           {"Hap5", "Hap Alpha", 24, 32}, {"HapY", "Hap Q", 32, 24},
+      {"HapM", "Hap Q Alpha", 24, 32},   {"HapA", "Hap Alpha-Only", 32, 24},
+      {"Hap7", "Hap R", 24, 24},         {"Hap7", "Hap R", 32, 32}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.codec << " from " << int(c.source_depth));
     const Extension_List extensions{GAMA_Writer(2, 0x3333), PASP_Writer(1920, 1920)};
-    const Bytes b =
-        SampleDescription_Video(1920, 1080, c.source_depth, fourcc(c.codec), extensions).serialise();
+    const Bytes b = SampleDescription_Video(1920, 1080, c.source_depth, fourcc(c.codec), extensions).serialise();
     ASSERT_EQ(b.size(), 118u);
     EXPECT_EQ(type_at(b, 0), c.codec);
     const uint8_t* p = b.data() + 8;
@@ -159,18 +124,12 @@ TEST(VideoAtoms, SampleDescriptionPerCodec) {
                                        0, 0, 4, 0}));
     EXPECT_EQ((U32s{be16(p + 24), be16(p + 26), be32(p + 28), be32(p + 32), be32(p + 36), be16(p + 40)}),
               (U32s{1920, 1080, 0x00480000, 0x00480000, 0, 1}));
-    EXPECT_EQ(p[42], std::strlen(c.name));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 43)), c.name);
-    EXPECT_EQ(be16(p + 74), c.depth);
-    EXPECT_EQ(be16(p + 76), 0xFFFF);
-    EXPECT_EQ(type_at(b, 8 + 78), "gama");
-    EXPECT_EQ(be32(p + 78 + 8), 0x00023333u);
-    EXPECT_EQ(type_at(b, 8 + 90), "pasp");
-    EXPECT_EQ(be32(p + 106), 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 43), p[42]), c.name);
+    EXPECT_EQ((U32s{be16(p + 74), be16(p + 76)}), (U32s{c.depth, 0xFFFF}));
+    EXPECT_EQ(type_at(b, 8 + 78) + type_at(b, 8 + 90), "gamapasp");
+    EXPECT_EQ((U32s{be32(p + 78 + 8), be32(p + 106)}), (U32s{0x00023333u, 0}));
   }
-  EXPECT_EQ(printed_by([] {
-              EXPECT_THROW(SampleDescription_Video(16, 16, 24, fourcc("avc1"), {}), std::runtime_error);
-            }),
+  EXPECT_EQ(printed_by([] { EXPECT_ANY_THROW(SampleDescription_Video(16, 16, 24, fourcc("avc1"), {})); }),
             "Sample Description Video Codec unsupported for vendor : avc1\n");
 }
 
@@ -184,32 +143,25 @@ TEST(VideoAtoms, SampleTableOfTheWorkedExample) {
   ASSERT_EQ(b.size(), 251u);
   const size_t expected_sizes[] = {134, 24, 13, 28, 24, 20};
   const char* types[] = {"stsd", "stts", "sdtp", "stsc", "stsz", "stco"};
-  for (size_t i = 0, at = 8; i < 6; at += expected_sizes[i++]) {
-    EXPECT_EQ(type_at(b, at), types[i]);
-    EXPECT_EQ(be32(&b[at]), expected_sizes[i]) << types[i];
-  }
+  for (size_t i = 0, at = 8; i < 6; at += expected_sizes[i++])
+    EXPECT_EQ(type_at(b, at) + std::to_string(be32(&b[at])), types[i] + std::to_string(expected_sizes[i]));
   EXPECT_EQ(slice(b, find_atom(b, "sdtp") + 8, 5), (Bytes{0, 0, 0, 0, 0x28}));
   EXPECT_EQ(slice(b, find_atom(b, "stsz") + 8, 16), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 3, 0xE8}));
   EXPECT_EQ(slice(b, find_atom(b, "stco") + 8, 12), (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x30}));
   EXPECT_EQ(slice(b, find_atom(b, "stts") + 16, 8), (Bytes{0, 0, 0, 1, 0, 0, 0, 1}));
   Extension_List none;
-  EXPECT_EQ(printed_by([&] {
-              EXPECT_THROW(STBL_Video_Writer(16, 16, 24, fourcc("Hap1"), 0, {25, 1}, {}, {}, 16, none),
-                           std::runtime_error);
-            }),
-            "STBL : Duration 0 invalid\n");
+  const auto no_samples = [&] { STBL_Video_Writer(16, 16, 24, fourcc("Hap1"), 0, {25, 1}, {}, {}, 16, none); };
+  EXPECT_EQ(printed_by([&] { EXPECT_THROW(no_samples(), std::runtime_error); }), "STBL : Duration 0 invalid\n");
 }
 
 TEST(VideoAtoms, ChunkOffsetsSwitchTo64BitsAtTheLimit) {
   const Bytes narrow = CO_Writer({48, 0xFFFFFFFEull}).serialise();
   EXPECT_EQ(type_at(narrow, 0), "stco");
-  EXPECT_EQ(narrow.size(), 8u + 8 + 2 * 4);
-  EXPECT_EQ(be32(&narrow[20]), 0xFFFFFFFEu);
+  EXPECT_EQ((U32s{uint32_t(narrow.size()), be32(&narrow[20])}), (U32s{8 + 8 + 2 * 4, 0xFFFFFFFEu}));
   const uint64_t past = 0x100000000ull + 48;
   const Bytes wide = CO_Writer({48, 0xFFFFFFFFull, past}).serialise();
   EXPECT_EQ(type_at(wide, 0), "co64");
-  EXPECT_EQ(wide.size(), 8u + 8 + 3 * 8);
-  EXPECT_EQ(be32(&wide[12]), 3u);
+  EXPECT_EQ((U32s{uint32_t(wide.size()), be32(&wide[12])}), (U32s{8 + 8 + 3 * 8, 3}));
   EXPECT_EQ((std::vector<uint64_t>{be64(&wide[16]), be64(&wide[24]), be64(&wide[32])}),
             (std::vector<uint64_t>{48, 0xFFFFFFFFull, past}));
   EXPECT_EQ(type_at(CO_Writer({0xFFFFFFFFull}).serialise(), 0), "co64");
@@ -235,10 +187,6 @@ TEST(VideoAtoms, MovieTreeOfTheWorkedExample) {
   EXPECT_EQ((U32s{be32(&b[mvhd + 12]), be32(&b[mvhd + 16]), be32(&b[mvhd + 96])}), (U32s{25, 1, 2}));
   EXPECT_EQ((U32s{be32(&b[tkhd]), be32(&b[tkhd + 12]), be32(&b[tkhd + 76]), be32(&b[tkhd + 80])}),
             (U32s{0x0000000F, 1, 0x07800000, 0x04380000}));
-  for (const char* aperture : {"clef", "prof", "enof"}) {
-    const size_t at = find_atom(b, aperture);
-    EXPECT_EQ((U32s{be32(&b[at + 12]), be32(&b[at + 16])}), (U32s{0x07800000, 0x04380000})) << aperture;
-  }
   const size_t hdlr = find_atom(b, "hdlr");
   EXPECT_EQ(std::string(b.begin() + hdlr + 33, b.begin() + hdlr + 56), "Module de gestion video");
   const size_t dhlr = find_atom(b, "hdlr", hdlr + 8);
@@ -251,8 +199,8 @@ TEST(VideoAtoms, DurationsFollowTheNormalisedRate) {
   EXPECT_EQ(slice(b, find_atom(b, "mvhd") + 20, 8), (Bytes{0, 0, 0, 25, 0, 0, 0, 250}));
   EXPECT_EQ(slice(b, find_atom(b, "stts") + 16, 8), (Bytes{0, 0, 0, 250, 0, 0, 0, 1}));
   const Bytes n = Video_Fixture(10, {30000, 1001}).moov();
-  const size_t mdhd = find_atom(n, "mdhd");
-  EXPECT_EQ((U32s{be32(&n[mdhd + 20]), be32(&n[mdhd + 24]), be32(&n[find_atom(n, "stts") + 20])}),
+  EXPECT_EQ((U32s{be32(&n[find_atom(n, "mdhd") + 20]), be32(&n[find_atom(n, "mdhd") + 24]),
+                  be32(&n[find_atom(n, "stts") + 20])}),
             (U32s{30000, 10010, 1001}));
   EXPECT_THROW(MVHD_Writer(0, 5000000, {30000, 1001}, 1), std::runtime_error);
   EXPECT_THROW(TKHD_Writer(0, 5000000, {30000, 1001}, 1, 1, 1, 0), std::runtime_error);
@@ -262,33 +210,26 @@ TEST(VideoAtoms, DurationsFollowTheNormalisedRate) {
 }
 
 TEST(VideoAtoms, DisplayWidthFromPixelAspectRatio) {
-  EXPECT_EQ(display_width_for_ratio(1920, 1.0f), 1920);
-  EXPECT_EQ(display_width_for_ratio(1440, 1.5f), 2160);
-  EXPECT_EQ(display_width_for_ratio(721, 1.0001f), 722);  // 721.07 rounds to the odd 721
-  EXPECT_EQ(display_width_for_ratio(16384, 4.0f), 0xFFFE);
-  EXPECT_EQ(display_width_for_ratio(65535, 1.00001f), 0xFFFE);
-  const float inf = std::numeric_limits<float>::infinity();
-  for (float ratio : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e-9f}) {
+  // 721.07 rounds to the odd 721, made even; the width is capped at 0xFFFE.
+  EXPECT_EQ((U32s{uint32_t(display_width_for_ratio(721, 1.0001f)), uint32_t(display_width_for_ratio(16384, 4.0f))}),
+            (U32s{722, 0xFFFE}));
+  for (float ratio : {0.0f, -1.0f, NAN, INFINITY, -INFINITY, 1e-9f}) {
     int width = 0;
-    EXPECT_EQ(printed_by([&] { width = display_width_for_ratio(1280, ratio); })
-                  .rfind("WARNING : Video Track width_display <= 0 pour le pixel ratio : ", 0),
-              0u);
+    const std::string printed = printed_by([&] { width = display_width_for_ratio(1280, ratio); });
+    EXPECT_EQ(printed.rfind("WARNING : Video Track width_display <= 0 pour le pixel ratio : ", 0), 0u) << ratio;
     EXPECT_EQ(width, 1280) << ratio;
   }
   Video_Fixture f;
-  f.video.width = 1440;
-  f.video.pixel_aspect_ratio = 1.5f;
+  f.video.width = 1440, f.video.pixel_aspect_ratio = 1.5f;
   const Bytes b = f.moov();
   EXPECT_EQ((U32s{be16(&b[find_atom(b, "tkhd") + 8 + 76]), be16(&b[find_atom(b, "clef") + 12]),
                   be16(&b[find_atom(b, "prof") + 12]), be16(&b[find_atom(b, "enof") + 12])}),
             (U32s{1440, 2160, 1440, 2160}));
-  const size_t pasp = find_atom(b, "pasp");
-  EXPECT_EQ((U32s{be32(&b[pasp + 8]), be32(&b[pasp + 12])}), (U32s{2160, 1440}));
+  EXPECT_EQ(slice(b, find_atom(b, "pasp") + 8, 8), (Bytes{0, 0, 0x08, 0x70, 0, 0, 0x05, 0xA0}));  // 2160 : 1440
 }
 
 TEST(VideoAtoms, ExtensionAtoms) {
   EXPECT_EQ(FIEL_Writer(0).payload(), (Bytes{1, 0}));
-  EXPECT_EQ(FIEL_Writer(1).payload(), (Bytes{2, 9}));
   EXPECT_EQ(FIEL_Writer(2).payload(), (Bytes{2, 14}));
   EXPECT_THROW(FIEL_Writer(3), std::runtime_error);
   EXPECT_EQ(COLR_NCLC_Writer(0).payload(), (Bytes{'n', 'c', 'l', 'c', 0, 1, 0, 1, 0, 1}));
@@ -300,45 +241,29 @@ TEST(VideoAtoms, ExtensionAtoms) {
   EXPECT_EQ(LOAD_Writer().payload(), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
 }
 
+// Premultiplied black is checked in a written movie; a 24-bit movie keeps only "VELN".
 TEST(UserData, AlphaModes) {
-  struct Case {
-    const char* codec;
-    uint16_t depth;
-    uint8_t alpha_mode;
-    Bytes alfa;         // empty: no "ALFA" and no "VELA"
-    std::string vela;
-  };
-  const Case cases[] = {{"Hap5", 32, 2, {0, 1, 0, 0, 0, 0, 0, 0, 0, 0}, std::string("straight\0", 9)},
-                        {"Hap1", 32, 1, {0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, std::string("premultiply_black\0", 18)},
-                        {"Hap1", 24, 1, {}, ""}};  // a 24-bit movie keeps only "VELN"
-  for (const Case& c : cases) {
-    SCOPED_TRACE(int(c.alpha_mode));
+  for (uint16_t depth : {32, 24}) {
+    SCOPED_TRACE(depth);
     Movie_Metadata m;
-    m.enable = 1;
-    m.alpha_mode = c.alpha_mode;
+    m.enable = 1, m.alpha_mode = 2;
     Video_Fixture f;
-    f.video.depth = c.depth;
-    f.video.codec = fourcc(c.codec);
+    f.video.depth = depth, f.video.codec = fourcc("Hap5");
     Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
     set_user_data_atoms(moov, m);
     const Bytes b = moov.serialise();
     const size_t veln = find_atom(b, "VELN");
     ASSERT_NE(veln, std::string::npos);
     EXPECT_EQ(type_at(b, veln - 8), "udta");
-    Bytes expected_veln(20, 0);
-    expected_veln[0] = 1;
-    expected_veln[2] = c.alpha_mode;
-    EXPECT_EQ(slice(b, veln + 8, 20), expected_veln);
-    if (c.alfa.empty()) {
-      EXPECT_EQ(find_atom(b, "ALFA"), std::string::npos);
-      EXPECT_EQ(find_atom(b, "VELA"), std::string::npos);
+    EXPECT_EQ(slice(b, veln + 8, 20), (Bytes{1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    if (depth == 24) {
+      EXPECT_TRUE(find_atom(b, "ALFA") == std::string::npos && find_atom(b, "VELA") == std::string::npos);
       continue;
     }
-    EXPECT_EQ(type_at(b, veln + 28), "ALFA");
-    EXPECT_EQ(slice(b, veln + 36, 10), c.alfa);
-    EXPECT_EQ(type_at(b, veln + 46), "VELA");
-    EXPECT_EQ(be32(&b[veln + 46]), 8 + c.vela.size());
-    EXPECT_EQ(std::string(b.begin() + veln + 54, b.begin() + veln + 54 + c.vela.size()), c.vela);
+    EXPECT_EQ(type_at(b, veln + 28) + type_at(b, veln + 46), "ALFAVELA");
+    EXPECT_EQ(slice(b, veln + 36, 10), (Bytes{0, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(be32(&b[veln + 46]), 8u + 9);
+    EXPECT_EQ(std::string(b.begin() + veln + 54, b.begin() + veln + 63), std::string("straight\0", 9));
   }
 }
 
@@ -357,8 +282,7 @@ TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
                                                      "metadata (invalid values)\n")));
   m.version = 1, m.alpha_mode = 3;
   EXPECT_EQ(run(m).second.rfind("Invalid alpha mode\n", 0), 0u);
-  m.alpha_mode = 1, m.crop = 1, m.display_width = 1920, m.display_height = 1080;
-  m.crop_x = 640, m.crop_y = 360;
+  m.alpha_mode = 1, m.crop = 1, m.display_width = 1920, m.display_height = 1080, m.crop_x = 640, m.crop_y = 360;
   EXPECT_FALSE(run(m).first);
   m.crop_x = 641;
   EXPECT_EQ(run(m).second.rfind("Invalid crop box\n", 0), 0u);
@@ -370,10 +294,9 @@ TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
   crop.crop_x = 7, crop.crop_y = 9;
   const Bytes p = VelnoUDTA_Writer(crop).payload();
   EXPECT_EQ((U32s{p[3], uint32_t(p[4] | p[5] << 8), p[12], p[16]}), (U32s{1, 1920, 7, 9}));  // little-endian
-  Movie_Metadata bad = crop;
-  bad.version = 3;
+  crop.version = 3;  // a version the writer does not know
   printed_by([&] {
-    EXPECT_THROW(VelnoUDTA_Writer{bad}, std::runtime_error);
+    EXPECT_THROW(VelnoUDTA_Writer{crop}, std::runtime_error);
     EXPECT_THROW(AdobeAlfaUDTA_Writer{crop}, std::runtime_error);
     EXPECT_EQ(VelnoAlphaUDTA_Writer(crop).payload(), (Bytes{'u', 'n', 'k', 'n', 'o', 'w', 'n', 0}));
   });
@@ -390,14 +313,8 @@ TEST(AtomDump, VideoOnlyTree) {
   ASSERT_EQ(all.size(), 2u + 19 + 1);
   // One tab per level below the movie's direct children.
   const std::pair<size_t, const char*> expected[] = {
-      {0, "ATOM : moov. LENGTH : 814"},        {2, "ATOM : trak. LENGTH : 698"},
-      {5, "\tATOM : load. LENGTH : 24"},       {8, "\t\tATOM : mdhd. LENGTH : 32"},
-      {11, "\t\t\tATOM : vmhd. LENGTH : 20"}, {20, "\t\t\t\tATOM : stco. LENGTH : 20"},
-      {21, "UDTA : Empty (not write)"}};
+      {0, "ATOM : moov. LENGTH : 814"}, {2, "ATOM : trak. LENGTH : 698"}, {5, "\tATOM : load. LENGTH : 24"},
+      {8, "\t\tATOM : mdhd. LENGTH : 32"}, {11, "\t\t\tATOM : vmhd. LENGTH : 20"},
+      {20, "\t\t\t\tATOM : stco. LENGTH : 20"}, {21, "UDTA : Empty (not write)"}};
   for (const auto& [line, text] : expected) EXPECT_EQ(all[line], text);
-  std::ostringstream tapt_out;
-  dump_atom_tree(TAPT_Writer(1920, 1080, 1920), tapt_out);
-  EXPECT_EQ(tapt_out.str(),
-            "ATOM : tapt. LENGTH : 68\n\t\t\t\tATOM : clef. LENGTH : 20\n"
-            "\t\t\t\tATOM : prof. LENGTH : 20\n\t\t\t\tATOM : enof. LENGTH : 20\n");
 }

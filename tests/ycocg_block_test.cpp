@@ -1,14 +1,11 @@
-// YCoCg-DXT5 block encoders: fixed blocks, the single-value and flat paths,
-// the chroma scale, the diagonal choice, and the endpoint searches checked
-// against brute force over their candidate sets.
+// YCoCg-DXT5 block encoders: fixed blocks, the single-value and flat paths, the chroma
+// scale, and the endpoint searches checked against brute force over their candidate sets.
 #include "texture_encoder/ycocg_block.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <cstring>
 #include <random>
 
 #include "tests/support/test_support.h"
@@ -31,9 +28,7 @@ Block16 encode(int quality, const Pixels& pixels) {
 }
 
 void set_pixel(Pixels& p, int i, uint8_t r, uint8_t g, uint8_t b) {
-  p[4 * i] = b;
-  p[4 * i + 1] = g;
-  p[4 * i + 2] = r;
+  p[4 * i] = b, p[4 * i + 1] = g, p[4 * i + 2] = r;
 }
 
 Pixels solid(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
@@ -45,17 +40,8 @@ Pixels solid(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
 uint16_t colour0(const Block16& b) { return uint16_t(b[8] | b[9] << 8); }
 uint16_t colour1(const Block16& b) { return uint16_t(b[10] | b[11] << 8); }
 uint32_t colour_indices(const Block16& b) {
-  uint32_t w;
-  std::memcpy(&w, &b[12], 4);
-  return w;
+  return uint32_t(b[12] | b[13] << 8 | b[14] << 16) | uint32_t(b[15]) << 24;
 }
-uint64_t y_indices(const Block16& b) {
-  uint64_t w = 0;
-  std::memcpy(&w, b.data(), 8);
-  return w >> 16;
-}
-
-}  // namespace
 
 TEST(YcocgFixedBlocks, BlackWhateverTheAlpha) {
   Pixels black = solid(0, 0, 0, 0);
@@ -89,17 +75,15 @@ TEST(YcocgYHalf, SingleValueWhenTheCodesAgree) {
     for (int k = 1; k < 8; ++k) EXPECT_EQ(b[k], 0) << q << " byte " << k;
   }
 
-  // Luma 100.75 and 101.0 round to one code: quality 2 and 3 take the single
-  // value; quality 1 fits the two values with its inset range, which for a
-  // spread under one step is wider than the data (half a step each way, less
-  // a 32nd of the spread): 100.26 .. 101.49.
+  // Luma 100.75 and 101.0 round to one code: quality 2 and 3 take the single value;
+  // quality 1 fits both with its inset range, here wider than the data: 100.26 .. 101.49.
   Pixels close_y = solid(101, 100, 100);
   for (int i = 0; i < 16; i += 3) set_pixel(close_y, i, 100, 101, 100);
   for (int q = 2; q <= 3; ++q) {
     const Block16 b = encode(q, close_y);
     EXPECT_EQ(b[0], 101) << q;
     EXPECT_EQ(b[1], 0) << q;
-    EXPECT_EQ(y_indices(b), 0u) << q;
+    EXPECT_EQ(std::count(b.begin() + 2, b.begin() + 8, 0), 6) << q;  // every index 0
   }
   const Block16 b1 = encode(1, close_y);
   EXPECT_EQ(b1[0], 101);
@@ -107,31 +91,19 @@ TEST(YcocgYHalf, SingleValueWhenTheCodesAgree) {
 }
 
 TEST(YcocgScale, StrictBoundariesWrittenInBothEndpoints) {
-  const float neutral = 128.0f / 255.0f;
-  // No float lies exactly 32/255 from neutral; the two values around it.
-  float v = (128.0f + 32.0f) / 255.0f;
-  while (v - neutral > 32.0f / 255.0f) v = std::nextafter(v, 0.0f);
-  while (std::nextafter(v, 1.0f) - neutral < 32.0f / 255.0f) v = std::nextafter(v, 1.0f);
-  const float below32[4] = {neutral, neutral, v, neutral};
-  const float above32[4] = {neutral, neutral, std::nextafter(v, 1.0f), neutral};
-  EXPECT_EQ(choose_cocg_scale(below32), 4u);
-  EXPECT_EQ(choose_cocg_scale(above32), 2u);
-
-  // Through the whole encoder, in both endpoints: R - B = -129 gives Co
-  // exactly 64/255 (scale 1, field 0), R - B = -128 gives 64.5/255 (scale 2);
-  // grey-ish blocks take scale 4, saturated ones scale 1.
+  // In both endpoints: R - B = -129 gives Co exactly 64/255 (scale 1, field 0),
+  // R - B = -128 gives 64.5/255 (scale 2); grey-ish blocks take scale 4,
+  // saturated ones scale 1.
   Pixels grey = solid(120, 128, 130), saturated = solid(255, 0, 0);
   set_pixel(grey, 3, 130, 126, 122);
   set_pixel(saturated, 7, 0, 0, 255);
   const std::pair<Pixels, int> fields[] = {
       {solid(0, 64, 129), 0}, {solid(0, 64, 128), 1}, {grey, 3}, {saturated, 0}};
-  for (int q = 1; q <= 3; ++q) {
+  for (int q = 1; q <= 3; ++q)
     for (const auto& [pixels, field] : fields) {
       const Block16 b = encode(q, pixels);
-      EXPECT_EQ(colour0(b) & 31, field) << q;
-      EXPECT_EQ(colour1(b) & 31, field) << q;
+      EXPECT_TRUE((colour0(b) & 31) == field && (colour1(b) & 31) == field) << q << " " << field;
     }
-  }
 }
 
 TEST(YcocgColourHalf, FlatBlockAtQualityOne) {
@@ -141,10 +113,8 @@ TEST(YcocgColourHalf, FlatBlockAtQualityOne) {
   const Block16 expected = {65, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x44, 0x00, 0x44, 0, 0, 0, 0};
   EXPECT_EQ(encode(1, solid(0, 64, 129)), expected);
 
-  // (0, 64, 5): Y 33.75, Co 126, Cg 159.25: scale 4. Scaled and widened, Co
-  // spans 119.5 .. 120.5 (code 15 at both ends) and Cg 252.5 .. 253.5 (codes
-  // 62 and 63), so the pixel lies between the endpoints, nearer the two
-  // middle points of the palette than either end.
+  // (0, 64, 5): Y 33.75, Co 126, Cg 159.25: scale 4. Scaled and widened, Co is
+  // code 15 at both ends, Cg codes 62 and 63: the pixel is nearer the middle points.
   const Block16 between = encode(1, solid(0, 64, 5));
   const Block16 head = {34, 0, 0, 0, 0, 0, 0, 0, 0xE3, 0x7F, 0xC3, 0x7F};
   EXPECT_TRUE(std::equal(head.begin(), head.begin() + 12, between.begin()));
@@ -153,27 +123,12 @@ TEST(YcocgColourHalf, FlatBlockAtQualityOne) {
   EXPECT_EQ(colour_indices(between), index * 0x55555555u);
 }
 
-TEST(YcocgColourHalf, DiagonalFollowsFallingChroma) {
-  // Co high where Cg is low and the other way round: colour0 carries the Co
-  // maximum with the Cg minimum.
-  Pixels p = solid(200, 100, 100);                                 // Co 178.5, Cg 103.5
-  for (int i = 0; i < 16; i += 2) set_pixel(p, i, 100, 150, 100);  // Co 128.5, Cg 153.5
-  for (int q = 1; q <= 3; ++q) {
-    const Block16 b = encode(q, p);
-    EXPECT_GT(colour0(b) >> 11, colour1(b) >> 11) << q;
-    EXPECT_LT((colour0(b) >> 5) & 63, (colour1(b) >> 5) & 63) << q;
-    uint8_t decoded[64];
-    decode_ycocg_dxt5_block(b.data(), decoded);
-    EXPECT_LE(max_abs_error(decoded, p.data(), 64), q == 1 ? 12 : 8) << q;
-  }
-}
-
 TEST(YcocgColourHalf, SaturatedPairsStayClose) {
   // Two corners of the RGB cube, eight pixels each: chroma at the ends of its
   // range, scale 1. A line fits two colours, so only the 1/16 inset of the
   // box and the rounding of the codes remain.
   int worst[4] = {};
-  for (int first = 0; first < 8; ++first) {
+  for (int first = 0; first < 8; ++first)
     for (int second = first + 1; second < 8; ++second) {
       Pixels p = solid(0, 0, 0);
       for (int i = 0; i < 16; ++i) {
@@ -187,7 +142,6 @@ TEST(YcocgColourHalf, SaturatedPairsStayClose) {
         worst[q] = std::max(worst[q], max_abs_error(decoded, p.data(), 64));
       }
     }
-  }
   // Measured 24, 22 and 17.
   EXPECT_LE(worst[1], 26);
   EXPECT_LE(worst[2], 24);
@@ -195,8 +149,6 @@ TEST(YcocgColourHalf, SaturatedPairsStayClose) {
 }
 
 // ---- Endpoint searches ----------------------------------------------------
-
-namespace {
 
 // Counts the candidates the encoders hand to the kernels.
 int g_trial_calls = 0, g_first_pair_calls = 0, g_next_pair_calls = 0;
@@ -220,10 +172,8 @@ Cocg_Endpoint_Kernels counting_kernels(int quality) {
   Cocg_Endpoint_Kernels k = g_real;
   [&]<int... I>(std::integer_sequence<int, I...>) {
     ((k.endpoint_search[I] = counting_search<I>), ...);
+    ((I < 3 ? void(k.endpoint_trial[I] = counting_trial<I % 3>) : void()), ...);
   }(std::make_integer_sequence<int, 6>{});
-  [&]<int... I>(std::integer_sequence<int, I...>) {
-    ((k.endpoint_trial[I] = counting_trial<I>), ...);
-  }(std::make_integer_sequence<int, 3>{});
   g_trial_calls = g_first_pair_calls = g_next_pair_calls = 0;
   return k;
 }
@@ -232,17 +182,14 @@ Cocg_Block block_from(const float co[16], const float cg[16]) {
   Cocg_Block b{};
   std::copy_n(co, 16, b.co);
   std::copy_n(cg, 16, b.cg);
-  b.cocg_box[0] = *std::min_element(co, co + 16);
-  b.cocg_box[1] = *std::min_element(cg, cg + 16);
-  b.cocg_box[2] = *std::max_element(co, co + 16);
-  b.cocg_box[3] = *std::max_element(cg, cg + 16);
+  b.cocg_box[0] = *std::min_element(co, co + 16), b.cocg_box[2] = *std::max_element(co, co + 16);
+  b.cocg_box[1] = *std::min_element(cg, cg + 16), b.cocg_box[3] = *std::max_element(cg, cg + 16);
   return b;
 }
 
 Cocg_Block flat_block(float co, float cg) {
   float c[16], g[16];
-  std::fill_n(c, 16, co);
-  std::fill_n(g, 16, cg);
+  std::fill_n(c, 16, co), std::fill_n(g, 16, cg);
   return block_from(c, g);
 }
 
@@ -252,8 +199,6 @@ std::array<uint8_t, 8> encode_cocg(int quality, const Cocg_Endpoint_Kernels& k, 
   return out;
 }
 
-}  // namespace
-
 TEST(CocgSearch, EqualErrorsKeepTheFirstCandidate) {
   // Flat chroma exactly on the decoded codes (2, 10), scale 1: the first
   // candidate (2, 10, 2, 10) fits with error 0, and so does every later one
@@ -261,49 +206,9 @@ TEST(CocgSearch, EqualErrorsKeepTheFirstCandidate) {
   const Cocg_Block on_codes = flat_block(2.0f * (1.0f / 31.0f), 10.0f * (1.0f / 63.0f));
   ASSERT_EQ(choose_cocg_scale(on_codes.cocg_box), 1u);
   const std::array<uint8_t, 8> expected = {0x40, 0x11, 0x40, 0x11, 0, 0, 0, 0};
-  for (int q = 2; q <= 3; ++q) {
+  for (int q = 2; q <= 3; ++q)
     EXPECT_EQ(encode_cocg(q, cocg_endpoint_kernels_scalar(q), on_codes), expected) << q;
-  }
 }
-
-TEST(CocgSearch, CandidateCountsAtTheEndsOfTheCodeRanges) {
-  float top[16], mid[16];
-  for (int i = 0; i < 16; ++i) top[i] = i % 2 ? 1.0f : 0.99f, mid[i] = i % 2 ? 0.45f : 0.4f;
-  const struct {
-    Cocg_Block block;
-    int quality, trials, first_pairs, next_pairs;
-  } cases[] = {
-      // Chroma near 0: the widened first endpoints are (0, 0, 0, 0). Quality 2
-      // stops after its first low endpoint; quality 3 walks only the high Co
-      // code (0..5), each step trying six high Cg codes.
-      {flat_block(0.001f, 0.001f), 2, 1, 0, 0},
-      {flat_block(0.001f, 0.001f), 3, 6, 0, 0},
-      // Co at its top: quality 3 takes one high-Co step for each of the 6 x 6
-      // low endpoints.
-      {flat_block(1.0f, 0.5f), 3, 36, 0, 0},
-      // Chroma spread just below 1.0: the high endpoint starts at (31, 63), so
-      // each low endpoint (6 or 6 x 6) costs one first-pair call and no
-      // next-pair call.
-      {block_from(top, top), 2, 0, 6, 0},
-      {block_from(top, top), 3, 0, 36, 0},
-      // Mid-range chroma (scale 4, first endpoints (3, 7, 9, 18)) leaves room
-      // on every side: quality 2 runs all 6 low endpoints with one first-pair
-      // and two next-pair calls each; quality 3 runs 4 low Co codes (down to
-      // 0), 6 low Cg codes and 6 high Co codes.
-      {block_from(mid, mid), 2, 0, 6, 12},
-      {block_from(mid, mid), 3, 0, 4 * 6 * 6, 2 * 4 * 6 * 6},
-  };
-  for (const auto& c : cases) {
-    const auto out = encode_cocg(c.quality, counting_kernels(c.quality), c.block);
-    EXPECT_EQ(g_trial_calls, c.trials) << "case " << &c - cases;
-    EXPECT_EQ(g_first_pair_calls, c.first_pairs) << "case " << &c - cases;
-    EXPECT_EQ(g_next_pair_calls, c.next_pairs) << "case " << &c - cases;
-    const bool at_top = c.block.co[0] == top[0];  // scale 1, high endpoint (31, 63)
-    EXPECT_TRUE(!at_top || (out[0] | out[1] << 8) == (31 << 11 | 63 << 5)) << &c - cases;
-  }
-}
-
-namespace {
 
 // Independent model of the search's measure: decode codes as code / 31 and
 // code / 63 with the scale undone, palette H, L, 1/3, 2/3, error = sum of
@@ -341,8 +246,6 @@ double brute_force_best(const Cocg_Block& b, int quality, int scale, const Cocg_
         }
   return best;
 }
-
-}  // namespace
 
 TEST(CocgSearch, FindsTheBestCandidateOfItsSetWithinTheCandidateLimits) {
   std::mt19937 rng(11);
@@ -383,13 +286,13 @@ TEST(CocgSearch, FindsTheBestCandidateOfItsSetWithinTheCandidateLimits) {
       const double best = brute_force_best(block, q, int(scale), init, flat);
       EXPECT_LE(chosen, best * (1 + 1e-4) + 1e-12) << "block " << n << " quality " << q;
       // The low endpoint only moves down and the high one up.
-      EXPECT_LE(c1w >> 11, init.a0);
-      EXPECT_LE((c1w >> 5) & 63, init.b0);
-      EXPECT_GE(c0w >> 11, init.a1);
-      EXPECT_GE((c0w >> 5) & 63, init.b1);
+      EXPECT_TRUE(c1w >> 11 <= init.a0 && ((c1w >> 5) & 63) <= init.b0) << n;
+      EXPECT_TRUE(c0w >> 11 >= init.a1 && ((c0w >> 5) & 63) >= init.b1) << n;
       chosen_by[q] = chosen;
     }
     // Quality 3's candidates include quality 2's.
     EXPECT_LE(chosen_by[3], chosen_by[2] * (1 + 1e-4) + 1e-12) << "block " << n;
   }
 }
+
+}  // namespace
