@@ -9,9 +9,10 @@ namespace {
 
 // Integer axis of the initial endpoints from the block's channel ranges and
 // its centred products (RR, RG, RB, GG, GB, BB): four power-iteration steps in
-// single precision, each component times 512 / (largest magnitude), truncated
-// (so the largest comes out at 511 or 512); a vector smaller than 4 falls back
-// on the luma weights.
+// single precision, then each component widened to double and multiplied by
+// 512 / (largest magnitude) in double, truncated; a vector smaller than 4 falls
+// back on the luma weights. The scale in double keeps the largest weight at 512
+// where single precision would often round it down to 511.
 inline void principal_axis_weights(const int32_t ranges[3], const int32_t products[6],
                                    int32_t axis[3]) {
   float m[6];
@@ -33,9 +34,10 @@ inline void principal_axis_weights(const int32_t ranges[3], const int32_t produc
   axis[0] = 299;
   axis[1] = 587;
   axis[2] = 114;
-  if (!(largest < 4.0f)) {
-    const float scale = 512.0f / largest;
-    for (int c = 0; c < 3; ++c) axis[c] = int32_t(v[c] * scale);
+  const double magnitude = largest;
+  if (!(magnitude < 4.0)) {
+    const double scale = 512.0 / magnitude;
+    for (int c = 0; c < 3; ++c) axis[c] = int32_t(double(v[c]) * scale);
   }
 }
 
