@@ -243,7 +243,7 @@ TEST(SimdClusterSetup, PrincipalAxisAndKeysByCount) {
   }
 }
 
-TEST(SimdClusterSetup, PackFromFloatMatchesScalar) {
+TEST(SimdClusterSetup, PacksMatchScalar) {
   REQUIRE_CPU(cpu_has_avx2());
   Block_Maker maker(9);
   for (int n = 0; n < 50000; ++n) {
@@ -254,6 +254,13 @@ TEST(SimdClusterSetup, PackFromFloatMatchesScalar) {
                      : way == 1 ? (float(maker.below(levels)) + 0.5f) / float(levels)
                                 : float(maker.below(1u << 24)) / float(1u << 24);
     }
+    // 5:6:5 fields: the second endpoint equal to the first, one step away, or anywhere.
+    uint8_t fields[8] = {uint8_t(maker.below(32)), uint8_t(maker.below(64)),
+                         uint8_t(maker.below(32)), 0};
+    std::copy(fields, fields + 4, fields + 4);
+    const uint32_t way = maker.below(3), field = maker.below(3);
+    if (way == 1) fields[4 + field] = uint8_t(fields[field] ^ 1);
+    for (int c = 0; c < 3 && way == 2; ++c) fields[4 + c] = uint8_t(maker.below(c == 1 ? 64 : 32));
     if (n % 5 == 0) std::copy(endpoints, endpoints + 4, endpoints + 4);
     uint8_t indices[16];
     for (uint8_t& i : indices) i = uint8_t(maker.below(4));
@@ -261,6 +268,66 @@ TEST(SimdClusterSetup, PackFromFloatMatchesScalar) {
     dxt1_pack_block_from_float(endpoints, indices, &want);
     dxt1_pack_block_from_float_avx2(endpoints, indices, &got);
     ASSERT_EQ(want, got);
+    dxt1_pack_block_from_565(fields, indices, &want);
+    dxt1_pack_block_from_565_avx2(fields, indices, &got);
+    ASSERT_EQ(want, got);
+  }
+  // The fourth byte of an endpoint is OR-ed into its colour word unshifted.
+  const uint8_t marked[8] = {0, 0, 0, 1, 0, 0, 0, 0}, indices[16] = {2, 0, 3};
+  uint64_t block = 0;
+  dxt1_pack_block_from_565_avx2(marked, indices, &block);
+  EXPECT_EQ(block, 1u | uint64_t(2 | 3 << 4) << 32);
+}
+
+// A block whose initial axis has 512 as its largest weight only when the scale
+// is taken in double (in single precision it comes out at 511): every kernel
+// form gives these endpoints and this colour block.
+TEST(SimdDxt1, InitialAxisScaledInDoubleFixesTheseEndpoints) {
+  const uint8_t bgra[64] = {
+      198, 71, 136, 255, 200, 80, 127, 255, 193, 81, 128, 255, 197, 75, 130, 255,
+      201, 79, 130, 255, 193, 84, 127, 255, 197, 74, 137, 255, 201, 78, 135, 255,
+      201, 75, 137, 255, 202, 73, 135, 255, 193, 76, 132, 255, 193, 81, 124, 255,
+      197, 76, 133, 255, 193, 75, 131, 255, 192, 73, 126, 255, 204, 76, 135, 255};
+  Dxt_Kernel_Head scalar{};
+  scalar.dxt_load_block_q1 = to_rgba_template_dxt_q1;
+  scalar.dxt_load_block_q2 = to_rgba_template_dxt_q2;
+  scalar.dxt1_compute_indices = dxt1_compute_indices;
+  scalar.dxt1_initial_endpoints = dxt1_initial_endpoints;
+  scalar.dxt1_refine_endpoints = dxt1_refine_endpoints;
+  std::vector<std::pair<const char*, Dxt_Kernel_Head>> forms = {{"scalar", scalar}};
+  if (cpu_has_avx()) {
+    Dxt_Kernel_Head avx = scalar;
+    avx.dxt_load_block_q1 = to_rgba_template_dxt_q1_avx;
+    avx.dxt_load_block_q2 = to_rgba_template_dxt_q2_avx;
+    avx.dxt1_compute_indices = dxt1_compute_indices_avx;
+    avx.dxt1_initial_endpoints = dxt1_initial_endpoints_avx;
+    avx.dxt1_refine_endpoints = dxt1_refine_endpoints_avx;
+    forms.emplace_back("avx", avx);
+    if (cpu_has_avx2()) {
+      Dxt_Kernel_Head avx2 = avx;
+      avx2.dxt1_compute_indices = dxt1_compute_indices_avx2;
+      avx2.dxt1_initial_endpoints = dxt1_initial_endpoints_avx2;
+      if (cpu_has_fma()) avx2.dxt1_refine_endpoints = dxt1_refine_endpoints_avx2_fma;
+      forms.emplace_back("avx2", avx2);
+    }
+  }
+  for (const auto& [name, head] : forms) {
+    alignas(32) uint8_t block[48];
+    uint64_t range = 0;
+    head.dxt_load_block_q2(block, bgra, nullptr, nullptr, 16, 0, 0, &range);
+    uint16_t c0 = 0, c1 = 0;
+    uint32_t sums[8] = {};
+    head.dxt1_initial_endpoints(block, &c0, &c1, sums);
+    // Single precision gives 0x8259 for c0, and the block 59 8A 97 7A FE AE 7A BE.
+    EXPECT_TRUE(range == 13 && c0 == 0x8A78 && c1 == 0x7A97) << name << " " << c0 << " " << c1;
+    for (uint8_t quality : {1, 2}) {  // a span below 15 keeps quality 2 off the cluster fit
+      const uint8_t* planes[4] = {bgra, nullptr, nullptr, nullptr};
+      const int64_t strides[4] = {16, 0, 0, 0};
+      uint8_t out[8];
+      encode_dxt1_color_block(head, out, planes, strides, quality);
+      const uint8_t want[8] = {0x58, 0x82, 0x97, 0x7A, 0xB8, 0x0E, 0xE0, 0x28};
+      EXPECT_EQ(0, std::memcmp(out, want, 8)) << name << " q" << int(quality);
+    }
   }
 }
 

@@ -35,3 +35,9 @@ extern const Cs_Axis_Avx_Kernels cs_axis_avx_kernels;
 // dxt1_pack_block_from_float gives it.
 void dxt1_pack_block_from_float_avx2(const float* endpoints8, const uint8_t* indices16,
                                      uint64_t* block);
+
+// The same from 5-, 6- and 5-bit endpoint fields (four bytes per endpoint, the
+// fourth 0), as the scalar dxt1_pack_block_from_565 gives it. No installer
+// places it; the slot keeps the scalar pack.
+void dxt1_pack_block_from_565_avx2(const uint8_t* endpoints8, const uint8_t* indices16,
+                                   uint64_t* block);
