@@ -87,19 +87,20 @@ void hap_cpu_encoder_open(Hap_Cpu_Encoder* e, uint32_t pix_fmt, uint16_t bits_pe
                           uint32_t pad_mode, uint32_t thread_request) {
   if (!e) return;
   const uint32_t code = texture_code_of(e->codec, bits_per_pixel);
-  uint32_t size_1 = dxt_texture_size(uint16_t(e->width), uint16_t(e->height), code, pad_mode);
-  uint32_t size_2 = 0;
+  uint64_t size_1 = dxt_texture_size(uint16_t(e->width), uint16_t(e->height), code, pad_mode);
+  uint64_t size_2 = 0;
   if (code == Texture_Code_Ycocg_Dxt5_Rgtc1) {
     size_1 = dxt_texture_size(uint16_t(e->width), uint16_t(e->height), Texture_Code_Ycocg_Dxt5, pad_mode);
     size_2 = dxt_texture_size(uint16_t(e->width), uint16_t(e->height), Texture_Code_Rgtc1_Alpha, pad_mode);
   }
-  const uint32_t total = size_1 + size_2;
+  // Creation refused any frame whose textures exceed 32 bits, so these fit.
+  const uint32_t total = uint32_t(size_1 + size_2);
   if (aligned_buffer_alloc(&e->texture_buffer, e->texture_buffer_size, total) != 0) {
     e->texture_buffer_size = 0;
     throw std::bad_alloc();
   }
   e->texture_buffer_size = std::max(e->texture_buffer_size, total);
-  lay_out_textures(e, size_1, size_2);
+  lay_out_textures(e, uint32_t(size_1), uint32_t(size_2));
 
   Dxt_Encoder_Context& context = e->contexts[0];
   context.source_has_no_alpha = no_alpha_source(bits_per_pixel);

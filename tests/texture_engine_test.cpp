@@ -3,6 +3,7 @@
 // same bytes for every thread count, for bottom-up frames and for padded or
 // cropped edges.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <atomic>
 #include <cstring>
@@ -205,6 +206,13 @@ TEST(Geometry, BlockCountsAndTextureSizes) {
   EXPECT_EQ(raw_buffer_size_in_blocks(9, 8, 11, 3), 4u * 16u);
   EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 14, 0), 4u * 32u);
   EXPECT_EQ(raw_buffer_size_in_blocks(8, 8, 99, 0), 4u * 64u);
+  // The largest frames need more than 32 bits.
+  const uint64_t blocks = 16384ull * 16384ull;
+  EXPECT_EQ(dxt_texture_size(65535, 65535, 5, Pad_Mode_Edge), 6442450944u);
+  EXPECT_EQ(dxt_texture_size(65535, 65535, Texture_Code_Dxt5, Pad_Mode_Edge), blocks * 16);
+  EXPECT_EQ(dxt_texture_size(65535, 65535, 5, Pad_Mode_Crop), 16383ull * 16383ull * 24);
+  EXPECT_EQ(raw_buffer_size_in_blocks(65535, 65535, 7, 0), blocks * 64);
+  EXPECT_EQ(get_raw_buffer_size(65535, 65535, 7), 64ull * 16384 * 65536);
 }
 
 TEST(AlignedBuffer, GrowsOnlyWhenAskedForMore) {
@@ -315,6 +323,85 @@ TEST(FrameDriver, PadModesMatchHandPaddedAndCroppedFrames) {
           << pad;
     }
   }
+}
+
+TEST(FrameDriver, RowsWithTrailingBytesEncodeLikePackedRows) {
+  // Rows of 45 pixels in 182 or 183 bytes: partial blocks must step by the
+  // stride exactly as whole blocks do.
+  const Test_Image frame = test_frame(45, 30);
+  for (const int64_t extra : {2, 3}) {
+    const int64_t stride = 45 * 4 + extra;
+    std::vector<uint8_t> stored(size_t(stride) * 30, 0xEE), stored_up(stored.size(), 0xEE);
+    for (int y = 0; y < 30; ++y) {
+      std::memcpy(&stored[size_t(y * stride)], &frame.bgra[size_t(y) * 45 * 4], 45 * 4);
+      std::memcpy(&stored_up[size_t((29 - y) * stride)], &frame.bgra[size_t(y) * 45 * 4], 45 * 4);
+    }
+    for (Encode_Request request : all_requests()) {
+      for (uint32_t pad : {0u, 1u, 2u}) {
+        request.pad_mode = pad;
+        const auto packed = encode_frame(frame, request);
+        for (const auto& [pix_fmt, rows] : {std::pair{Pix_Fmt_Bgra8, &stored},
+                                            std::pair{Pix_Fmt_Bgra8_Bottom_Up, &stored_up}}) {
+          Dxt_Encoder_Context context{};
+          ASSERT_EQ(0u, setup_dxt_encoder(&context, 45, 30, request.texture_code, request.quality,
+                                          0, pix_fmt, pad, 1, 0));
+          std::vector<uint8_t> texture(packed->size());
+          const uint8_t* planes[4] = {rows->data(), nullptr, nullptr, nullptr};
+          const int64_t strides[4] = {stride, 0, 0, 0};
+          encode_dxt_frame(&context, texture.data(), planes, strides);
+          EXPECT_EQ(texture, *packed) << "code " << request.texture_code << " quality "
+                                      << int(request.quality) << " pad " << pad << " fmt "
+                                      << pix_fmt << " stride " << stride;
+        }
+      }
+    }
+  }
+}
+
+namespace {
+// Where the block workers of one frame write (the workers below only record it).
+std::atomic<uintptr_t> first_lowest, first_highest, second_lowest, second_highest;
+void note(std::atomic<uintptr_t>& lowest, std::atomic<uintptr_t>& highest, const uint8_t* out) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(out);
+  for (uintptr_t seen = lowest; at < seen && !lowest.compare_exchange_weak(seen, at);) {}
+  for (uintptr_t seen = highest; at > seen && !highest.compare_exchange_weak(seen, at);) {}
+}
+void note_first(const Dxt_Kernel_Head&, uint8_t* out, const uint8_t* const*, const int64_t*) {
+  note(first_lowest, first_highest, out);
+}
+void note_second(const Dxt_Kernel_Head&, uint8_t* out, const uint8_t* const*, const int64_t*) {
+  note(second_lowest, second_highest, out);
+}
+void no_padding(uint8_t*, const uint8_t* const*, const int64_t*, uint16_t, uint16_t) {}
+}  // namespace
+
+TEST(FrameDriver, LargestFramesPlaceBlocksBeyond4GiB) {
+  // 65535 x 65535 as YCoCg-DXT5 + RGTC1: 16384 x 16384 blocks, so the alpha
+  // texture starts at 4 GiB. The output is only reserved address space; the
+  // recording workers touch neither it nor the (absent) pixels.
+  Dxt_Encoder_Context context{};
+  ASSERT_EQ(0u, setup_dxt_encoder(&context, 65535, 65535, Texture_Code_Ycocg_Dxt5_Rgtc1, 1, 0,
+                                  Pix_Fmt_Bgra8, Pad_Mode_Edge, 8, 0));
+  context.head.pad_kernel = no_padding;
+  context.slice_worker = note_first;
+  context.slice_worker_second = note_second;
+  const uint64_t first_size = 16384ull * 16384 * 16, second_size = 16384ull * 16384 * 8;
+  ASSERT_EQ(dxt_texture_size(65535, 65535, 5, Pad_Mode_Edge), first_size + second_size);
+  void* reserved = mmap(nullptr, first_size + second_size, PROT_NONE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(reserved, MAP_FAILED);
+  uint8_t* output = static_cast<uint8_t*>(reserved);
+  first_lowest = second_lowest = UINTPTR_MAX;
+  first_highest = second_highest = 0;
+  const uint8_t* planes[4] = {output, nullptr, nullptr, nullptr};
+  const int64_t strides[4] = {65535 * 4, 0, 0, 0};
+  encode_dxt_frame(&context, output, planes, strides);
+  munmap(reserved, first_size + second_size);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(output);
+  EXPECT_EQ(first_lowest, base);
+  EXPECT_EQ(first_highest, base + first_size - 16);
+  EXPECT_EQ(second_lowest, base + first_size);
+  EXPECT_EQ(second_highest, base + first_size + second_size - 8);
 }
 
 TEST(FrameDriver, SecondTextureFollowsTheFirst) {

@@ -24,13 +24,13 @@ uint16_t dxt_block_count(uint16_t pixels, uint32_t pad_mode) {
 
 uint16_t dxt_block_count_ceil(uint16_t pixels) { return uint16_t((uint32_t(pixels) + 3) / 4); }
 
-uint32_t dxt_texture_size(uint16_t width, uint16_t height, uint32_t texture_code,
+uint64_t dxt_texture_size(uint16_t width, uint16_t height, uint32_t texture_code,
                           uint32_t pad_mode) {
-  return uint32_t(dxt_block_count(width, pad_mode)) * dxt_block_count(height, pad_mode) *
+  return uint64_t(dxt_block_count(width, pad_mode)) * dxt_block_count(height, pad_mode) *
          dxt_block_bytes(texture_code);
 }
 
-uint32_t raw_buffer_size_in_blocks(uint16_t width, uint16_t height, uint32_t pix_fmt,
+uint64_t raw_buffer_size_in_blocks(uint16_t width, uint16_t height, uint32_t pix_fmt,
                                    uint32_t pad_mode) {
   uint32_t block_bytes = 64;
   if (pix_fmt <= 3 || (pix_fmt >= 8 && pix_fmt <= 11)) {
@@ -38,6 +38,6 @@ uint32_t raw_buffer_size_in_blocks(uint16_t width, uint16_t height, uint32_t pix
   } else if ((pix_fmt >= 4 && pix_fmt <= 6) || (pix_fmt >= 12 && pix_fmt <= 15)) {
     block_bytes = 32;
   }
-  return uint32_t(dxt_block_count(width, pad_mode)) * dxt_block_count(height, pad_mode) *
+  return uint64_t(dxt_block_count(width, pad_mode)) * dxt_block_count(height, pad_mode) *
          block_bytes;
 }

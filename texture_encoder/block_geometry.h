@@ -13,12 +13,13 @@ uint32_t dxt_block_bytes(uint32_t texture_code);
 uint16_t dxt_block_count(uint16_t pixels, uint32_t pad_mode);
 uint16_t dxt_block_count_ceil(uint16_t pixels);
 
-// Blocks across x blocks down x bytes per block (both textures for code 5).
-uint32_t dxt_texture_size(uint16_t width, uint16_t height, uint32_t texture_code,
+// Blocks across x blocks down x bytes per block (both textures for code 5),
+// in 64 bits: the largest frames need more than 32.
+uint64_t dxt_texture_size(uint16_t width, uint16_t height, uint32_t texture_code,
                           uint32_t pad_mode);
 
 // Blocks across x blocks down x the source bytes of one 4x4 block of pix_fmt.
-uint32_t raw_buffer_size_in_blocks(uint16_t width, uint16_t height, uint32_t pix_fmt,
+uint64_t raw_buffer_size_in_blocks(uint16_t width, uint16_t height, uint32_t pix_fmt,
                                    uint32_t pad_mode);
 
 // Makes *buffer hold at least new_size bytes, 32-byte aligned. A buffer of

@@ -33,10 +33,11 @@ struct Frame_Values {
 void encode_rows(const Frame_Values& frame, uint16_t start, uint16_t rows) {
   const Dxt_Encoder_Context* context = frame.context;
   encode_frame_slice(context, frame.output, frame.planes, frame.strides, rows, frame.block_step,
-                     frame.bytes_per_block, start, (start / 4u) * frame.row_pitch, 0);
+                     frame.bytes_per_block, start, uint64_t(start / 4u) * frame.row_pitch, 0);
   if (context->texture_code == Texture_Code_Ycocg_Dxt5_Rgtc1) {
     encode_frame_slice(context, frame.second_base, frame.planes, frame.strides, rows,
-                       frame.block_step, 8, start, (start / 4u) * frame.second_row_pitch, 1);
+                       frame.block_step, 8, start,
+                       uint64_t(start / 4u) * frame.second_row_pitch, 1);
   }
 }
 
@@ -56,7 +57,7 @@ void advance(const uint8_t* pointers[4], const int64_t steps[4]) {
 void encode_frame_slice(const Dxt_Encoder_Context* context, uint8_t* output_base,
                         const uint8_t* const planes[4], const int64_t strides[4], uint16_t rows,
                         uint16_t block_step, uint8_t bytes_per_block, uint32_t start_row,
-                        uint32_t output_offset, uint32_t second_texture) {
+                        uint64_t output_offset, uint32_t second_texture) {
   const Slice_Worker_Fn worker =
       second_texture ? context->slice_worker_second : context->slice_worker;
   const Pad_Kernel_Fn pad_kernel = context->head.pad_kernel;
@@ -130,7 +131,7 @@ void encode_dxt_frame(const Dxt_Encoder_Context* context, uint8_t* output,
   frame.bytes_per_block = uint8_t(two_textures ? 16 : dxt_block_bytes(code));
   frame.row_pitch = uint32_t(frame.bytes_per_block) * across;
   frame.second_row_pitch = two_textures ? 8u * across : 0u;
-  frame.second_base = output + uint32_t(uint32_t(across) * down * 16u);
+  frame.second_base = output + uint64_t(across) * down * 16u;
   for (int k = 0; k < 4; ++k) {
     frame.planes[k] = planes[k];
     frame.strides[k] = strides[k];

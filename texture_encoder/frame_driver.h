@@ -16,8 +16,9 @@ void encode_dxt_frame(const Dxt_Encoder_Context* context, uint8_t* output,
                       const uint8_t* const planes[4], const int64_t strides[4]);
 
 // Encodes `rows` pixel rows from start_row into output_base + output_offset,
-// with slice_worker, or slice_worker_second when second_texture is set.
+// with slice_worker, or slice_worker_second when second_texture is set. The
+// offset is 64-bit: the lower block rows of the largest textures lie beyond 4 GiB.
 void encode_frame_slice(const Dxt_Encoder_Context* context, uint8_t* output_base,
                         const uint8_t* const planes[4], const int64_t strides[4], uint16_t rows,
                         uint16_t block_step, uint8_t bytes_per_block, uint32_t start_row,
-                        uint32_t output_offset, uint32_t second_texture);
+                        uint64_t output_offset, uint32_t second_texture);

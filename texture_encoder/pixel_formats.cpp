@@ -16,6 +16,6 @@ uint32_t get_raw_buffer_line_size(uint16_t width, uint32_t pix_fmt) {
   return 0;
 }
 
-uint32_t get_raw_buffer_size(uint16_t width, uint16_t height, uint32_t pix_fmt) {
-  return get_raw_buffer_line_size(width, pix_fmt) * ((uint32_t(height) + 3) / 4 * 4);
+uint64_t get_raw_buffer_size(uint16_t width, uint16_t height, uint32_t pix_fmt) {
+  return uint64_t(get_raw_buffer_line_size(width, pix_fmt)) * ((uint32_t(height) + 3) / 4 * 4);
 }
