@@ -374,6 +374,34 @@ TEST(HapProcess, ConvertsBetweenCodecs) {
             Process_Run(&hapa.buffer, 64, 48, Hap_Internal_YCoCg_DXT5).run());
 }
 
+TEST(HapProcess, DxtFiveColourHalvesKeepTheirColours) {
+  // Four hand-made 8 x 8 HAPA blocks whose colour 0 is not above colour 1:
+  // blue..red all index 3 (170, 0, 85), green..magenta all index 2 (85, 170,
+  // 85), equal endpoints with every index, and the same with mixed indices.
+  const Bytes opaque = {255, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes halves_in[4] = {{0x1F, 0x00, 0x00, 0xF8, 0xFF, 0xFF, 0xFF, 0xFF},
+                              {0xE0, 0x07, 0x1F, 0xF8, 0xAA, 0xAA, 0xAA, 0xAA},
+                              {0x34, 0x12, 0x34, 0x12, 0xE4, 0x1B, 0x4E, 0xB1},
+                              {0x00, 0x00, 0xFF, 0xFF, 0xE4, 0x1B, 0x4E, 0xB1}};
+  Bytes dxt5;
+  for (const Bytes& h : halves_in) dxt5.insert(dxt5.end(), opaque.begin(), opaque.end()), dxt5.insert(dxt5.end(), h.begin(), h.end());
+  Stored_Frame hapa(8, 8, Hap_Internal_DXT5, dxt5, {}, 1);
+  Process_Run to_hap(&hapa.buffer, 8, 8, Hap_Internal_DXT1), canonical(&hapa.buffer, 8, 8, Hap_Internal_DXT5);
+  canonical.params.canonicalize = 1;
+  ASSERT_EQ(with("", 0), to_hap.run());
+  ASSERT_EQ(with("", 0), canonical.run());
+  const Bytes dxt1 = to_hap.texture(8, 8, Dxt_Codec_DXT1), rewritten = canonical.texture(8, 8, Dxt_Codec_DXT5);
+  for (int b = 0; b < 4; ++b) {
+    uint8_t expected[64], converted[64], kept[64];
+    decode_dxt5_block(&dxt5[16 * b], expected);
+    decode_dxt1_block(&dxt1[8 * b], converted);
+    decode_dxt5_block(&rewritten[16 * b], kept);
+    EXPECT_EQ(Bytes(expected, expected + 64), Bytes(converted, converted + 64)) << b;
+    EXPECT_EQ(Bytes(expected, expected + 64), Bytes(kept, kept + 64)) << b;
+    if (b == 0) EXPECT_EQ((Bytes{85, 0, 170, 255}), Bytes(converted, converted + 4));  // B, G, R, A
+  }
+}
+
 TEST(HapProcess, CropsCanonicalisesAndConverts) {
   const Test_Image im = cut_image("astronaut_alpha_512x512.bgra", 128, 64);
   const Bytes dxt5 = encode_dxt(im, true, 0);
