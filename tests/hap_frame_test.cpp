@@ -69,6 +69,11 @@ TEST(PaddedBuffer, GrowsKeepsAndZeroesPadding) {
   EXPECT_EQ(Bytes(b.data + 90, b.data + 107), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAA}));
   free_padded_buffer(&b);
   EXPECT_EQ(b.data, nullptr);
+  b.padding = 0;
+  alloc_padded_buffer(&b, 0);  // a block of capacity 0, released all the same
+  EXPECT_NE(b.data, nullptr);
+  free_padded_buffer(&b);
+  EXPECT_EQ(b.data, nullptr);
 
   EXPECT_EQ(error_text([] { alloc_padded_buffer(nullptr, 1); }), "buf obj est null");
   Padded_Buffer c;
