@@ -7,14 +7,32 @@
 // stride bytes apart; block rows first_block_row to first_block_row +
 // row_count / 4 - 1 are encoded (none when row_count is below 4); block (r, c)
 // is written at (r * width / 4 + c) * block size bytes from the destination's
-// start, whatever the first block row. The width must be a multiple of 4 and
-// every source row read must exist: the drivers do not test either. An
+// start, whatever the first block row. Every source row read must exist; the
+// drivers refuse with a runtime error (check_block_rows) what they can see
+// is wrong: a width that is not a multiple of 4, a stride shorter than a row
+// of width pixels, bottom-up rows below the picture. An
 // orientation of 1 means top-down (stored row 0 is the picture's top), any
 // other value bottom-up. Calls on disjoint block rows may run concurrently.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+
+// Refuses block rows that would be read outside the source: a width that is
+// not a multiple of 4 (the last block would reach into the next row, and the
+// destination rows would overlap), rows shorter than width pixels, and, for a
+// bottom-up source, block rows reaching below stored row 0. Nothing is read
+// when there are no block rows.
+inline void check_block_rows(uint32_t first_block_row, uint32_t block_rows, uint16_t width,
+                             uint16_t height, uint16_t stride, bool top_down) {
+  if (block_rows == 0) return;
+  if (width % 4 != 0) throw std::runtime_error("encodeur dxt : largeur non multiple de 4");
+  if (uint32_t(stride) < uint32_t(width) * 4)
+    throw std::runtime_error("encodeur dxt : stride inferieur a une ligne de pixels");
+  if (!top_down && (first_block_row + block_rows) * 4 > height)
+    throw std::runtime_error("encodeur dxt : lignes source hors de l'image");
+}
 
 // The 16 raw 4-byte pixels of the block at column x of block row r, top row
 // of the block first (bottom-up sources are read from row height - 1 - 4r
@@ -122,7 +140,7 @@ void encode_ycocg_dxt5_block(const uint8_t bgra[64], uint8_t out[16]);
 
 // One block row; all-black blocks get the fixed block (colour0 0x8403). The
 // path flag and pair mode pick how the blocks are walked; the bytes written
-// do not depend on them. block_stride is at least 16.
+// do not depend on them. A block_stride below 16 is refused (runtime error).
 void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, uint16_t width,
                                    uint16_t height, uint16_t stride, uint8_t* destination,
                                    uint8_t path, uint16_t block_stride, uint32_t layout,

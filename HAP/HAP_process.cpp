@@ -3,6 +3,7 @@
 #include "HAP/HAP_process.h"
 
 #include <initializer_list>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -72,6 +73,7 @@ class Frame_Processor {
 
   // Returns the encoded target's byte count.
   uint32_t run() {
+    require_distinct_buffers();
     set_hap_frame_from_buffer(&source_, p_.source_width, p_.source_height, p_.source);
     init_hap_frame_on_buffer(&target_, p_.target, p_.target_width, p_.target_height,
                              p_.target_codec, p_.chunk_count);
@@ -100,6 +102,19 @@ class Frame_Processor {
   }
 
  private:
+  // Each buffer is read or grown while the others are in use (growing frees
+  // the old block), so one record given for two roles would be read after
+  // being freed or copied onto itself.
+  void require_distinct_buffers() const {
+    const Padded_Buffer* const buffers[] = {p_.source,         p_.target,         p_.colour_texture,
+                                            p_.alpha_texture,  p_.cropped_colour, p_.cropped_alpha,
+                                            p_.converted};
+    for (size_t i = 0; i < std::size(buffers); ++i)
+      for (size_t j = i + 1; j < std::size(buffers); ++j)
+        require(!buffers[i] || buffers[i] != buffers[j],
+                "buffers de travail : un meme buffer est donne pour deux roles");
+  }
+
   // The target decides which of the two textures are worth decoding.
   void run_hapqa(uint32_t first, uint32_t second) {
     require(first == Dxt_Codec_DXT5 && second == Dxt_Codec_RGTC1,

@@ -19,6 +19,10 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
                                    uint8_t, uint16_t block_stride, uint32_t layout,
                                    uint8_t orientation, uint32_t) {
   // Co 16, Cg 32 (neutral) at scale 4, luma 0: black once decoded.
+  check_block_rows(block_row, 1, width, height, stride, orientation == 1);
+  // A narrower step would write each block's end past the next one's start
+  // and the row's last block past the destination.
+  if (block_stride < 16) throw std::runtime_error("encodeur ycocg : pas de bloc inferieur a 16");
   static constexpr uint8_t black_block[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0x84, 0, 0, 0, 0, 0, 0};
   uint8_t* out = destination + size_t(block_row) * (width / 4) * block_stride;
   for (uint32_t x = 0; x < width; x += 4, out += block_stride) {

@@ -261,7 +261,7 @@ TEST(HapFrame, PackParseAndDecodeEveryCodec) {
         encode_hap_frame(&f, &t1, t2.get(), chunks, chunking);
         Bytes copy(f.buffer, f.buffer + f.bytes_used);
         Padded_Buffer stored;
-        stored.data = copy.data(), stored.length = f.bytes_used;
+        stored.data = copy.data(), stored.length = stored.capacity = f.bytes_used;
         free_hap_frame(&f);
         Hap_Frame read;
         set_hap_frame_from_buffer(&read, width, height, &stored);
@@ -318,7 +318,7 @@ TEST(HapFrame, ReadingRefusals) {
   const uint32_t compressors[2] = {0, 0}, chunk_counts[2] = {1, 1};
   Bytes two(1024);
   Padded_Buffer stored;
-  stored.data = two.data();
+  stored.data = two.data(), stored.capacity = 1024;
   ASSERT_EQ(hap_encode(2, textures, lengths, formats, compressors, chunk_counts, two.data(), 1024, &stored.length),
             HapResult_No_Error);
   Hap_Frame parsed;

@@ -495,6 +495,69 @@ TEST(HapProcess, CheckedDecoding) {
             decode(&hap.buffer, &texture, Hap_Internal_DXT1, 1, 64, 64));
 }
 
+TEST(HapProcess, UnsafeBuffersRefused) {
+  const Test_Image im = cut_image("astronaut_alpha_512x512.bgra", 32, 16);
+  Stored_Frame hapa(32, 16, Hap_Internal_DXT5, encode_dxt(im, true, 0), {}, 1);
+  // Lengths beyond the blocks, absent records, one record in two roles.
+  Process_Run long_target(&hapa.buffer, 32, 16, Hap_Internal_DXT5);
+  long_target.target.length = long_target.target.capacity + 1;
+  EXPECT_EQ(with(prefix + "init_hap_frame_on_buffer, longueur du buffer cible > sa capacite", 1), long_target.run());
+  Buffer short_source(hapa.buffer.length);
+  std::memcpy(short_source.data, hapa.buffer.data, short_source.length = hapa.buffer.length);
+  short_source.length = short_source.capacity + 64;
+  EXPECT_EQ(with(prefix + "set_hap_frame_from_buffer, longueur du buffer > sa capacite", 1),
+            Process_Run(&short_source, 32, 16, Hap_Internal_DXT5).run());
+  Process_Run no_source(nullptr, 32, 16, Hap_Internal_DXT5), no_target(&hapa.buffer, 32, 16, Hap_Internal_DXT5),
+      shared(&hapa.buffer, 32, 16, Hap_Internal_DXT1);
+  no_target.params.target = nullptr;
+  shared.params.colour_texture = &hapa.buffer;
+  EXPECT_EQ(with(prefix + "set_hap_frame_from_buffer, buffer de la frame hap absent", 1), no_source.run());
+  EXPECT_EQ(with(prefix + "init_hap_frame_on_buffer, buffer cible absent", 1), no_target.run());
+  EXPECT_EQ(with(prefix + "buffers de travail : un meme buffer est donne pour deux roles", 1), shared.run());
+  uint32_t error = 0;
+  uint16_t border[4];
+  Buffer dxt(32 * 16);
+  EXPECT_EQ("Erreur header : set_hap_frame_from_buffer, buffer de la frame hap absent",
+            decode_hap_frame_to_dxt(nullptr, &dxt, nullptr, Hap_Internal_DXT5, 1, 32, 16, &error));
+  EXPECT_THROW(decode_hap_frame_to_dxt(&hapa.buffer, nullptr, nullptr, Hap_Internal_DXT5, 1, 32, 16, &error),
+               std::runtime_error);
+  EXPECT_EQ("Erreur process detect crop hap frame : set_dxt_frame_from_buffer, buffer absent",
+            detect_hap_frame_crop(&hapa.buffer, nullptr, Hap_Internal_DXT5, 32, 16, 1, &error, &border[0], &border[1],
+                                  &border[2], &border[3]));
+  EXPECT_EQ("Erreur process hap frame : set_hap_frame_from_buffer, buffer de la frame hap absent",
+            detect_hap_frame_need_alpha(nullptr, &dxt, 32, 16, &error));
+  EXPECT_EQ(1u, error);
+}
+
+TEST(HapProcess, RowEncodersRefuseRowsOutsideTheSource) {
+  // 6 pixels wide: the second block of a row would reach into the next row.
+  Bytes source(6 * 4 * 8, 0x40), out(64 * 4, 0);
+  const auto refused = [](auto&& call) {
+    try {
+      call();
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("(accepted)");
+  };
+  const std::string narrow = "encodeur dxt : largeur non multiple de 4";
+  EXPECT_EQ(narrow, refused([&] { compress_dxt1_rows_bgra(0, source.data(), 6, 8, 8, 24, out.data(), 0, 0, 1); }));
+  EXPECT_EQ(narrow, refused([&] { compress_dxt5_rows_argb(0, source.data(), 6, 8, 8, 24, out.data(), 0, 1); }));
+  EXPECT_EQ(narrow, refused([&] { compress_rgtc1_rows_argb(0, source.data(), 6, 8, 8, 24, out.data(), 0); }));
+  EXPECT_EQ(narrow, refused([&] { compress_ycocg_dxt5_rows_bgra(0, source.data(), 6, 8, 8, 24, out.data(), 1, 16, 1, 2); }));
+  // Bottom-up rows below the picture, rows shorter than the width, blocks
+  // written closer than their size.
+  EXPECT_EQ("encodeur dxt : lignes source hors de l'image",
+            refused([&] { compress_rgtc1_rows_bgra(1, source.data(), 4, 6, 4, 24, out.data(), 0, 0); }));
+  EXPECT_EQ("encodeur dxt : stride inferieur a une ligne de pixels",
+            refused([&] { compress_dxt_block_row(0, source.data(), 8, 8, 24, out.data(), 0, 1, 1, 1); }));
+  EXPECT_EQ("encodeur ycocg : pas de bloc inferieur a 16",
+            refused([&] { compress_ycocg_dxt5_block_row(0, source.data(), 4, 8, 24, out.data(), 0, 8, 2, 1, 0); }));
+  // The same calls within bounds, and no block row at all, are accepted.
+  EXPECT_EQ("(accepted)", refused([&] { compress_rgtc1_rows_bgra(0, source.data(), 4, 8, 8, 24, out.data(), 0, 0); }));
+  EXPECT_EQ("(accepted)", refused([&] { compress_dxt1_rows_bgra(0, source.data(), 6, 8, 3, 24, out.data(), 0, 0, 1); }));
+}
+
 TEST(HapProcess, CropAndAlphaDetection) {
   // A transparent border of 2 block rows on top, 1 below, 3 block columns
   // left and 1 right.
