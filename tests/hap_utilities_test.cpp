@@ -398,7 +398,9 @@ TEST(HapProcess, DxtFiveColourHalvesKeepTheirColours) {
     decode_dxt5_block(&rewritten[16 * b], kept);
     EXPECT_EQ(Bytes(expected, expected + 64), Bytes(converted, converted + 64)) << b;
     EXPECT_EQ(Bytes(expected, expected + 64), Bytes(kept, kept + 64)) << b;
-    if (b == 0) EXPECT_EQ((Bytes{85, 0, 170, 255}), Bytes(converted, converted + 4));  // B, G, R, A
+    if (b == 0) {
+      EXPECT_EQ((Bytes{85, 0, 170, 255}), Bytes(converted, converted + 4));  // B, G, R, A
+    }
   }
 }
 
