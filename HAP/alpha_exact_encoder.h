@@ -4,16 +4,32 @@
 // palette (which holds 0 and 255 as entries of their own) and the eight-value
 // palette stretched to the block's extremes.
 //
-// Kernels supplies build_palette_8, build_palette_6, match and pack with the
-// signatures of build_alpha_palette_8, build_alpha_palette_6,
-// match_alpha_palette and pack_alpha_block_msb. Internal linkage: each
-// instruction-set level's file compiles its own copy.
+// Kernels is an Alpha_Exact_Kernels of one instruction-set level's building
+// blocks. Internal linkage: each level's file compiles its own copy.
 #pragma once
 #include <cassert>
 #include <cstdint>
 #include <cstring>
 
 namespace {
+
+// The building blocks, with the signatures of build_alpha_palette_8,
+// build_alpha_palette_6, match_alpha_palette and pack_alpha_block_msb.
+template <auto Build_Palette_8, auto Build_Palette_6, auto Match, auto Pack>
+struct Alpha_Exact_Kernels {
+  static constexpr auto build_palette_8 = Build_Palette_8;
+  static constexpr auto build_palette_6 = Build_Palette_6;
+  static constexpr auto match = Match;
+  static constexpr auto pack = Pack;
+};
+
+// The block of the packers: luma0, luma1, then the 48-bit index word from
+// its most significant byte down.
+inline void write_msb_alpha_block(uint8_t luma0, uint8_t luma1, uint64_t word, uint8_t out[8]) {
+  out[0] = luma0;
+  out[1] = luma1;
+  for (int i = 0; i < 6; ++i) out[2 + i] = uint8_t(word >> (40 - 8 * i));
+}
 
 template <class Kernels>
 void write_two_value_block(uint8_t luma0, uint8_t luma1, const uint8_t values[16],
@@ -76,7 +92,8 @@ void encode_alpha_block_exact(const uint8_t values[16], uint8_t out[8]) {
     return;
   }
   if (distinct <= 2) {
-    encode_few_values<Kernels>(values, min_val_not_black, max_value_not_white, has_black, has_white, out);
+    encode_few_values<Kernels>(values, min_val_not_black, max_value_not_white, has_black,
+                               has_white, out);
     return;
   }
   assert(min_val_not_black <= max_value_not_white && "min_val_not_black <= max_value_not_white");

@@ -55,7 +55,8 @@ uint16_t match_alpha_palette_sse41(const uint8_t values[16], const uint8_t palet
     const __m128i entry = _mm_set1_epi8(char(palette[k]));
     const __m128i d = _mm_or_si128(_mm_subs_epu8(v, entry), _mm_subs_epu8(entry, v));
     // Strictly nearer only, so the lowest index keeps a tie.
-    const __m128i nearer = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(d, best), d), _mm_set1_epi8(-1));
+    const __m128i not_nearer = _mm_cmpeq_epi8(_mm_max_epu8(d, best), d);
+    const __m128i nearer = _mm_andnot_si128(not_nearer, _mm_set1_epi8(-1));
     index = _mm_blendv_epi8(index, _mm_set1_epi8(char(k)), nearer);
     best = _mm_min_epu8(best, d);
   }
@@ -66,28 +67,13 @@ uint16_t match_alpha_palette_sse41(const uint8_t values[16], const uint8_t palet
 
 void pack_alpha_block_msb_sse41(uint8_t luma0, uint8_t luma1, const uint8_t indices[16],
                                 uint8_t out[8]) {
-  const __m128i i = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(indices)), _mm_set1_epi8(7));
-  const uint64_t word = pack_alpha_indices<true>(i);
-  out[0] = luma0;
-  out[1] = luma1;
-  for (int b = 0; b < 6; ++b) out[2 + b] = uint8_t(word >> (40 - 8 * b));
+  const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(indices));
+  const __m128i i = _mm_and_si128(loaded, _mm_set1_epi8(7));
+  write_msb_alpha_block(luma0, luma1, pack_alpha_indices<true>(i), out);
 }
 
-namespace {
-
-struct Sse41_Kernels {
-  static void build_palette_8(uint8_t l0, uint8_t l1, uint8_t p[8]) { build_alpha_palette_8_sse41(l0, l1, p); }
-  static void build_palette_6(uint8_t l0, uint8_t l1, uint8_t p[8]) { build_alpha_palette_6_sse41(l0, l1, p); }
-  static uint16_t match(const uint8_t v[16], const uint8_t p[8], uint8_t i[16]) {
-    return match_alpha_palette_sse41(v, p, i);
-  }
-  static void pack(uint8_t l0, uint8_t l1, const uint8_t i[16], uint8_t out[8]) {
-    pack_alpha_block_msb_sse41(l0, l1, i, out);
-  }
-};
-
-}  // namespace
-
 void compress_alpha_block_exact_sse41(const uint8_t values[16], uint8_t out[8]) {
-  encode_alpha_block_exact<Sse41_Kernels>(values, out);
+  using Kernels = Alpha_Exact_Kernels<build_alpha_palette_8_sse41, build_alpha_palette_6_sse41,
+                                      match_alpha_palette_sse41, pack_alpha_block_msb_sse41>;
+  encode_alpha_block_exact<Kernels>(values, out);
 }

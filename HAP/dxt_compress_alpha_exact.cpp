@@ -50,26 +50,11 @@ uint16_t match_alpha_palette(const uint8_t values[16], const uint8_t palette[8],
 void pack_alpha_block_msb(uint8_t luma0, uint8_t luma1, const uint8_t indices[16], uint8_t out[8]) {
   uint64_t bits = 0;
   for (int p = 0; p < 16; ++p) bits |= uint64_t(indices[p] & 7) << (3 * (15 - p));
-  out[0] = luma0;
-  out[1] = luma1;
-  for (int i = 0; i < 6; ++i) out[2 + i] = uint8_t(bits >> (40 - 8 * i));
+  write_msb_alpha_block(luma0, luma1, bits, out);
 }
 
-namespace {
-
-struct Scalar_Kernels {
-  static void build_palette_8(uint8_t l0, uint8_t l1, uint8_t p[8]) { build_alpha_palette_8(l0, l1, p); }
-  static void build_palette_6(uint8_t l0, uint8_t l1, uint8_t p[8]) { build_alpha_palette_6(l0, l1, p); }
-  static uint16_t match(const uint8_t v[16], const uint8_t p[8], uint8_t i[16]) {
-    return match_alpha_palette(v, p, i);
-  }
-  static void pack(uint8_t l0, uint8_t l1, const uint8_t i[16], uint8_t out[8]) {
-    pack_alpha_block_msb(l0, l1, i, out);
-  }
-};
-
-}  // namespace
-
 void compress_alpha_block_exact(const uint8_t values[16], uint8_t out[8]) {
-  encode_alpha_block_exact<Scalar_Kernels>(values, out);
+  using Kernels = Alpha_Exact_Kernels<build_alpha_palette_8, build_alpha_palette_6,
+                                      match_alpha_palette, pack_alpha_block_msb>;
+  encode_alpha_block_exact<Kernels>(values, out);
 }

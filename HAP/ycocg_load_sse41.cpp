@@ -13,11 +13,13 @@ namespace {
 // its 32-bit lane; the high bit clears the other bytes.
 __m128i channel_pick(int channel) {
   const char c = char(channel), z = char(-128);
-  return _mm_setr_epi8(c, z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z);
+  return _mm_setr_epi8(c, z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z,
+                       z);
 }
 
 __m128 to_unit(__m128 v) {
-  return _mm_div_ps(_mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f)), _mm_set1_ps(255.0f));
+  const __m128 top = _mm_set1_ps(255.0f);
+  return _mm_div_ps(_mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), top), top);
 }
 
 float horizontal_min(__m128 v) {
@@ -51,10 +53,12 @@ void load_blocks(const uint8_t* const pixels[N], uint32_t layout, Ycocg_Block* c
       const __m128 g = _mm_cvtepi32_ps(_mm_shuffle_epi8(line, pick_g));
       const __m128 bl = _mm_cvtepi32_ps(_mm_shuffle_epi8(line, pick_b));
       const __m128 g2 = _mm_add_ps(g, g), rb = _mm_sub_ps(r, bl);
-      const __m128 y = to_unit(_mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(r, g2), bl), two), quarter));
-      const __m128 co = to_unit(_mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_add_ps(rb, rb), two), quarter), offset));
-      const __m128 cg = to_unit(
-          _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_sub_ps(_mm_sub_ps(g2, r), bl), two), quarter), offset));
+      const __m128 y_sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(r, g2), bl), two);
+      const __m128 co_sum = _mm_add_ps(_mm_add_ps(rb, rb), two);
+      const __m128 cg_sum = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(g2, r), bl), two);
+      const __m128 y = to_unit(_mm_mul_ps(y_sum, quarter));
+      const __m128 co = to_unit(_mm_add_ps(_mm_mul_ps(co_sum, quarter), offset));
+      const __m128 cg = to_unit(_mm_add_ps(_mm_mul_ps(cg_sum, quarter), offset));
       _mm_store_ps(out[b]->y + 4 * row, y);
       _mm_store_ps(out[b]->cocg.co + 4 * row, co);
       _mm_store_ps(out[b]->cocg.cg + 4 * row, cg);
