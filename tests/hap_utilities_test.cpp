@@ -529,6 +529,16 @@ TEST(HapProcess, UnsafeBuffersRefused) {
   EXPECT_EQ("Erreur process hap frame : set_hap_frame_from_buffer, buffer de la frame hap absent",
             detect_hap_frame_need_alpha(nullptr, &dxt, 32, 16, &error));
   EXPECT_EQ(1u, error);
+  // The frame's own buffer given as the texture buffer.
+  const std::string shared_text = "buffers de travail : un meme buffer est donne pour deux roles";
+  EXPECT_EQ(shared_text, error_text([&] {
+              decode_hap_frame_to_dxt(&hapa.buffer, &hapa.buffer, nullptr, Hap_Internal_DXT5, 1, 32, 16, &error);
+            }));
+  EXPECT_EQ("Erreur process detect crop hap frame : " + shared_text,
+            detect_hap_frame_crop(&hapa.buffer, &hapa.buffer, Hap_Internal_DXT5, 32, 16, 1, &error, &border[0],
+                                  &border[1], &border[2], &border[3]));
+  EXPECT_EQ("Erreur process hap frame : " + shared_text,
+            detect_hap_frame_need_alpha(&hapa.buffer, &hapa.buffer, 32, 16, &error));
 }
 
 TEST(HapProcess, RowEncodersRefuseRowsOutsideTheSource) {
