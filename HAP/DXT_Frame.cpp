@@ -53,6 +53,8 @@ void set_dxt_frame_from_buffer(Dxt_Frame* frame, Padded_Buffer* buffer, uint32_t
                                uint32_t height, Dxt_Codec codec) {
   Dxt_Frame filled;
   const uint64_t length = fill_frame(&filled, width, height, codec);
+  if (!buffer || !buffer->data)
+    throw std::runtime_error("set_dxt_frame_from_buffer, buffer absent");
   if (buffer->capacity < length)
     throw std::runtime_error(
         "set_dxt_frame_from_buffer, le buffer n'est pas assez grand pour la frame dxt");

@@ -36,7 +36,8 @@ uint64_t dxt_frame_size(uint32_t width, uint32_t height, Dxt_Codec codec);
 
 // ---- Record set-up ----
 // Points the frame at the buffer's data with the frame's size and sets the
-// buffer's length. Throws "Taille dxt frame > UINT32_MAX" or
+// buffer's length. Throws "Taille dxt frame > UINT32_MAX",
+// "set_dxt_frame_from_buffer, buffer absent" (no record or no block) or
 // "set_dxt_frame_from_buffer, le buffer n'est pas assez grand pour la frame dxt".
 void set_dxt_frame_from_buffer(Dxt_Frame* frame, Padded_Buffer* buffer, uint32_t width,
                                uint32_t height, Dxt_Codec codec);

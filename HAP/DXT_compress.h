@@ -7,14 +7,32 @@
 // stride bytes apart; block rows first_block_row to first_block_row +
 // row_count / 4 - 1 are encoded (none when row_count is below 4); block (r, c)
 // is written at (r * width / 4 + c) * block size bytes from the destination's
-// start, whatever the first block row. The width must be a multiple of 4 and
-// every source row read must exist: the drivers do not test either. An
+// start, whatever the first block row. Every source row read must exist; the
+// drivers refuse with a runtime error (check_block_rows) what they can see
+// is wrong: a width that is not a multiple of 4, a stride shorter than a row
+// of width pixels, bottom-up rows below the picture. An
 // orientation of 1 means top-down (stored row 0 is the picture's top), any
 // other value bottom-up. Calls on disjoint block rows may run concurrently.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+
+// Refuses block rows that would be read outside the source: a width that is
+// not a multiple of 4 (the last block would reach into the next row, and the
+// destination rows would overlap), rows shorter than width pixels, and, for a
+// bottom-up source, block rows reaching below stored row 0. Nothing is read
+// when there are no block rows.
+inline void check_block_rows(uint32_t first_block_row, uint32_t block_rows, uint16_t width,
+                             uint16_t height, uint16_t stride, bool top_down) {
+  if (block_rows == 0) return;
+  if (width % 4 != 0) throw std::runtime_error("encodeur dxt : largeur non multiple de 4");
+  if (uint32_t(stride) < uint32_t(width) * 4)
+    throw std::runtime_error("encodeur dxt : stride inferieur a une ligne de pixels");
+  if (!top_down && (first_block_row + block_rows) * 4 > height)
+    throw std::runtime_error("encodeur dxt : lignes source hors de l'image");
+}
 
 // The 16 raw 4-byte pixels of the block at column x of block row r, top row
 // of the block first (bottom-up sources are read from row height - 1 - 4r
@@ -82,8 +100,8 @@ void compress_dxt5_rows_bgra(uint16_t first_block_row, const uint8_t* source, ui
 // ---- RGTC1 ----
 
 // Alpha of each pixel (first byte of A, R, G, B pixels, last of B, G, R, A)
-// to 8-byte RGTC1 blocks with compress_alpha_block_fast. The vector flag is
-// accepted for callers of the vector path, whose output is the same.
+// to 8-byte RGTC1 blocks with compress_alpha_block_fast. A nonzero vector
+// flag takes its SSE4.1 twin when the processor has SSE4.1 (same bytes).
 void compress_rgtc1_rows_argb(uint16_t first_block_row, const uint8_t* source, uint16_t width,
                               uint16_t height, uint16_t row_count, uint16_t stride,
                               uint8_t* destination, uint8_t vector);
@@ -94,6 +112,11 @@ void compress_rgtc1_rows_bgra(uint16_t first_block_row, const uint8_t* source, u
 // Min/max encoder: luma0 = the largest value, luma1 = the smallest, indices in
 // the RGTC1 order (pixel 0 in the low bits of byte 2).
 void compress_alpha_block_fast(const uint8_t values[16], uint8_t out[8]);
+
+// SSE4.1 twin of compress_alpha_block_fast on a gathered block: the value of
+// pixel i is pixels[4 i + value_byte]. Only for processors with SSE4.1
+// (cpu_has_sse41).
+void compress_rgtc1_block_sse41(const uint8_t pixels[64], int value_byte, uint8_t out[8]);
 
 // Encoder that keeps 0 and 255 exact where the block holds them. Its indices
 // are packed most significant first (pixel 0 in the top three bits of byte 2,
@@ -112,6 +135,16 @@ uint16_t match_alpha_palette(const uint8_t values[16], const uint8_t palette[8],
 // Writes luma0, luma1 and the indices most significant first.
 void pack_alpha_block_msb(uint8_t luma0, uint8_t luma1, const uint8_t indices[16], uint8_t out[8]);
 
+// SSE4.1 twins of the exact encoder and its building blocks, giving the same
+// results. Only for processors with SSE4.1 (cpu_has_sse41).
+void compress_alpha_block_exact_sse41(const uint8_t values[16], uint8_t out[8]);
+void build_alpha_palette_8_sse41(uint8_t luma0, uint8_t luma1, uint8_t palette[8]);
+void build_alpha_palette_6_sse41(uint8_t luma0, uint8_t luma1, uint8_t palette[8]);
+uint16_t match_alpha_palette_sse41(const uint8_t values[16], const uint8_t palette[8],
+                                   uint8_t indices[16]);
+void pack_alpha_block_msb_sse41(uint8_t luma0, uint8_t luma1, const uint8_t indices[16],
+                                uint8_t out[8]);
+
 // ---- YCoCg-DXT5 ----
 
 // Encodes one block of 16 B, G, R, A pixels (row-major, alpha not read) to
@@ -121,8 +154,11 @@ void pack_alpha_block_msb(uint8_t luma0, uint8_t luma1, const uint8_t indices[16
 void encode_ycocg_dxt5_block(const uint8_t bgra[64], uint8_t out[16]);
 
 // One block row; all-black blocks get the fixed block (colour0 0x8403). The
-// path flag and pair mode pick how the blocks are walked; the bytes written
-// do not depend on them. block_stride is at least 16.
+// path flag and pair mode pick how the blocks are converted: path 0 the
+// scalar conversion; path 1, on processors with SSE4.1, the vector one, a
+// block at a time, or with pair mode 2 the two blocks of each pair together.
+// The bytes written do not depend on them. A block_stride below 16 is
+// refused (runtime error).
 void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, uint16_t width,
                                    uint16_t height, uint16_t stride, uint8_t* destination,
                                    uint8_t path, uint16_t block_stride, uint32_t layout,

@@ -33,6 +33,16 @@ void require(bool condition, const char* message) {
   if (!condition) throw std::runtime_error(message);
 }
 
+// Each buffer is read or written (or grown, which frees its old block) while
+// the others are in use, so one record given for two roles would be read
+// after being freed or copied onto itself. Absent records are refused where
+// they are used.
+void require_distinct(std::initializer_list<const Padded_Buffer*> buffers) {
+  for (auto i = buffers.begin(); i != buffers.end(); ++i)
+    for (auto j = i + 1; j != buffers.end(); ++j)
+      require(!*i || *i != *j, "buffers de travail : un meme buffer est donne pour deux roles");
+}
+
 // How a one-texture source may be re-encoded: the block codec its texture
 // must have, and per accepted target, whether the texture is converted.
 struct Route {
@@ -72,6 +82,8 @@ class Frame_Processor {
 
   // Returns the encoded target's byte count.
   uint32_t run() {
+    require_distinct({p_.source, p_.target, p_.colour_texture, p_.alpha_texture, p_.cropped_colour,
+                      p_.cropped_alpha, p_.converted});
     set_hap_frame_from_buffer(&source_, p_.source_width, p_.source_height, p_.source);
     init_hap_frame_on_buffer(&target_, p_.target, p_.target_width, p_.target_height,
                              p_.target_codec, p_.chunk_count);
@@ -184,6 +196,7 @@ std::string decode_hap_frame_to_dxt(Padded_Buffer* hap, Padded_Buffer* first, Pa
   uint32_t first_codec = 0, second_codec = 0;
   hap_codec_to_dxt_codecs(codec, &first_codec, &second_codec);
   const uint32_t expected_textures = codec == Hap_Internal_YCoCg_DXT5_RGTC1 ? 2 : 1;
+  require_distinct({hap, first, expected_textures == 2 ? second : nullptr});
   Dxt_Frame textures[2];
   set_dxt_frame_from_buffer(&textures[0], first, width, height, Dxt_Codec(first_codec));
   if (expected_textures == 2)
@@ -225,6 +238,7 @@ std::string detect_hap_frame_crop(Padded_Buffer* hap, Padded_Buffer* dxt, uint32
   bool codec_mismatch = false;
   std::string text = guarded(
       [&] {
+        require_distinct({hap, dxt});
         Hap_Frame frame;
         set_hap_frame_from_buffer(&frame, width, height, hap);
         uint32_t first_codec = 0, second_codec = 0;
@@ -253,6 +267,7 @@ std::string detect_hap_frame_need_alpha(Padded_Buffer* hap, Padded_Buffer* dxt, 
                                         uint32_t height, uint32_t* result) {
   *result = 0;
   try {
+    require_distinct({hap, dxt});
     Hap_Frame frame;
     set_hap_frame_from_buffer(&frame, width, height, hap);
     Dxt_Codec codec = Dxt_Codec_RGTC1;

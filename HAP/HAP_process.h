@@ -7,7 +7,9 @@
 // empty on success, else a fixed French prefix and the cause, and sets its
 // error flag (or result) to 1. Widths and heights are in pixels; codecs are
 // Hap_Internal_Codec values. Calls keep no state; buffers must not be shared
-// between calls running at the same time.
+// between calls running at the same time, and one buffer record given for two
+// roles of a call is refused ("buffers de travail : un meme buffer est donne
+// pour deux roles").
 #pragma once
 #include <cstdint>
 #include <string>

@@ -32,7 +32,9 @@ void alloc_padded_buffer(Padded_Buffer* buffer, uint32_t size) {
 }
 
 void free_padded_buffer(Padded_Buffer* buffer) {
-  if (!buffer || buffer->capacity == 0) return;
+  // A request of 0 bytes without padding holds a block of capacity 0, so the
+  // block itself, not the capacity, says whether there is one to release.
+  if (!buffer || !buffer->data) return;
   std::free(buffer->data);
   buffer->data = nullptr;
   buffer->capacity = 0;

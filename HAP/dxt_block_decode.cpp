@@ -46,8 +46,10 @@ const uint8_t* block_at(const Dxt_Frame* frame, uint64_t offset, uint32_t size) 
   return frame->data + offset;
 }
 
-// The 4-entry palette of a colour block, as R, G, B.
-void colour_palette(const uint8_t* block, uint8_t palette[4][3]) {
+// The 4-entry palette of a colour block, as R, G, B. Only a DXT1 block whose
+// colour 0 is not above colour 1 has three colours and black; the colour half
+// of a DXT5 block always has four.
+void colour_palette(const uint8_t* block, bool dxt1, uint8_t palette[4][3]) {
   const uint32_t c[2] = {uint32_t(block[0] | block[1] << 8), uint32_t(block[2] | block[3] << 8)};
   for (int e = 0; e < 2; ++e) {
     const uint32_t r = c[e] >> 11, g = (c[e] >> 5) & 63, b = c[e] & 31;
@@ -57,7 +59,7 @@ void colour_palette(const uint8_t* block, uint8_t palette[4][3]) {
   }
   for (int ch = 0; ch < 3; ++ch) {
     const int p0 = palette[0][ch], p1 = palette[1][ch];
-    if (c[0] > c[1]) {
+    if (c[0] > c[1] || !dxt1) {
       palette[2][ch] = uint8_t((2 * p0 + p1) / 3);
       palette[3][ch] = uint8_t((p0 + 2 * p1) / 3);
     } else {
@@ -69,9 +71,9 @@ void colour_palette(const uint8_t* block, uint8_t palette[4][3]) {
 
 // Writes the 16 colours of a colour block with the given pixel stride,
 // channel R at out[0].
-void decode_colour(const uint8_t* block, uint8_t* out, int stride) {
+void decode_colour(const uint8_t* block, bool dxt1, uint8_t* out, int stride) {
   uint8_t palette[4][3];
-  colour_palette(block, palette);
+  colour_palette(block, dxt1, palette);
   const uint32_t indices = dxt_colour_index_word(block);
   for (int i = 0; i < 16; ++i) {
     const uint8_t* p = palette[(indices >> (2 * i)) & 3];
@@ -82,7 +84,7 @@ void decode_colour(const uint8_t* block, uint8_t* out, int stride) {
 }  // namespace
 
 void decode_dxt1_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[48]) {
-  decode_colour(block_at(frame, offset, 8), out, 3);
+  decode_colour(block_at(frame, offset, 8), true, out, 3);
 }
 
 void decode_dxt5_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[64]) {
@@ -91,7 +93,7 @@ void decode_dxt5_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[64])
   dxt_alpha_palette(block, palette);
   decode_alpha_indices(block, indices);
   for (int i = 0; i < 16; ++i) out[4 * i] = palette[indices[i]];
-  decode_colour(block + 8, out + 1, 4);
+  decode_colour(block + 8, false, out + 1, 4);
 }
 
 void decode_ycocg_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[48]) {

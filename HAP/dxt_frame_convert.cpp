@@ -5,6 +5,28 @@
 
 #include "HAP/DXT_Frame.h"
 
+namespace {
+
+// A DXT5 colour half always has four colours, but a DXT1 block whose colour 0
+// is not above colour 1 has three and transparent black: such a half is
+// written with its endpoints exchanged, which keeps every pixel's colour.
+void dxt5_colour_to_dxt1(const uint8_t* in, uint8_t* out) {
+  const uint32_t c0 = in[0] | in[1] << 8, c1 = in[2] | in[3] << 8;
+  std::memcpy(out, in, 8);
+  if (c0 > c1) return;
+  if (c0 == c1) {
+    // Every entry of the four-colour palette is colour 0.
+    std::memset(out + 4, 0, 4);
+    return;
+  }
+  std::memcpy(out, in + 2, 2);
+  std::memcpy(out + 2, in, 2);
+  // Exchanged endpoints swap entries 0 with 1 and 2 with 3.
+  for (int i = 4; i < 8; ++i) out[i] = uint8_t(in[i] ^ 0x55);
+}
+
+}  // namespace
+
 void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target) {
   if (source->width != target->width)
     throw std::runtime_error("conversion dxt : largeur non identique entre source et cible");
@@ -34,8 +56,10 @@ void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target) {
     if (out_bytes == 16) {
       std::memcpy(out, opaque_alpha, 8);
       std::memcpy(out + 8, in, 8);
+    } else if (keep_offset == 8) {
+      dxt5_colour_to_dxt1(in + 8, out);
     } else {
-      std::memcpy(out, in + keep_offset, 8);
+      std::memcpy(out, in, 8);
     }
   }
 }

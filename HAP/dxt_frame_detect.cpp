@@ -27,7 +27,9 @@ int uniform_colour_index(const uint8_t* block) {
   return word == c * 0x55555555u ? int(c) : -1;
 }
 
-void canonicalize_colour(uint8_t* block) {
+// A uniform index 3 on a three-colour palette is transparent black, which
+// only DXT1 blocks have; the colour half of a DXT5 block always has four.
+void canonicalize_colour(uint8_t* block, bool dxt1) {
   const int c = uniform_colour_index(block);
   const uint32_t c0 = block[0] | block[1] << 8, c1 = block[2] | block[3] << 8;
   if (c == 0) {
@@ -36,7 +38,7 @@ void canonicalize_colour(uint8_t* block) {
     block[0] = block[2];
     block[1] = block[3];
     std::memset(block + 2, 0, 6);
-  } else if (c == 3 && c0 <= c1) {
+  } else if (c == 3 && c0 <= c1 && dxt1) {
     std::memset(block, 0, 8);
   }
 }
@@ -159,10 +161,10 @@ void canonicalize_uniform_dxt_blocks(Dxt_Frame* frame) {
         break;
       case Dxt_Codec_DXT5:
         canonicalize_alpha(block);
-        canonicalize_colour(block + 8);
+        canonicalize_colour(block + 8, false);
         break;
       default:
-        canonicalize_colour(block);
+        canonicalize_colour(block, true);
     }
   }
 }

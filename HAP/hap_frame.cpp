@@ -78,6 +78,12 @@ void init_hap_frame(Hap_Frame* frame, uint32_t width, uint32_t height, uint32_t 
 
 void init_hap_frame_on_buffer(Hap_Frame* frame, Padded_Buffer* buffer, uint32_t width,
                               uint32_t height, uint32_t codec, uint32_t chunk_count) {
+  // The length is the room the caller grants; it can never be more than the
+  // block holds.
+  if (!buffer || (!buffer->data && buffer->length != 0))
+    throw std::runtime_error("init_hap_frame_on_buffer, buffer cible absent");
+  if (buffer->length > buffer->capacity)
+    throw std::runtime_error("init_hap_frame_on_buffer, longueur du buffer cible > sa capacite");
   *frame = Hap_Frame{};
   frame->width = width;
   frame->height = height;

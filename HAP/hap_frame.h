@@ -39,6 +39,8 @@ struct Hap_Frame {
 void init_hap_frame(Hap_Frame* frame, uint32_t width, uint32_t height, uint32_t codec,
                     uint32_t chunk_count);
 // Prepares the record to pack into a caller's buffer (capacity = its length).
+// A missing buffer, or a length beyond the buffer's capacity, is refused with
+// a runtime error rather than written past.
 void init_hap_frame_on_buffer(Hap_Frame* frame, Padded_Buffer* buffer, uint32_t width,
                               uint32_t height, uint32_t codec, uint32_t chunk_count);
 // Grows an own buffer to at least capacity bytes (contents not kept).
@@ -68,7 +70,8 @@ void free_hap_frame(Hap_Frame* frame);
 void clear_hap_frame(Hap_Frame* frame);
 
 // ---- Reading ----
-// Points the record at a stored frame in a caller's buffer and parses it.
+// Points the record at a stored frame in a caller's buffer and parses it. A
+// missing buffer, or a length beyond its capacity, is refused (runtime error).
 void set_hap_frame_from_buffer(Hap_Frame* frame, uint32_t width, uint32_t height,
                                const Padded_Buffer* buffer);
 // Reads a stored frame from a file into an own buffer and parses it.

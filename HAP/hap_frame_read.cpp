@@ -36,6 +36,10 @@ void decode_texture(const Hap_Frame* frame, Dxt_Frame* target, uint8_t texture_i
 
 void set_hap_frame_from_buffer(Hap_Frame* frame, uint32_t width, uint32_t height,
                                const Padded_Buffer* buffer) {
+  if (!buffer || !buffer->data)
+    throw std::runtime_error("set_hap_frame_from_buffer, buffer de la frame hap absent");
+  if (buffer->length > buffer->capacity)
+    throw std::runtime_error("set_hap_frame_from_buffer, longueur du buffer > sa capacite");
   *frame = Hap_Frame{};
   frame->width = width;
   frame->height = height;

@@ -1,7 +1,8 @@
 # Vector kernels live in their own files and are the only code built with
 # instruction-set flags, so the rest of the project runs on any x86-64.
 # The level is read from the file name's suffix:
-#   *_avx.cpp  *_avx_fma.cpp  *_avx2.cpp  *_avx2_fma.cpp
+#   *_sse41.cpp (SSE4.1 and the SSSE3 below it)  *_avx.cpp  *_avx_fma.cpp
+#   *_avx2.cpp  *_avx2_fma.cpp
 function(hap_simd_flags source)
   get_filename_component(stem "${source}" NAME_WE)
   if(stem MATCHES "_avx2_fma$")
@@ -12,6 +13,8 @@ function(hap_simd_flags source)
     set(flags -mavx -mfma)
   elseif(stem MATCHES "_avx$")
     set(flags -mavx)
+  elseif(stem MATCHES "_sse41$")
+    set(flags -msse4.1)
   else()
     return()
   endif()

@@ -69,6 +69,11 @@ TEST(PaddedBuffer, GrowsKeepsAndZeroesPadding) {
   EXPECT_EQ(Bytes(b.data + 90, b.data + 107), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAA}));
   free_padded_buffer(&b);
   EXPECT_EQ(b.data, nullptr);
+  b.padding = 0;
+  alloc_padded_buffer(&b, 0);  // a block of capacity 0, released all the same
+  EXPECT_NE(b.data, nullptr);
+  free_padded_buffer(&b);
+  EXPECT_EQ(b.data, nullptr);
 
   EXPECT_EQ(error_text([] { alloc_padded_buffer(nullptr, 1); }), "buf obj est null");
   Padded_Buffer c;
@@ -157,19 +162,24 @@ TEST(DxtFrame, AlphaBlocksAndReferenceDecoders) {
   block[2] = 0;
   EXPECT_FALSE(dxt_alpha_block_uniform(block, &value));
 
-  // Against the independent decoders, on random four-colour blocks (within
-  // one step of rounding in the interpolated entries).
+  // Against the independent decoders, on random blocks with endpoints in
+  // either order, equal ones included (within one step of rounding in the
+  // interpolated entries): DXT5 colour halves always have four colours, DXT1
+  // blocks three and black when colour 0 is not above colour 1.
   std::mt19937 rng(3);
-  Dxt frame(4, 4, Dxt_Codec_DXT5);
+  Dxt frame(4, 4, Dxt_Codec_DXT5), dxt1(4, 4, Dxt_Codec_DXT1);
   uint8_t* d = frame.data;
-  for (int trial = 0; trial < 300; ++trial) {
+  for (int trial = 0; trial < 600; ++trial) {
     for (int i = 0; i < 16; ++i) d[i] = uint8_t(rng());
-    if ((d[8] | d[9] << 8) <= (d[10] | d[11] << 8)) std::swap(d[8], d[10]), std::swap(d[9], d[11]);
-    if ((d[8] | d[9] << 8) == (d[10] | d[11] << 8)) continue;
-    uint8_t ours[64], ref[64];
+    if (trial % 4 == 0) std::memcpy(d + 10, d + 8, 2);
+    uint8_t ours[64], ref[64], rgb[48];
     decode_dxt5_block(&frame, 0, ours);  // A, R, G, B
     decode_dxt5_block(d, ref);           // B, G, R, A
     for (int p = 0; p < 64; ++p) ASSERT_NEAR(ours[p], ref[(p & ~3) + 3 - p % 4], 1) << trial << " " << p;
+    std::memcpy(dxt1.data, d + 8, 8);
+    decode_dxt1_block(&dxt1, 0, rgb);
+    decode_dxt1_block(d + 8, ref);
+    for (int p = 0; p < 48; ++p) ASSERT_NEAR(rgb[p], ref[4 * (p / 3) + 2 - p % 3], 1) << trial << " " << p;
   }
   // YCoCg: Y 100 in the alpha half; Co 4, Cg 2 at scale 1 in the colour half.
   const uint16_t colour = 16 << 11 | 32 << 5;
@@ -196,6 +206,18 @@ TEST(DxtFrame, CanonicalForm) {
   Dxt d(4, 4, Dxt_Codec_DXT1, {0x34, 0x12, 0x78, 0x56, 0x55, 0x55, 0x55, 0x55});
   canonicalize_uniform_dxt_blocks(&d);
   EXPECT_EQ(d.bytes(), (Bytes{0x78, 0x56, 0, 0, 0, 0, 0, 0}));
+  // Every index 3 with colour 0 below colour 1: transparent black in DXT1,
+  // a colour in a DXT5 colour half, which stays as it is.
+  const Bytes three = {0x1F, 0x00, 0x00, 0xF8, 0xFF, 0xFF, 0xFF, 0xFF};
+  Dxt d1(4, 4, Dxt_Codec_DXT1, three);
+  canonicalize_uniform_dxt_blocks(&d1);
+  EXPECT_EQ(d1.bytes(), Bytes(8, 0));
+  Bytes half(8, 0);
+  half[0] = 0xFF;
+  half.insert(half.end(), three.begin(), three.end());
+  Dxt d5(4, 4, Dxt_Codec_DXT5, half);
+  canonicalize_uniform_dxt_blocks(&d5);
+  EXPECT_EQ(d5.bytes(), half);
 }
 
 // ------------------------------------------------------------------ Hap_Frame
@@ -239,7 +261,7 @@ TEST(HapFrame, PackParseAndDecodeEveryCodec) {
         encode_hap_frame(&f, &t1, t2.get(), chunks, chunking);
         Bytes copy(f.buffer, f.buffer + f.bytes_used);
         Padded_Buffer stored;
-        stored.data = copy.data(), stored.length = f.bytes_used;
+        stored.data = copy.data(), stored.length = stored.capacity = f.bytes_used;
         free_hap_frame(&f);
         Hap_Frame read;
         set_hap_frame_from_buffer(&read, width, height, &stored);
@@ -296,7 +318,7 @@ TEST(HapFrame, ReadingRefusals) {
   const uint32_t compressors[2] = {0, 0}, chunk_counts[2] = {1, 1};
   Bytes two(1024);
   Padded_Buffer stored;
-  stored.data = two.data();
+  stored.data = two.data(), stored.capacity = 1024;
   ASSERT_EQ(hap_encode(2, textures, lengths, formats, compressors, chunk_counts, two.data(), 1024, &stored.length),
             HapResult_No_Error);
   Hap_Frame parsed;

@@ -374,6 +374,36 @@ TEST(HapProcess, ConvertsBetweenCodecs) {
             Process_Run(&hapa.buffer, 64, 48, Hap_Internal_YCoCg_DXT5).run());
 }
 
+TEST(HapProcess, DxtFiveColourHalvesKeepTheirColours) {
+  // Four hand-made 8 x 8 HAPA blocks whose colour 0 is not above colour 1:
+  // blue..red all index 3 (170, 0, 85), green..magenta all index 2 (85, 170,
+  // 85), equal endpoints with every index, and the same with mixed indices.
+  const Bytes opaque = {255, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes halves_in[4] = {{0x1F, 0x00, 0x00, 0xF8, 0xFF, 0xFF, 0xFF, 0xFF},
+                              {0xE0, 0x07, 0x1F, 0xF8, 0xAA, 0xAA, 0xAA, 0xAA},
+                              {0x34, 0x12, 0x34, 0x12, 0xE4, 0x1B, 0x4E, 0xB1},
+                              {0x00, 0x00, 0xFF, 0xFF, 0xE4, 0x1B, 0x4E, 0xB1}};
+  Bytes dxt5;
+  for (const Bytes& h : halves_in) dxt5.insert(dxt5.end(), opaque.begin(), opaque.end()), dxt5.insert(dxt5.end(), h.begin(), h.end());
+  Stored_Frame hapa(8, 8, Hap_Internal_DXT5, dxt5, {}, 1);
+  Process_Run to_hap(&hapa.buffer, 8, 8, Hap_Internal_DXT1), canonical(&hapa.buffer, 8, 8, Hap_Internal_DXT5);
+  canonical.params.canonicalize = 1;
+  ASSERT_EQ(with("", 0), to_hap.run());
+  ASSERT_EQ(with("", 0), canonical.run());
+  const Bytes dxt1 = to_hap.texture(8, 8, Dxt_Codec_DXT1), rewritten = canonical.texture(8, 8, Dxt_Codec_DXT5);
+  for (int b = 0; b < 4; ++b) {
+    uint8_t expected[64], converted[64], kept[64];
+    decode_dxt5_block(&dxt5[16 * b], expected);
+    decode_dxt1_block(&dxt1[8 * b], converted);
+    decode_dxt5_block(&rewritten[16 * b], kept);
+    EXPECT_EQ(Bytes(expected, expected + 64), Bytes(converted, converted + 64)) << b;
+    EXPECT_EQ(Bytes(expected, expected + 64), Bytes(kept, kept + 64)) << b;
+    if (b == 0) {
+      EXPECT_EQ((Bytes{85, 0, 170, 255}), Bytes(converted, converted + 4));  // B, G, R, A
+    }
+  }
+}
+
 TEST(HapProcess, CropsCanonicalisesAndConverts) {
   const Test_Image im = cut_image("astronaut_alpha_512x512.bgra", 128, 64);
   const Bytes dxt5 = encode_dxt(im, true, 0);
@@ -465,6 +495,71 @@ TEST(HapProcess, CheckedDecoding) {
   hap.buffer.length -= 9;
   EXPECT_EQ(with("Erreur header : HapResult_Bad_Frame", 1),
             decode(&hap.buffer, &texture, Hap_Internal_DXT1, 1, 64, 64));
+}
+
+TEST(HapProcess, UnsafeBuffersRefused) {
+  const Test_Image im = cut_image("astronaut_alpha_512x512.bgra", 32, 16);
+  Stored_Frame hapa(32, 16, Hap_Internal_DXT5, encode_dxt(im, true, 0), {}, 1);
+  // Lengths beyond the blocks, absent records, one record in two roles.
+  Process_Run long_target(&hapa.buffer, 32, 16, Hap_Internal_DXT5);
+  long_target.target.length = long_target.target.capacity + 1;
+  EXPECT_EQ(with(prefix + "init_hap_frame_on_buffer, longueur du buffer cible > sa capacite", 1), long_target.run());
+  Buffer short_source(hapa.buffer.length);
+  std::memcpy(short_source.data, hapa.buffer.data, short_source.length = hapa.buffer.length);
+  short_source.length = short_source.capacity + 64;
+  EXPECT_EQ(with(prefix + "set_hap_frame_from_buffer, longueur du buffer > sa capacite", 1),
+            Process_Run(&short_source, 32, 16, Hap_Internal_DXT5).run());
+  Process_Run no_source(nullptr, 32, 16, Hap_Internal_DXT5), no_target(&hapa.buffer, 32, 16, Hap_Internal_DXT5),
+      shared(&hapa.buffer, 32, 16, Hap_Internal_DXT1);
+  no_target.params.target = nullptr;
+  shared.params.colour_texture = &hapa.buffer;
+  EXPECT_EQ(with(prefix + "set_hap_frame_from_buffer, buffer de la frame hap absent", 1), no_source.run());
+  EXPECT_EQ(with(prefix + "init_hap_frame_on_buffer, buffer cible absent", 1), no_target.run());
+  EXPECT_EQ(with(prefix + "buffers de travail : un meme buffer est donne pour deux roles", 1), shared.run());
+  uint32_t error = 0;
+  uint16_t border[4];
+  Buffer dxt(32 * 16);
+  EXPECT_EQ("Erreur header : set_hap_frame_from_buffer, buffer de la frame hap absent",
+            decode_hap_frame_to_dxt(nullptr, &dxt, nullptr, Hap_Internal_DXT5, 1, 32, 16, &error));
+  EXPECT_THROW(decode_hap_frame_to_dxt(&hapa.buffer, nullptr, nullptr, Hap_Internal_DXT5, 1, 32, 16, &error),
+               std::runtime_error);
+  EXPECT_EQ("Erreur process detect crop hap frame : set_dxt_frame_from_buffer, buffer absent",
+            detect_hap_frame_crop(&hapa.buffer, nullptr, Hap_Internal_DXT5, 32, 16, 1, &error, &border[0], &border[1],
+                                  &border[2], &border[3]));
+  EXPECT_EQ("Erreur process hap frame : set_hap_frame_from_buffer, buffer de la frame hap absent",
+            detect_hap_frame_need_alpha(nullptr, &dxt, 32, 16, &error));
+  EXPECT_EQ(1u, error);
+  // The frame's own buffer given as the texture buffer.
+  const std::string shared_text = "buffers de travail : un meme buffer est donne pour deux roles";
+  EXPECT_EQ(shared_text, error_text([&] {
+              decode_hap_frame_to_dxt(&hapa.buffer, &hapa.buffer, nullptr, Hap_Internal_DXT5, 1, 32, 16, &error);
+            }));
+  EXPECT_EQ("Erreur process detect crop hap frame : " + shared_text,
+            detect_hap_frame_crop(&hapa.buffer, &hapa.buffer, Hap_Internal_DXT5, 32, 16, 1, &error, &border[0],
+                                  &border[1], &border[2], &border[3]));
+  EXPECT_EQ("Erreur process hap frame : " + shared_text,
+            detect_hap_frame_need_alpha(&hapa.buffer, &hapa.buffer, 32, 16, &error));
+}
+
+TEST(HapProcess, RowEncodersRefuseRowsOutsideTheSource) {
+  // 6 pixels wide: the second block of a row would reach into the next row.
+  Bytes source(6 * 4 * 8, 0x40), out(64 * 4, 0);
+  const std::string narrow = "encodeur dxt : largeur non multiple de 4";
+  EXPECT_EQ(narrow, error_text([&] { compress_dxt1_rows_bgra(0, source.data(), 6, 8, 8, 24, out.data(), 0, 0, 1); }));
+  EXPECT_EQ(narrow, error_text([&] { compress_dxt5_rows_argb(0, source.data(), 6, 8, 8, 24, out.data(), 0, 1); }));
+  EXPECT_EQ(narrow, error_text([&] { compress_rgtc1_rows_argb(0, source.data(), 6, 8, 8, 24, out.data(), 0); }));
+  EXPECT_EQ(narrow, error_text([&] { compress_ycocg_dxt5_rows_bgra(0, source.data(), 6, 8, 8, 24, out.data(), 1, 16, 1, 2); }));
+  // Bottom-up rows below the picture, rows shorter than the width, blocks
+  // written closer than their size.
+  EXPECT_EQ("encodeur dxt : lignes source hors de l'image",
+            error_text([&] { compress_rgtc1_rows_bgra(1, source.data(), 4, 6, 4, 24, out.data(), 0, 0); }));
+  EXPECT_EQ("encodeur dxt : stride inferieur a une ligne de pixels",
+            error_text([&] { compress_dxt_block_row(0, source.data(), 8, 8, 24, out.data(), 0, 1, 1, 1); }));
+  EXPECT_EQ("encodeur ycocg : pas de bloc inferieur a 16",
+            error_text([&] { compress_ycocg_dxt5_block_row(0, source.data(), 4, 8, 24, out.data(), 0, 8, 2, 1, 0); }));
+  // The same calls within bounds, and no block row at all, are accepted.
+  EXPECT_EQ("(no exception)", error_text([&] { compress_rgtc1_rows_bgra(0, source.data(), 4, 8, 8, 24, out.data(), 0, 0); }));
+  EXPECT_EQ("(no exception)", error_text([&] { compress_dxt1_rows_bgra(0, source.data(), 6, 8, 3, 24, out.data(), 0, 0, 1); }));
 }
 
 TEST(HapProcess, CropAndAlphaDetection) {

@@ -30,6 +30,12 @@ bool cpu_has_fma() {
   return (platform::cpuid(1).ecx >> 12) & 1;
 }
 
+bool cpu_has_sse41() {
+  if (highest_standard_leaf() < 1) return false;
+  const uint32_t ecx = platform::cpuid(1).ecx;
+  return ((ecx >> 19) & 1) && ((ecx >> 9) & 1);
+}
+
 uint32_t filter_simd_features(uint32_t requested, bool avx, bool avx2, bool fma) {
   if (!avx) return requested & ~uint32_t(Simd_Flag_Avx | Simd_Flag_Fma | Simd_Flag_Avx2);
   if (!avx2) requested &= ~uint32_t(Simd_Flag_Avx2);
