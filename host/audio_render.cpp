@@ -42,6 +42,7 @@ bool load_audio_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
   const std::streamoff size = in.tellg();
+  if (size < 0) return false;  // not a file with a size (a folder, a pipe)
   file_samples.assign(size_t(size) / sizeof(float), 0.0f);
   in.seekg(0);
   in.read(reinterpret_cast<char*>(file_samples.data()), std::streamsize(file_samples.size() * sizeof(float)));
@@ -71,7 +72,8 @@ sdk::Result get_audio(uint32_t id, uint32_t frames, float** channels, int32_t) {
   Stand_In_Host& host = Stand_In_Host::active();
   auto found = renderers.find(id);
   if (found == renderers.end() || !channels) return host_error;
-  if (host.faults.audio_failure_after >= 0 && get_audio_calls >= host.faults.audio_failure_after) return host_error;
+  if (interrupt_signal || (host.faults.audio_failure_after >= 0 && get_audio_calls >= host.faults.audio_failure_after))
+    return host_error;
   ++get_audio_calls;
   Renderer& r = found->second;
   const bool from_file = !host.source.audio_path.empty();
