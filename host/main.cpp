@@ -6,11 +6,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -308,7 +306,7 @@ int run(Options& o) {
       const bool finished = host::is_finished_movie(staged.path());
       if (finished) staged.commit();
       const std::string output = std::filesystem::absolute(o.output).string();
-      const std::string why = signal ? "interrupted by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")"
+      const std::string why = signal ? "interrupted by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")"
                                      : "export failed with result " + std::to_string(result);
       if (signal || result != sdk::result_ok) {
         if (finished)
