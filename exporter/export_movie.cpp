@@ -294,14 +294,15 @@ void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, in
     encoder->flush();
     if (rec->export_audio) export_audio(instance, *rec, audio, frame_duration, *encoder);
     encoder->close();
-  } catch (const std::exception& e) {
+  } catch (...) {
     // Said before the finalise, whose own complaints (a movie without frames)
     // would otherwise read as the cause.
-    if (!loop_failed) print_reason(e);
-    encoder->finalise_guarded();
-    encoder.reset();
-    throw;
-  } catch (...) {
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      if (!loop_failed) print_reason(e);
+    } catch (...) {
+    }
     encoder->finalise_guarded();
     encoder.reset();
     throw;

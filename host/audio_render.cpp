@@ -3,6 +3,7 @@
 // interleaving.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <numbers>
@@ -39,10 +40,11 @@ int channels_of(int32_t channel_type) {
 }
 
 bool load_audio_file(const std::string& path) {
+  // A folder or a pipe has no size to read (a folder even claims one near 2^63).
+  if (!std::filesystem::is_regular_file(path)) return false;
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
   const std::streamoff size = in.tellg();
-  if (size < 0) return false;  // not a file with a size (a folder, a pipe)
   file_samples.assign(size_t(size) / sizeof(float), 0.0f);
   in.seekg(0);
   in.read(reinterpret_cast<char*>(file_samples.data()), std::streamsize(file_samples.size() * sizeof(float)));

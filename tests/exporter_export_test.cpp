@@ -234,6 +234,13 @@ TEST(Exporter_Export, audio_faults_leave_silence) {
     expect_prefix(data, expected_audio(delivered / 4, 8000, 2, stereo, 2, false));
     EXPECT_TRUE(std::all_of(data.begin() + delivered, data.end(), [](uint8_t b) { return b == 0; }));
   }
+  {  // an audio "file" that is a folder is no audio, not a huge allocation
+    Export e("export_audio_folder");
+    e.host.source.audio_path = testing::TempDir();
+    ASSERT_TRUE(e.ok(hapq + " AudioSampleRate=8000", true, 30));
+    const Bytes data = sound_track(e);
+    EXPECT_TRUE(!data.empty() && std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 0; }));
+  }
   Export zero("export_audio_block_zero");
   zero.host.faults.max_audio_block = 0;
   ASSERT_TRUE(zero.ok(hapq + " AudioSampleRate=8000", true, 40));
