@@ -58,7 +58,10 @@ Hap_Cpu_Encoder* hap_cpu_encoder_create(uint16_t width, uint16_t height, uint16_
     return nullptr;
   }
   Hap_Cpu_Encoder* e = new (std::nothrow) Hap_Cpu_Encoder;
-  if (!e) return nullptr;
+  if (!e) {
+    std::printf("ERR : out of memory\n");
+    return nullptr;
+  }
   e->width = width;
   e->height = height;
   e->chunking = chunk_count == 0 ? 0 : 1;
@@ -74,6 +77,8 @@ Hap_Cpu_Encoder* hap_cpu_encoder_create(uint16_t width, uint16_t height, uint16_
   try {
     init_hap_frame(&e->output, width, height, codec, e->chunk_count);
   } catch (const std::bad_alloc&) {
+    // The caller only sees the null result; the reason is said here.
+    std::printf("ERR : out of memory\n");
     delete e;
     return nullptr;
   } catch (...) {

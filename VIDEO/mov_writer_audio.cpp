@@ -86,7 +86,11 @@ void Mov_Writer_HL::add_audio(const uint8_t* samples, int64_t sample_frames, uin
   if (!samples) fail("Invalid audio samples (null)");
   Audio_State& a = audio_;
   const uint64_t frame_bytes = uint64_t(a.bytes_per_sample) * a.format.channels;
-  uint64_t remaining = uint64_t(sample_frames);
+  // Frames past what a track header can count are refused here, while the
+  // movie can still be finalised with everything before them.
+  const uint64_t room_in_track = max_audio_frames_ - std::min(max_audio_frames_, a.frames_received[track]);
+  const uint64_t accepted = std::min(uint64_t(sample_frames), room_in_track);
+  uint64_t remaining = accepted;
   while (remaining > 0) {
     if (a.fill_count[track] == a.format.sample_rate) flush_audio_track(track);
     const uint64_t room = a.format.sample_rate - a.fill_count[track];
@@ -98,6 +102,14 @@ void Mov_Writer_HL::add_audio(const uint8_t* samples, int64_t sample_frames, uin
     a.frames_received[track] += frames;
     remaining -= frames;
   }
+  if (accepted < uint64_t(sample_frames))
+    fail("Audio track too long: " + std::to_string(uint64_t(sample_frames) - accepted) +
+         " sample frames refused past the " + std::to_string(max_audio_frames_) +
+         " a track can describe");
+}
+
+void Mov_Writer_HL::set_audio_frame_limit(uint64_t frames) {
+  max_audio_frames_ = std::min<uint64_t>(frames, 0xFFFFFFFF);
 }
 
 void Mov_Writer_HL::add_planar_audio(const uint8_t* const* planes, uint32_t plane_count,
@@ -193,12 +205,17 @@ std::vector<uint64_t> Mov_Writer_HL::get_audio_chunk_offsets(uint32_t track,
 
 // Every track is described with the same length: the video's duration, or
 // the longest audio handed in when that runs past the video, so no received
-// sample is left out of its track.
+// sample is left out of its track; never more than a header can count.
 void Mov_Writer_HL::add_audio_tracks_to(Moov_Video_Writer& tree) {
   uint64_t duration = get_audio_duration();
   for (uint32_t track = 0; track < audio_.track_count; ++track)
     duration = std::max(duration, audio_.frames_received[track]);
-  if (duration > uint64_t(INT64_MAX)) fail("Audio track too long");
+  // Only a video longer than the limit gets here: its audio is described up
+  // to the limit rather than losing the whole header.
+  if (duration > max_audio_frames_) {
+    std::cout << "WARNING : audio tracks cut to " << max_audio_frames_ << " sample frames" << std::endl;
+    duration = max_audio_frames_;
+  }
   for (uint32_t track = 0; track < audio_.track_count; ++track)
     tree.add_audio_track(audio_.format, duration, get_audio_chunk_offsets(track, int64_t(duration)));
 }

@@ -20,6 +20,12 @@ constexpr uint64_t media_atom_start = 32;
 
 [[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
 
+// The system's reason for a failed write or close (a full disk, a quota), which
+// "Error file write" alone does not tell.
+void print_system_error(int error) {
+  if (error != 0) std::cout << "Error file write : " << std::strerror(error) << std::endl;
+}
+
 void put_be64(uint8_t* dst, uint64_t v) {
   for (int i = 0; i < 8; ++i) dst[i] = uint8_t(v >> (56 - 8 * i));
 }
@@ -100,10 +106,13 @@ void Mov_Writer_HL::check_file() const {
 // the write position, so whatever is written next, a header on the error path
 // included, lands where the sample tables say it does.
 void Mov_Writer_HL::write_bytes_checked(const void* data, uint64_t size) {
+  errno = 0;
   const size_t written = size ? std::fwrite(data, 1, size, file_) : 0;
   if (written == size) return;
+  const int error = errno;
   std::cout << "Number of bytes to write : " << size << ". Number bytes write : " << written
             << std::endl;
+  print_system_error(error);
   truncate_at(write_position_);
   fail("Error file write");
 }
@@ -164,15 +173,16 @@ void Mov_Writer_HL::set_movie_metadata(const Movie_Metadata& metadata) {
 
 void Mov_Writer_HL::finalise() {
   check_file();
-  media_end_ = write_position_;
+  kept_end_ = write_position_;
   try {
     finalise_open_file();
   } catch (...) {
-    // Whatever part of the tail reached the file is cut off again, so the file
-    // ends with its media data and no partial header. (A failed close comes
-    // after the whole header was written; the file is gone from us then.)
+    // Whatever part of the header reached the file is cut off again, so the
+    // file ends with its media data (and the timecode sample, once written) and
+    // no partial header. (A failed close comes after the whole header was
+    // written; the file is gone from us then.)
     if (file_) {
-      truncate_at(media_end_);
+      truncate_at(kept_end_);
       platform::file_close(file_);
       file_ = nullptr;
     }
@@ -185,7 +195,7 @@ void Mov_Writer_HL::finalise_open_file() {
     flush_audio_tracks();
     pad_audio_to_video();
   }
-  media_end_ = write_position_;
+  kept_end_ = write_position_;
 
   uint8_t size_field[8];
   put_be64(size_field, write_position_ - media_atom_start);
@@ -198,12 +208,17 @@ void Mov_Writer_HL::finalise_open_file() {
     timecode_sample_offset_ = write_position_ + 8;
     write_bytes_checked(bytes.data(), bytes.size());
     write_position_ += bytes.size();
+    kept_end_ = write_position_;
   }
   build_and_write_header();
 
   std::FILE* file = file_;
   file_ = nullptr;
-  if (platform::file_close(file) != 0) fail("Error file write");
+  errno = 0;
+  if (platform::file_close(file) != 0) {
+    print_system_error(errno);
+    fail("Error file write");
+  }
 }
 
 void Mov_Writer_HL::build_and_write_header() {

@@ -59,8 +59,13 @@ class Mov_Writer_HL {
   void set_audio_tracks(uint32_t track_count, uint32_t sample_rate, uint16_t bits_per_sample,
                         uint32_t channels_per_track, uint8_t float_flag, uint32_t channel_layout);
   // Appends interleaved little-endian sample frames to one track; stored as
-  // given. Zero frames is a no-op; negative counts are refused.
+  // given. Zero frames is a no-op; negative counts are refused. Frames that
+  // would take the track past the audio frame limit are refused with an
+  // error after the ones that fit are taken.
   void add_audio(const uint8_t* samples, int64_t sample_frames, uint32_t track);
+  // The most sample frames a track may hold: 4294967295 (what its header can
+  // count), or less for tests.
+  void set_audio_frame_limit(uint64_t frames);
   // The same for one plane per channel.
   void add_planar_audio(const uint8_t* const* planes, uint32_t plane_count, uint64_t sample_frames,
                         uint32_t track);
@@ -74,7 +79,8 @@ class Mov_Writer_HL {
   // Every audio track is described with the video's duration in sample
   // frames, or with the longest audio given when that runs longer.
   // Runs once: any later call fails with "Invalid file pointer". On failure
-  // the file is cut back to its media data, so no partial header stays.
+  // the file is cut back to its media data and timecode sample, so no partial
+  // header stays.
   void finalise();
 
   // --- queries and steps (used by finalise and by tests) -------------------
@@ -150,11 +156,14 @@ class Mov_Writer_HL {
   std::vector<uint64_t> sample_offsets_;
   std::vector<uint32_t> sample_sizes_;
   uint64_t write_position_ = 0;
-  uint64_t media_end_ = 0;  // end of the media data once finalise has begun
+  // What a failed finalise leaves: the media data, then the timecode sample
+  // once it is written.
+  uint64_t kept_end_ = 0;
   uint8_t timecode_ = 0;
   uint32_t start_frame_ = 0;
   uint8_t drop_frame_ = 0;
   uint64_t timecode_sample_offset_ = 0;
   Movie_Metadata metadata_;
   Audio_State audio_;
+  uint64_t max_audio_frames_ = 0xFFFFFFFF;
 };

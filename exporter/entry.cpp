@@ -54,8 +54,8 @@ int32_t result_of_exception(int32_t decided) {
   int32_t result = sdk::result_failed;
   try {
     throw;
-  } catch (const std::bad_alloc& e) {
-    std::cout << "Exception : " << e.what() << std::endl;
+  } catch (const std::bad_alloc&) {
+    std::cout << "Exception : out of memory" << std::endl;
     result = sdk::result_out_of_memory;
   } catch (const std::exception& e) {
     std::cout << "Exception : " << e.what() << std::endl;

@@ -1,5 +1,6 @@
 // One export: parameters to encoder settings, the encoder front, the host's
 // render loop with its frame callback, the audio, and the close.
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <memory>
@@ -15,6 +16,13 @@ namespace {
 
 constexpr uint32_t simd_request = 0xF8;  // SIMD kernels, AVX, FMA and AVX2
 constexpr uint32_t pix_fmt_bgra_bottom_up = 2;
+constexpr int32_t min_frame_side = 4, max_frame_side = 16384;  // the range of the size parameters
+
+// The lines above a failure name where it happened; this one says why, an
+// allocation failure included (whose own text is only "std::bad_alloc").
+void print_reason(const std::exception& e) {
+  std::cout << "Reason : " << (dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory" : e.what()) << std::endl;
+}
 
 // A rate as numerator / denominator frames per second; inexact rates are
 // kept to a thousandth.
@@ -119,15 +127,16 @@ uint32_t timecode_start_frame(const Exporter_Instance& instance, sdk::Plugin_Id 
   return uint32_t(start / duration);
 }
 
-// The output path from the host, or empty when there is none that fits.
-// Hosts differ on whether the length they report counts the terminator, so
-// only a text that fills the whole buffer, or a length beyond it, shows a
-// path that was cut.
-std::u16string output_path(const Exporter_Instance& instance, sdk::File_Object file) {
+// The output path from the host, or empty when there is none that fits
+// (*too_long tells that case apart). Hosts differ on whether the length they
+// report counts the terminator, so only a text that fills the whole buffer,
+// or a length beyond it, shows a path that was cut.
+std::u16string output_path(const Exporter_Instance& instance, sdk::File_Object file, bool* too_long) {
   char16_t buffer[sdk::path_field_length] = {};
   int32_t length = sdk::path_field_length;
   instance.export_file->get_platform_path(file, &length, buffer);
-  if (buffer[sdk::path_field_length - 1] != 0 || length > sdk::path_field_length) return {};
+  *too_long = buffer[sdk::path_field_length - 1] != 0 || length > sdk::path_field_length;
+  if (*too_long) return {};
   return std::u16string(buffer);
 }
 
@@ -155,8 +164,9 @@ sdk::Result on_rendered_frame(int32_t, int32_t, uint32_t repeat_count, sdk::Fram
     for (uint32_t i = 0; i < repeat_count; ++i)
       data->encoder->push_frame(reinterpret_cast<const uint8_t*>(pixels), row_bytes, 0);
     return sdk::result_ok;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     std::cout << "Exception callback\n";
+    print_reason(e);
     return sdk::callback_failed;
   } catch (...) {
     std::cout << "Exception Inconnue callback\n";
@@ -177,8 +187,16 @@ void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, in
   instance.time->get_ticks_per_second(&ticks_per_second);
 
   auto get = [&](const char* param) { return param_values(*instance.export_param, id, param); };
-  const uint16_t width = uint16_t(get("ADBEVideoWidth").value.integer);
-  const uint16_t height = uint16_t(get("ADBEVideoHeight").value.integer);
+  const int32_t width_choice = get("ADBEVideoWidth").value.integer;
+  const int32_t height_choice = get("ADBEVideoHeight").value.integer;
+  // The movie keeps the size in 16 bits: a larger one would be cut silently.
+  if (std::min(width_choice, height_choice) < min_frame_side || std::max(width_choice, height_choice) > max_frame_side) {
+    std::cout << "Invalid frame size : " << width_choice << "x" << height_choice << " (" << min_frame_side << " to "
+              << max_frame_side << ")" << std::endl;
+    *result = sdk::result_failed;
+    return;
+  }
+  const uint16_t width = uint16_t(width_choice), height = uint16_t(height_choice);
   const sdk::Ratio aspect = get("ADBEVideoAspect").value.ratio;
   const sdk::Ticks frame_duration = get("ADBEVideoFPS").value.time;
   const int32_t codec = get("ADBEVideoCodec").value.integer;
@@ -217,16 +235,20 @@ void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, in
   const uint8_t quality = choice.uses_quality ? quality_level(quality_choice) : 1;
   const uint32_t thread_mode = frame_threading ? 2 : 1;
 
-  const std::u16string path = output_path(instance, rec->file_object);
+  bool path_too_long = false;
+  const std::u16string path = output_path(instance, rec->file_object, &path_too_long);
   if (path.empty()) {
     std::cout << "Path conversion error" << std::endl;
+    if (path_too_long)
+      std::cout << "Reason : the output path is too long (" << sdk::path_field_length - 1 << " characters at most)"
+                << std::endl;
     *result = sdk::result_failed;
     return;
   }
 
   std::unique_ptr<Hap_Encoder> encoder;
   // Set-up failures leave no file behind but what the encoder front made.
-  auto setup_failed = [&](const char* line, int32_t code) {
+  auto setup_failed = [&](const std::string& line, int32_t code) {
     std::cout << line << std::endl;
     encoder.reset();
     *result = code;
@@ -247,11 +269,13 @@ void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, in
     }
     encoder->open_encoders(pix_fmt_bgra_bottom_up, choice.bits_per_pixel, 0, 0);
   } catch (const std::runtime_error& e) {
-    return setup_failed((std::string("Runtime error init") + e.what()).c_str(), sdk::result_failed);
-  } catch (const std::bad_alloc&) {
-    return setup_failed("Memory error init", sdk::result_out_of_memory);
+    return setup_failed(std::string("Runtime error init") + e.what(), sdk::result_failed);
+  } catch (const std::bad_alloc& e) {
+    setup_failed("Memory error init", sdk::result_out_of_memory);
+    return print_reason(e);
   }
 
+  bool loop_failed = false;  // the callback or the host has told why already
   try {
     Render_Callback_Data data{instance.ppix, encoder.get(), width};
     sdk::Render_Params params{};
@@ -264,12 +288,21 @@ void export_movie(const Exporter_Instance& instance, sdk::Do_Export_Rec* rec, in
         instance.exporter_utility->do_multi_pass_export_loop(id, &params, 1, on_rendered_frame, &data);
     if (loop != sdk::result_ok) {
       if (*result == 0) *result = loop;
+      loop_failed = true;
       throw std::runtime_error("video export failed");
     }
     encoder->flush();
     if (rec->export_audio) export_audio(instance, *rec, audio, frame_duration, *encoder);
     encoder->close();
   } catch (...) {
+    // Said before the finalise, whose own complaints (a movie without frames)
+    // would otherwise read as the cause.
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      if (!loop_failed) print_reason(e);
+    } catch (...) {
+    }
     encoder->finalise_guarded();
     encoder.reset();
     throw;

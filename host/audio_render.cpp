@@ -3,6 +3,7 @@
 // interleaving.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <numbers>
@@ -39,6 +40,8 @@ int channels_of(int32_t channel_type) {
 }
 
 bool load_audio_file(const std::string& path) {
+  // A folder or a pipe has no size to read (a folder even claims one near 2^63).
+  if (!std::filesystem::is_regular_file(path)) return false;
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
   const std::streamoff size = in.tellg();
@@ -71,7 +74,8 @@ sdk::Result get_audio(uint32_t id, uint32_t frames, float** channels, int32_t) {
   Stand_In_Host& host = Stand_In_Host::active();
   auto found = renderers.find(id);
   if (found == renderers.end() || !channels) return host_error;
-  if (host.faults.audio_failure_after >= 0 && get_audio_calls >= host.faults.audio_failure_after) return host_error;
+  if (interrupt_signal || (host.faults.audio_failure_after >= 0 && get_audio_calls >= host.faults.audio_failure_after))
+    return host_error;
   ++get_audio_calls;
   Renderer& r = found->second;
   const bool from_file = !host.source.audio_path.empty();

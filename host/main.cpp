@@ -1,16 +1,21 @@
 // hap-export: loads the exporter plug-in into the stand-in host and drives
 // it the way the host does, from start-up to the export and endInstance.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/safe_output.h"
 #include "host/stand_in_host.h"
 #include "platform/file_io.h"
 
@@ -31,7 +36,12 @@ const char usage[] =
     "  --frames N                number of source frames (default 150, or all of --input)\n"
     "  --list-params             print the parameter tree with current values\n"
     "  --summary                 print the summary lines and stop\n"
-    "  --help                    this text\n";
+    "  --help                    this text\n"
+    "The movie is written beside OUTPUT and replaces it only once it is whole; a failed\n"
+    "export leaves OUTPUT as it was, unless the frames written before the failure could\n"
+    "be finalised. The first Ctrl-C (or SIGTERM, SIGHUP) stops the export and keeps the\n"
+    "frames done; a second stops at once. Exit status: 0 done, 1 failed, 2 bad usage,\n"
+    "128 + the signal when stopped.\n";
 
 struct Usage_Error : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -46,6 +56,10 @@ struct Options {
   bool list_params = false;
   bool summary_only = false;
   std::string output;
+  // What is replaced at the end: the output, or the file it links to.
+  std::string destination;
+  std::optional<struct stat> replaced;  // the file at the destination, if any
+  uintmax_t audio_size = 0;
 };
 
 int64_t parse_number(const std::string& text, const std::string& what, int64_t min, int64_t max) {
@@ -139,12 +153,52 @@ int64_t parse_timecode(const std::string& text, const host::Source_Settings& s) 
   return ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
 }
 
-void check_source(Options& o) {
+// The status of a file that must be a readable regular file (not a folder,
+// a device or a pipe, which would be read forever or not at all).
+struct stat readable_file(const std::string& path, const std::string& option) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0)
+    throw Usage_Error("cannot read " + option + " " + path + ": " + std::strerror(errno));
+  if (!S_ISREG(status.st_mode)) throw Usage_Error(option + " " + path + " is not a regular file");
+  if (::access(path.c_str(), R_OK) != 0)
+    throw Usage_Error("cannot read " + option + " " + path + ": " + std::strerror(errno));
+  return status;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The output is checked before anything is written: it must not be one of
+// the files the export reads (however it is named), and what it replaces must
+// be a regular file. A link is followed, so the file it names is replaced.
+void check_output(Options& o, const std::vector<std::pair<struct stat, std::string>>& sources) {
   namespace fs = std::filesystem;
-  if (!o.source.input_path.empty()) {
+  o.destination = o.output;
+  struct stat status {};
+  if (::stat(o.output.c_str(), &status) == 0) {
+    if (!S_ISREG(status.st_mode)) throw Usage_Error("the output " + o.output + " is not a regular file");
+    for (const auto& [source, option] : sources)
+      if (same_file(status, source)) throw Usage_Error("the output " + o.output + " is the " + option + " file");
     std::error_code error;
-    const uintmax_t size = fs::file_size(o.source.input_path, error);
-    if (error) throw Usage_Error("cannot read --input " + o.source.input_path + ": " + error.message());
+    if (fs::is_symlink(o.output, error)) o.destination = fs::canonical(o.output).string();
+    o.replaced = status;
+  }
+  // The plug-in takes paths of at most 259 UTF-16 characters, and it is given
+  // the temporary file's.
+  std::u16string staged;
+  if (!platform::utf8_to_utf16(host::staged_path_pattern(o.destination), staged))
+    throw Usage_Error("the output path is not valid UTF-8");
+  if (staged.size() >= size_t(sdk::path_field_length))
+    throw Usage_Error("the output path is too long: the plug-in takes paths of at most " +
+                      std::to_string(sdk::path_field_length - 1) + " characters, and the temporary file beside " +
+                      o.output + " would have " + std::to_string(staged.size()));
+}
+
+void check_source(Options& o) {
+  std::vector<std::pair<struct stat, std::string>> sources;
+  if (!o.source.input_path.empty()) {
+    const struct stat status = readable_file(o.source.input_path, "--input");
+    sources.emplace_back(status, "--input");
+    const uintmax_t size = uintmax_t(status.st_size);
     const uintmax_t frame_size = uintmax_t(o.source.width) * uintmax_t(o.source.height) * 4;
     const uintmax_t available = size / frame_size;
     if (available == 0)
@@ -159,10 +213,30 @@ void check_source(Options& o) {
                         std::to_string(o.source.frame_count));
   }
   if (!o.source.audio_path.empty()) {
-    if (!std::ifstream(o.source.audio_path, std::ios::binary))
-      throw Usage_Error("cannot read --audio " + o.source.audio_path);
+    const struct stat status = readable_file(o.source.audio_path, "--audio");
+    sources.emplace_back(status, "--audio");
+    o.audio_size = uintmax_t(status.st_size);
   }
   if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source);
+  if (!o.output.empty() && !o.summary_only) check_output(o, sources);
+}
+
+// The audio file against the audio parameters, as the input is checked
+// against the frame size: warnings only, the missing rest is silence.
+void check_audio_size(const Options& o, const host::Stand_In_Host& host) {
+  const host::Host_Param* rate = host.params.find("AudioSampleRate");
+  const host::Host_Param* channels = host.params.find("AudioChannels");
+  if (o.source.audio_path.empty() || !rate || !channels || rate->values.value.integer < 1) return;
+  const int32_t channel_choice = channels->values.value.integer;
+  const uintmax_t frame_bytes = sizeof(float) * (channel_choice == 0 ? 1 : channel_choice == 2 ? 6 : 2);
+  const sdk::Ticks per_sample = std::llround(double(host::ticks_per_second) / rate->values.value.integer);
+  const uintmax_t needed = uintmax_t(host.sequence_end_time() / per_sample);
+  if (o.audio_size % frame_bytes != 0)
+    std::cerr << "hap-export: warning: --audio size is not a whole number of " << frame_bytes / sizeof(float)
+              << "-channel float sample frames; the rest is ignored\n";
+  if (o.audio_size / frame_bytes < needed)
+    std::cerr << "hap-export: warning: --audio holds " << o.audio_size / frame_bytes << " sample frames, fewer than the "
+              << needed << " of the export; the rest is silence\n";
 }
 
 std::string default_plugin() {
@@ -189,8 +263,6 @@ void check_result(const char* selector, int32_t result) {
 int run(Options& o) {
   host::Stand_In_Host host;
   host.source = o.source;
-  if (!o.output.empty() && !platform::utf8_to_utf16(o.output, host.output_path))
-    throw Usage_Error("the output path is not valid UTF-8");
   host::Plugin plugin(o.plugin.empty() ? default_plugin() : o.plugin);
   host::Session session(host, plugin);
 
@@ -224,13 +296,32 @@ int run(Options& o) {
       check_result("queryExportFileExtension", session.query_export_file_extension(extension));
       if (std::filesystem::path(o.output).extension() != "." + host::narrow(extension.extension))
         std::cerr << "hap-export: warning: the plug-in writes ." << host::narrow(extension.extension) << " files\n";
+      if (audio) check_audio_size(o, host);
+      host::Staged_Output staged(o.destination, o.replaced ? &*o.replaced : nullptr);
+      platform::utf8_to_utf16(staged.path(), host.output_path);
       const int32_t result = session.do_export(audio);
-      if (result != sdk::result_ok) {
-        std::cerr << "hap-export: export failed with result " << result << "\n";
+      const int signal = host::interrupt_signal;
+      // A failed or stopped export still counts when the plug-in finalised
+      // the frames it had; anything less never replaces the output.
+      const bool finished = host::is_finished_movie(staged.path());
+      if (finished) staged.commit();
+      const std::string output = std::filesystem::absolute(o.output).string();
+      const std::string why = signal ? "interrupted by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")"
+                                     : "export failed with result " + std::to_string(result);
+      if (signal || result != sdk::result_ok) {
+        if (finished)
+          std::cerr << "hap-export: " << why << "; the frames written before were finalised into " << output << " ("
+                    << std::filesystem::file_size(o.output) << " bytes)\n";
+        else
+          std::cerr << "hap-export: " << why << "; no movie was written, " << output << " is left as it was\n";
+        exit_code = signal ? 128 + signal : 1;
+      } else if (!finished) {
+        std::cerr << "hap-export: the plug-in reported success but left no finished movie; " << output
+                  << " is left as it was\n";
         exit_code = 1;
       } else {
-        std::cout << "Wrote " << std::filesystem::absolute(o.output).string() << ": "
-                  << std::filesystem::file_size(o.output) << " bytes, " << host.frames_delivered << " frames of "
+        std::cout << "Wrote " << output << ": " << std::filesystem::file_size(o.output) << " bytes, "
+                  << host.frames_delivered << " frames of "
                   << settings.output_width << "x" << settings.output_height << " "
                   << choice_label(host.params, "ADBEVideoCodec")
                   << (audio ? ", audio " + choice_label(host.params, "AudioQUANTIF") + " " +
@@ -254,6 +345,7 @@ int run(Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  host::install_interrupt_handlers();
   try {
     Options options = parse_options(argc, argv);
     check_source(options);

@@ -142,6 +142,7 @@ sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_
   Progress_Line progress(frame_count);
 
   for (int64_t n = 0; n < frame_count;) {
+    if (interrupt_signal) return export_cancelled;
     // Export frames showing the same source frame come as one frame with a
     // repeat count, as the host does for held frames.
     uint32_t repeat = 1;

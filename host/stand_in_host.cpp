@@ -232,8 +232,13 @@ sdk::Result Stand_In_Host::platform_path(int32_t* length, char16_t* path) {
   if (capacity <= 0 || !path) return host_error;
   path[0] = 0;
   *length = 0;
-  // A path that does not fit is answered as no path at all, as the host does.
-  if (faults.empty_output_path || output_path.size() >= size_t(capacity)) return host_error;
+  // A path that does not fit is answered as no path at all, as the host does,
+  // with the length it would need.
+  if (faults.empty_output_path) return host_error;
+  if (output_path.size() >= size_t(capacity)) {
+    *length = int32_t(std::min<size_t>(output_path.size() + 1, INT32_MAX));
+    return host_error;
+  }
   std::copy(output_path.begin(), output_path.end(), path);
   path[output_path.size()] = 0;
   *length = int32_t(output_path.size());

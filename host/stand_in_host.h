@@ -3,6 +3,7 @@
 // export parameters, a source sequence that is rendered and heard), the
 // loading of the plug-in, and the selector calls in the host's order.
 #pragma once
+#include <csignal>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -22,6 +23,13 @@ constexpr sdk::Ticks ticks_per_second = 254016000000;
 // Host codes of the stand-in's own failures.
 constexpr sdk::Result host_error = -1;
 constexpr sdk::Result suite_not_found = -2;
+constexpr sdk::Result export_cancelled = -3;  // the export loop stopped on request
+
+// Nonzero (the signal number, for hap-export) once the export was asked to
+// stop: the export loop then ends with export_cancelled before its next frame,
+// and the audio renderer stops delivering, as a host does when the user
+// cancels.
+inline volatile std::sig_atomic_t interrupt_signal = 0;
 
 // What the host renders and plays: the source sequence.
 struct Source_Settings {

@@ -234,6 +234,13 @@ TEST(Exporter_Export, audio_faults_leave_silence) {
     expect_prefix(data, expected_audio(delivered / 4, 8000, 2, stereo, 2, false));
     EXPECT_TRUE(std::all_of(data.begin() + delivered, data.end(), [](uint8_t b) { return b == 0; }));
   }
+  {  // an audio "file" that is a folder is no audio, not a huge allocation
+    Export e("export_audio_folder");
+    e.host.source.audio_path = testing::TempDir();
+    ASSERT_TRUE(e.ok(hapq + " AudioSampleRate=8000", true, 30));
+    const Bytes data = sound_track(e);
+    EXPECT_TRUE(!data.empty() && std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 0; }));
+  }
   Export zero("export_audio_block_zero");
   zero.host.faults.max_audio_block = 0;
   ASSERT_TRUE(zero.ok(hapq + " AudioSampleRate=8000", true, 40));
@@ -251,11 +258,20 @@ TEST(Exporter_Export, render_loop_failures) {
     EXPECT_TRUE(e.printed("video export failed")) << e.out;
     EXPECT_EQ(mov_test::Mov_File(e.movie.path).track("vide").sample_count, 4u);
   }
+  {
+    // The host's own failure is told before the finalise complains of a movie without frames.
+    Export e("export_source_fails");
+    e.host.source.width = e.host.source.height = 2 * source_size;  // the file is a quarter frame
+    EXPECT_NE(e.run(hapq), 0);
+    const size_t reason = e.out.find("Reason : source file "), finalise = e.out.find("STBL : Duration 0 invalid");
+    EXPECT_TRUE(reason != std::string::npos && finalise != std::string::npos && reason < finalise) << e.out;
+  }
   for (int32_t row_bytes : {0, -512, export_size * 4 - 4}) {
     Export e("export_row_bytes");
     e.host.faults.row_bytes_override = row_bytes;
     EXPECT_EQ(e.run(hapq), 99) << row_bytes;
-    EXPECT_TRUE(e.printed("Exception callback\n"));
+    EXPECT_TRUE(e.printed("Exception callback\nReason : invalid row bytes : " + std::to_string(row_bytes) + "\n"))
+        << e.out;
     // Nothing was written: the writer refuses to finalise a movie without frames.
     EXPECT_TRUE(e.printed("close : Runtime error")) << e.out;
     EXPECT_EQ(std::filesystem::file_size(e.movie.path), 48u);
@@ -275,8 +291,35 @@ TEST(Exporter_Export, set_up_failures_give_3_without_a_movie) {
     };
     EXPECT_EQ(e.run(hapq, c == 2), 3) << c;
     EXPECT_TRUE(e.printed(c < 2 ? "Path conversion error\n" : "Runtime error init")) << e.out;
+    EXPECT_EQ(e.printed("Reason : the output path is too long (259 characters at most)\n"), c == 1) << e.out;
     EXPECT_TRUE(c == 2 || !std::filesystem::exists(e.movie.path)) << c;  // audio is checked once the file is open
     EXPECT_TRUE(e.host.audio_blocks.empty());
+  }
+}
+
+// The movie keeps the size in 16 bits: a size outside the parameters' range is
+// refused before the file is made, not cut (65540 would give 4).
+TEST(Exporter_Export, frame_size_outside_4_to_16384_is_refused) {
+  const std::pair<int32_t, int32_t> sizes[] = {{65540, 8}, {8, 65540}, {16385, 8}, {3, 8}, {8, 3}, {16384, 4}, {4, 4}};
+  for (const auto& [width, height] : sizes) {
+    Export e("export_size");
+    e.tweak = [&](host::Param_Tree& p) {
+      p.find("ADBEVideoWidth")->values.value.integer = width;
+      p.find("ADBEVideoHeight")->values.value.integer = height;
+    };
+    const bool fits = width <= 16384 && height <= 16384 && width >= 4 && height >= 4;
+    EXPECT_EQ(e.run(hapq, false, 1), fits ? 0 : 3) << width << "x" << height << e.out;
+    if (fits) {
+      const mov_test::Track_Tables video = mov_test::Mov_File(e.movie.path).track("vide");
+      const Bytes description = video.sample_description;
+      EXPECT_EQ(mov_test::be16(&description[32]), width);
+      EXPECT_EQ(mov_test::be16(&description[34]), height);
+    } else {
+      EXPECT_TRUE(e.printed("Invalid frame size : " + std::to_string(width) + "x" + std::to_string(height) +
+                            " (4 to 16384)\n"))
+          << e.out;
+      EXPECT_FALSE(std::filesystem::exists(e.movie.path));
+    }
   }
 }
 

@@ -1,9 +1,14 @@
-// hap-export's command line: help, summaries, parameter listing, and clear
-// errors with a non-zero exit for bad input.
+// hap-export's command line: help, summaries, parameter listing, clear
+// errors with a non-zero exit for bad input, and an output path that holds
+// either what was there before or a whole movie, whatever happens to the export.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,9 +24,11 @@ struct Cli_Run {
   std::string output;  // standard output and error together
 };
 
-Cli_Run hap_export(const std::string& args) {
+// A shell command line; hap-export stands for the program. A run that hangs
+// is stopped (status 124).
+Cli_Run shell(const std::string& command) {
   Cli_Run run;
-  FILE* pipe = popen((std::string(HAP_EXPORT_PATH) + " " + args + " 2>&1").c_str(), "r");
+  FILE* pipe = popen(("timeout 120 sh -c \"" + command + "\" 2>&1").c_str(), "r");
   if (!pipe) return run;
   char buffer[512];
   while (fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
@@ -29,6 +36,65 @@ Cli_Run hap_export(const std::string& args) {
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
 }
+
+Cli_Run hap_export(const std::string& args) { return shell(std::string(HAP_EXPORT_PATH) + " " + args); }
+
+std::string text_of(const std::string& path) {
+  const std::vector<uint8_t> bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// A folder of its own, so the temporary files of one export can be seen.
+struct Temp_Folder {
+  explicit Temp_Folder(const std::string& name) : path(temp_path(name)) { std::filesystem::create_directory(path); }
+  ~Temp_Folder() { std::filesystem::remove_all(path); }
+  // Files hap-export stages its movie in.
+  std::vector<std::string> staged() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path))
+      if (entry.path().filename().string().rfind(".hap-export-", 0) == 0) names.push_back(entry.path().string());
+    return names;
+  }
+  const std::string path;
+};
+
+// hap-export started in the background, its output going to `log`.
+pid_t start_hap_export(const std::string& args, const std::string& log) {
+  const std::string command = "exec " + std::string(HAP_EXPORT_PATH) + " " + args + " > " + log + " 2>&1";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+int exit_status(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Waits until an export in the folder has written more than `bytes` of its
+// movie, staged or in place; stops `pid` when that does not happen.
+bool wait_for_bytes(const Temp_Folder& folder, const std::string& movie, uintmax_t bytes, pid_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::vector<std::string> paths = folder.staged();
+    paths.push_back(movie);
+    for (const std::string& path : paths) {
+      std::error_code error;
+      if (std::filesystem::file_size(path, error) > bytes && !error) return true;
+    }
+    usleep(2000);
+  }
+  kill(pid, SIGKILL);
+  exit_status(pid);
+  return false;
+}
+
+// A long export of small frames, to be stopped part-way.
+const std::string long_export = "--frames 1000000 --size 64x64 --audio none ";
 
 TEST(Host_Cli, help_lists_every_option) {
   const Cli_Run run = hap_export("--help");
@@ -65,6 +131,15 @@ TEST(Host_Cli, list_params_shows_current_values_and_states) {
 TEST(Host_Cli, bad_input_is_a_clear_error) {
   const std::string raw = temp_path("host_cli_short.bgra");
   std::ofstream(raw, std::ios::binary) << std::string(100, 'x');
+  // Files the export reads, which it must never write, under other names too.
+  const Temp_Folder folder("host_cli_sources");
+  const std::string source = folder.path + "/source.raw", linked = folder.path + "/linked.raw",
+                    alias = folder.path + "/alias.mov", pipe = folder.path + "/pipe";
+  std::ofstream(source, std::ios::binary) << std::string(64 * 64 * 4, 's');
+  std::filesystem::create_hard_link(source, linked);
+  std::filesystem::create_symlink(source, alias);
+  mkfifo(pipe.c_str(), 0600);
+  const std::string input = "--size 64x64 --input " + source + " ";
   const std::pair<std::string, std::string> cases[] = {
       {"", "no output file"},
       {"--param ADBEVideoCodec=9 out.mov", "ADBEVideoCodec"},
@@ -85,6 +160,16 @@ TEST(Host_Cli, bad_input_is_a_clear_error) {
       {"--bogus out.mov", "--bogus"},
       {"a.mov b.mov", "more than one"},
       {"--frames", "needs a value"},
+      {input + source, "is the --input file"},
+      {input + linked, "is the --input file"},
+      {input + alias, "is the --input file"},
+      {"--audio " + source + " " + linked, "is the --audio file"},
+      {"--audio " + folder.path + " " + folder.path + "/out.mov", "is not a regular file"},
+      {"--audio " + pipe + " " + folder.path + "/out.mov", "is not a regular file"},
+      {pipe, "is not a regular file"},
+      {folder.path, "is not a regular file"},
+      {"/dev/null", "is not a regular file"},
+      {folder.path + "/" + std::string(250, 'd') + "/out.mov", "too long"},
   };
   for (const auto& [args, mention] : cases) {
     const Cli_Run run = hap_export(args);
@@ -94,6 +179,8 @@ TEST(Host_Cli, bad_input_is_a_clear_error) {
     EXPECT_NE(run.output.find(mention), std::string::npos) << args << ": " << run.output;
   }
   std::filesystem::remove(raw);
+  EXPECT_EQ(text_of(source), std::string(64 * 64 * 4, 's'));
+  EXPECT_TRUE(folder.staged().empty());
 }
 
 TEST(Host_Cli, exports_the_given_source_audio_and_timecode) {
@@ -125,6 +212,138 @@ TEST(Host_Cli, exports_the_given_source_audio_and_timecode) {
   ASSERT_GE(data.size(), 1280u * 4);
   const int16_t second = int16_t(data[2] | data[3] << 8);  // sample 1 of the file
   EXPECT_EQ(second, int16_t(std::lround((1.0 / 200 - 0.5) * 32768)));
+}
+
+}  // namespace
+
+namespace {
+
+// Whatever stops an export, the output holds the file it held before or a
+// movie the inspector reads; a failure never reports success.
+TEST(Host_Cli, a_failed_export_leaves_the_previous_output) {
+  const Temp_Folder folder("host_cli_failed");
+  const std::string movie = folder.path + "/movie.mov";
+  // A file size limit (in blocks of 512 bytes) stands for a full disk, whose
+  // reason is told: with 1 block the first frame fails and nothing can be
+  // finalised; with 40 the frames before the failure and their header fit.
+  for (const int blocks : {1, 40}) {
+    std::ofstream(movie) << "previous";
+    const Cli_Run run = shell("ulimit -f " + std::to_string(blocks) + "; trap '' XFSZ; " +
+                              std::string(HAP_EXPORT_PATH) + " --frames 60 --size 64x64 --audio none " + movie);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Error file write : File too large"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("Wrote "), std::string::npos) << run.output;
+    if (blocks == 1) {
+      EXPECT_NE(run.output.find("no movie was written, " + movie + " is left as it was"), std::string::npos)
+          << run.output;
+      EXPECT_TRUE(text_of(movie) == "previous");
+    } else {
+      EXPECT_NE(run.output.find("the frames written before were finalised into " + movie), std::string::npos)
+          << run.output;
+      const uint32_t frames = mov_test::Mov_File(movie).track("vide").sample_count;
+      EXPECT_TRUE(frames > 0 && frames < 60) << frames;
+    }
+    EXPECT_TRUE(folder.staged().empty());
+  }
+}
+
+// Out of memory is said as such wherever it strikes (the slot encoders, the
+// texture buffers, a frame copy), not only as the step that failed.
+TEST(Host_Cli, out_of_memory_is_said) {
+  const Temp_Folder folder("host_cli_memory");
+  for (const char* codec : {"1", "4"}) {
+    const Cli_Run run = shell("ulimit -v 1000000; " + std::string(HAP_EXPORT_PATH) +
+                              " --frames 1 --size 64x64 --audio none --param ADBEVideoWidth=16384"
+                              " --param ADBEVideoHeight=8192 --param ADBEVideoCodec=" +
+                              codec + " " + folder.path + "/movie.mov");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("out of memory"), std::string::npos) << run.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.path + "/movie.mov"));
+}
+
+// Each of several exports to one path at once writes its own movie and puts it
+// in place whole: short ones started while a long one runs must not cut it up.
+TEST(Host_Cli, concurrent_exports_to_one_path_leave_one_whole_movie) {
+  const Temp_Folder folder("host_cli_concurrent");
+  const std::string movie = folder.path + "/movie.mov", args = "--size 256x256 --audio none --frames ";
+  // The movies each export makes alone.
+  for (const char* frames : {"12", "400"})
+    ASSERT_EQ(hap_export(args + frames + " " + folder.path + "/alone" + frames + ".mov").status, 0);
+  const pid_t long_export = start_hap_export(args + "400 " + movie, folder.path + "/log");
+  ASSERT_TRUE(wait_for_bytes(folder, movie, 1000000, long_export));
+  std::vector<pid_t> short_exports;
+  for (int i = 0; i < 3; ++i)
+    short_exports.push_back(start_hap_export(args + "12 " + movie, folder.path + "/log" + std::to_string(i)));
+  for (size_t i = 0; i < short_exports.size(); ++i) {
+    EXPECT_EQ(exit_status(short_exports[i]), 0);
+    EXPECT_NE(text_of(folder.path + "/log" + std::to_string(i)).find("Wrote "), std::string::npos);
+  }
+  EXPECT_EQ(exit_status(long_export), 0);
+  const std::vector<uint8_t> bytes = read_file(movie);
+  EXPECT_TRUE(bytes == read_file(folder.path + "/alone12.mov") || bytes == read_file(folder.path + "/alone400.mov"));
+  EXPECT_TRUE(folder.staged().empty());
+}
+
+// The first SIGINT, SIGTERM or SIGHUP stops the export as a host cancel does:
+// the frames done become a whole movie, and the exit status tells the signal.
+TEST(Host_Cli, a_signal_stops_the_export_with_the_frames_done) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const Temp_Folder folder("host_cli_signal");
+    const std::string movie = folder.path + "/movie.mov", log = folder.path + "/log";
+    const pid_t pid = start_hap_export(long_export + movie, log);
+    ASSERT_TRUE(wait_for_bytes(folder, movie, 100000, pid));
+    kill(pid, signal);
+    EXPECT_EQ(exit_status(pid), 128 + signal);
+    EXPECT_NE(text_of(log).find("interrupted by signal " + std::to_string(signal)), std::string::npos)
+        << text_of(log);
+    const uint32_t frames = mov_test::Mov_File(movie).track("vide").sample_count;
+    EXPECT_GT(frames, 10u);
+    EXPECT_LT(frames, 1000000u);
+    EXPECT_TRUE(folder.staged().empty());
+  }
+}
+
+// A second signal stops at once: the temporary file goes, the output stays.
+TEST(Host_Cli, a_second_signal_stops_at_once_and_keeps_the_previous_output) {
+  const Temp_Folder folder("host_cli_second_signal");
+  const std::string movie = folder.path + "/movie.mov";
+  std::ofstream(movie) << "previous";
+  const pid_t pid = start_hap_export(long_export + movie, folder.path + "/log");
+  ASSERT_TRUE(wait_for_bytes(folder, movie, 100000, pid));
+  // Both signals wait while the program is stopped, so they come together.
+  kill(pid, SIGSTOP);
+  kill(pid, SIGINT);
+  kill(pid, SIGTERM);
+  kill(pid, SIGCONT);
+  const int status = exit_status(pid);
+  EXPECT_TRUE(status == 128 + SIGINT || status == 128 + SIGTERM) << status;
+  EXPECT_EQ(text_of(movie), "previous");
+  EXPECT_TRUE(folder.staged().empty());
+}
+
+// The audio file is checked against the export as the input is; the plug-in
+// only ever sees the temporary file's path, so a long output name is fine.
+TEST(Host_Cli, audio_file_sizes_are_warned_about) {
+  const Temp_Folder folder("host_cli_audio");
+  const std::string audio = folder.path + "/audio.f32";
+  const std::string movie = folder.path + "/" + std::string(250, 'm') + ".mov";
+  const std::string args = "--frames 3 --size 64x64 --rate 30 --param AudioSampleRate=8000 --audio " + audio + " ";
+  struct Case {
+    size_t bytes;
+    bool uneven, short_;
+  };
+  // 3 frames at 30 fps: 800 stereo frames of 8 bytes.
+  for (const Case& c : {Case{800 * 8, false, false}, Case{800 * 8 + 3, true, false}, Case{799 * 8, false, true},
+                        Case{0, false, true}}) {
+    std::ofstream(audio, std::ios::binary) << std::string(c.bytes, '\0');
+    const Cli_Run run = hap_export(args + movie);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("not a whole number of 2-channel float sample frames") != std::string::npos, c.uneven)
+        << run.output;
+    EXPECT_EQ(run.output.find("fewer than the 800 of the export") != std::string::npos, c.short_) << run.output;
+    EXPECT_EQ(mov_test::Mov_File(movie).track("soun").sample_count, 800u);
+  }
 }
 
 }  // namespace

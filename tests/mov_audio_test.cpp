@@ -240,3 +240,32 @@ TEST(MovAudio, RefusedSettingsAndCalls) {
             "Error, invalid audio buf index : 0; Nb Offset : 0");
   EXPECT_EQ(w.get_audio_duration(), 0u);
 }
+
+// Audio past what a track header counts is refused as it comes, so the movie
+// still finalises with the video and every frame accepted.
+TEST(MovAudio, AudioPastTheFrameLimitIsRefusedWhenPushed) {
+  Movie m("limit", packed_rate(25, 1));
+  m.writer->set_audio_tracks(1, 8000, 16, 1, 0, 0);
+  m.writer->set_audio_frame_limit(20000);
+  m.video(25);
+  const Bytes audio = pattern(2 * 30000, 3);
+  m.writer->add_audio(audio.data(), 15000, 0);
+  EXPECT_EQ(error_text([&] { m.writer->add_audio(audio.data() + 2 * 15000, 15000, 0); }),
+            "Audio track too long: 10000 sample frames refused past the 20000 a track can describe");
+  EXPECT_EQ(error_text([&] { m.writer->add_audio(audio.data(), 1, 0); }),
+            "Audio track too long: 1 sample frames refused past the 20000 a track can describe");
+  EXPECT_EQ(m.writer->audio_frames_received(0), 20000u);
+  const mov_test::Mov_File mov = m.finalise();
+  EXPECT_EQ(mov.track("vide").sample_count, 25u);
+  EXPECT_EQ(mov.track("soun").sample_count, 20000u);
+  const Bytes data = mov.track_data(mov.track("soun"));
+  EXPECT_EQ(Bytes(data.begin(), data.begin() + 2 * 20000), Bytes(audio.begin(), audio.begin() + 2 * 20000));
+
+  // A video longer than the limit: its audio is described up to the limit.
+  Movie l("limit_video", packed_rate(25, 1));
+  l.writer->set_audio_tracks(1, 8000, 16, 1, 0, 0);
+  l.writer->set_audio_frame_limit(4000);
+  l.video(25);
+  EXPECT_EQ(printed_by([&] { l.writer->finalise(); }), "WARNING : audio tracks cut to 4000 sample frames\n");
+  EXPECT_EQ(mov_test::Mov_File(l.path).track("soun").sample_count, 4000u);
+}

@@ -179,8 +179,8 @@ TEST(MovWriter, RefusesWhatItCannotWrite) {
   EXPECT_EQ(error_text([&] { missing.writer(16, 24, "Hap1"); })
                 .rfind("Can't open target file (write) : " + missing.path + ". Error : 2. ", 0),
             0u);
-  // Finalise without a sample: the media-data size is patched (16), the
-  // header is refused and nothing of it stays in the file.
+  // Finalise without a sample: the media-data size is patched (16) and the
+  // timecode sample written, the header is refused and nothing of it stays.
   {
     auto writer = movie.writer(16, 24, "Hap1", 1, 10);
     std::string message;
@@ -190,8 +190,9 @@ TEST(MovWriter, RefusesWhatItCannotWrite) {
     EXPECT_EQ(error_text([&] { writer->finalise(); }), "Invalid file pointer");
   }
   const Bytes file = read_file(movie.path);
-  ASSERT_EQ(file.size(), 48u);
+  ASSERT_EQ(file.size(), 60u);
   EXPECT_EQ(be64(&file[40]), 16u);
+  EXPECT_EQ(Bytes(file.begin() + 48, file.end()), (Bytes{0, 0, 0, 12, 'm', 'd', 'a', 't', 0, 0, 0, 10}));
 }
 
 TEST(MovWriter, ShortWriteKeepsTheFileConsistent) {
@@ -205,7 +206,7 @@ TEST(MovWriter, ShortWriteKeepsTheFileConsistent) {
       writer->write_video_chunk(f.data(), 1000);
       std::string message;
       EXPECT_EQ(printed_by([&] { message = error_text([&] { writer->write_video_chunk(f.data(), 1000); }); }),
-                "Number of bytes to write : 1000. Number bytes write : 500\n");
+                "Number of bytes to write : 1000. Number bytes write : 500\nError file write : File too large\n");
       EXPECT_EQ(message, "Error file write");
     }
     EXPECT_EQ(writer->get_video_frame_count(), 2u);
@@ -219,10 +220,11 @@ TEST(MovWriter, ShortWriteKeepsTheFileConsistent) {
   EXPECT_EQ(mov.sample(video, 1), f);
 }
 
+// The media data and the timecode sample stay; the header that did not fit goes.
 TEST(MovWriter, FullDiskAtFinaliseLeavesNoHeader) {
   Movie movie("full_at_end");
   {
-    auto writer = movie.writer(16, 24, "Hap1", 1);
+    auto writer = movie.writer(16, 24, "Hap1", 1, 7);
     writer->write_video_chunk(frame(1000, 6).data(), 1000);
     File_Size_Limit limit(48 + 1000 + 12 + 100);
     std::string message;
@@ -233,8 +235,9 @@ TEST(MovWriter, FullDiskAtFinaliseLeavesNoHeader) {
     EXPECT_EQ(error_text([&] { writer->finalise(); }), "Invalid file pointer");
   }
   const Bytes file = read_file(movie.path);
-  ASSERT_EQ(file.size(), 1048u);
+  ASSERT_EQ(file.size(), 1060u);
   EXPECT_EQ(be64(&file[40]), 1016u);
+  EXPECT_EQ(Bytes(file.begin() + 1048, file.end()), (Bytes{0, 0, 0, 12, 'm', 'd', 'a', 't', 0, 0, 0, 7}));
   EXPECT_EQ(mov_test::Mov_File(movie.path).find("moov"), nullptr);
 }
 
@@ -246,6 +249,6 @@ TEST(MovWriter, DevFullFailsAtTheHead) {
                 Mov_Writer_HL(u"/dev/full", 16, 16, 24, packed_rate(25, 1), "Hap1", 0, 1.0f, 0, 0, 0);
               });
             }),
-            "Number of bytes to write : 48. Number bytes write : 0\n");
+            "Number of bytes to write : 48. Number bytes write : 0\nError file write : No space left on device\n");
   EXPECT_EQ(message, "Error file write");
 }
