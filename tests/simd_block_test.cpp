@@ -195,6 +195,57 @@ bool nearly_degenerate(const Colour_Set& set, uint32_t n) {
   return largest <= 1e-3 * (m[0][0] + m[1][1] + m[2][2]);
 }
 
+// Sum of the per-colour terms t[0..n) in the grouping of the vector axis
+// kernels: pairs t_k + t_(k+4) for 5 to 7 colours and t_k + t_(k+8) above 8,
+// then a tree of pairs.
+float vector_group_sum(const float t[16], uint32_t n) {
+  if (n == 2) return t[0] + t[1];
+  if (n == 3) return (t[0] + t[1]) + t[2];
+  float a[8] = {};
+  const uint32_t width = n <= 4 ? 4 : n <= 8 ? (n == 8 ? 8 : 4) : 8;
+  for (uint32_t k = 0; k < n; ++k) a[k % width] += t[k];  // at most two terms a lane
+  if (width == 4) return (a[0] + a[1]) + (a[2] + a[3]);
+  return ((a[0] + a[1]) + (a[2] + a[3])) + ((a[4] + a[5]) + (a[6] + a[7]));
+}
+
+// The vector kernels' axis: weighted means, centred covariance with w dX dY
+// formed as (w dX) dY, start at the row sums, four normalisations by the
+// signed largest component with three products between them. Sixteen colours
+// are unweighted; fifteen take the total weight 14 + sqrt(2). False when a
+// step has no positive largest component (the kernels then fall back).
+bool vector_axis_model(const Colour_Set& set, uint32_t n, float axis[3]) {
+  float w[16] = {}, t[16];
+  for (uint32_t k = 0; k < n; ++k) w[k] = n == 16 ? 1.0f : set.weights[k];
+  const auto sum = [&](auto term) {
+    for (uint32_t k = 0; k < n; ++k) t[k] = term(k);
+    return vector_group_sum(t, n);
+  };
+  const float total = n == 16 ? 16.0f : n == 15 ? 15.414213f : sum([&](uint32_t k) { return w[k]; });
+  float mean[3], m[3][3];
+  for (int c = 0; c < 3; ++c)
+    mean[c] = sum([&](uint32_t k) { return n == 16 ? set.colours[k][c] : w[k] * set.colours[k][c]; }) /
+              total;
+  for (int i = 0; i < 3; ++i)
+    for (int j = i; j < 3; ++j)
+      m[i][j] = m[j][i] = sum([&](uint32_t k) {
+        const float di = set.colours[k][i] - mean[i], dj = set.colours[k][j] - mean[j];
+        return n == 16 ? dj * di : (w[k] * dj) * di;
+      });
+  float v[3];
+  for (int i = 0; i < 3; ++i) v[i] = (m[0][i] + m[1][i]) + m[2][i];
+  for (int pass = 0; pass < 4; ++pass) {
+    const float largest = std::max(std::max(v[1], v[0]), v[2]);
+    if (!(largest > 0.0f)) return false;
+    for (float& x : v) x *= 1.0f / largest;
+    if (pass == 3) break;
+    float next[3];
+    for (int i = 0; i < 3; ++i) next[i] = (m[0][i] * v[0] + m[1][i] * v[1]) + m[2][i] * v[2];
+    std::copy(next, next + 3, v);
+  }
+  std::copy(v, v + 3, axis);
+  return finite_axis(axis);
+}
+
 TEST(SimdClusterSetup, PrincipalAxisAndKeysByCount) {
   REQUIRE_CPU(cpu_has_avx());
   Dxt_Encoder_Context context{};
@@ -209,6 +260,10 @@ TEST(SimdClusterSetup, PrincipalAxisAndKeysByCount) {
       context.head.cs_kernels.principal_axis[n - 2](want, set.colours, set.weights);
       cs_axis_avx_kernels.principal_axis[n - 2](got, set.colours, set.weights);
       ASSERT_TRUE(finite_axis(want) && finite_axis(got));
+      float model[3];
+      // Where the model has no direction the kernel falls back (checked below).
+      if (vector_axis_model(set, n, model))
+        ASSERT_EQ(std::memcmp(model, got, sizeof model), 0) << n << " trial " << trial;
       // Near the degenerate case rounding noise decides between an axis and
       // the fallback, differently for each summation order.
       if (nearly_degenerate(set, n)) { ++near_degenerate; continue; }
@@ -279,40 +334,6 @@ TEST(SimdBlockInstall, SlotsFollowCodeQualityAndMask) {
   EXPECT_EQ(setup(Texture_Code_Dxt1, 3, 0xF8).cs_kernels.pack_block_from_float,
             dxt1_pack_block_from_float);
   EXPECT_EQ(setup(Texture_Code_Dxt5, 2, 0xF0).rgtc1_fit_indices, rgtc1_fit_indices);
-}
-
-// Frames with only this family's twins over the scalar set, top-down and
-// bottom-up: single-channel textures identical, colour textures within 0.05 dB
-// and differing only in the rare blocks a rounding near-tie decides.
-TEST(SimdBlockFrames, TexturesMatchScalar) {
-  REQUIRE_CPU(cpu_has_avx());
-  // Single-channel codes at quality 1 both ways; colour codes bottom-up at q2.
-  const std::tuple<uint32_t, uint8_t, bool> cases[] = {
-      {Texture_Code_Rgtc1_Luma, 1, false}, {Texture_Code_Rgtc1_Luma, 1, true},
-      {Texture_Code_Rgtc1_Alpha, 1, false}, {Texture_Code_Rgtc1_Alpha, 1, true},
-      {Texture_Code_Dxt1, 1, false}, {Texture_Code_Dxt1, 2, true}, {Texture_Code_Dxt1, 3, false},
-      {Texture_Code_Dxt5, 1, false}, {Texture_Code_Dxt5, 2, true}, {Texture_Code_Dxt5, 3, false}};
-  for (const char* name : {"astronaut_alpha_512x512.bgra", "chelsea_451x300.bgra"}) {
-    const Test_Image image = load_test_image(name);
-    for (const auto& [code, quality, bottom_up] : cases) {
-      const bool single = code == Texture_Code_Rgtc1_Luma || code == Texture_Code_Rgtc1_Alpha;
-      const auto twins = [&, quality = quality](Dxt_Encoder_Context* context) {
-        const uint32_t no_avx2 = quality == 3 && !single ? uint32_t(Simd_Flag_Avx2) : 0u;
-        install_block_vector_kernels(context, detect_simd_features(0xF8) & ~no_avx2);
-      };
-      SCOPED_TRACE(testing::Message() << name << " " << code << " q" << int(quality) << bottom_up);
-      const auto scalar = encode_with(image, code, quality, 0, {}, bottom_up);
-      const auto vector = encode_with(image, code, quality, 0, twins, bottom_up);
-      EXPECT_TRUE(!single || scalar == vector);
-      if (single) continue;
-      EXPECT_NEAR(frame_psnr(code, scalar, image), frame_psnr(code, vector, image), 0.05);
-      const size_t block_bytes = code == Texture_Code_Dxt1 ? 8 : 16;
-      size_t differing = 0;
-      for (size_t at = 0; at < scalar.size(); at += block_bytes)
-        differing += std::memcmp(&scalar[at], &vector[at], block_bytes) != 0;
-      EXPECT_LT(differing * 100, scalar.size() / block_bytes);
-    }
-  }
 }
 
 }  // namespace

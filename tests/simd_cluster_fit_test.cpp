@@ -252,34 +252,4 @@ TEST(ClusterFitVectorInstall, FillsOnlyWithItsBits) {
   EXPECT_EQ(head_with(Avx_Mask).cluster_fit_four_levels[7], scalar.cluster_fit_four_levels[7]);
 }
 
-// ---- End to end ---------------------------------------------------------------
-
-// Decoded quality of frames with this family alone and with the partition
-// sweeps alone (AVX, then AVX+FMA), and with every vector family (0xF8),
-// within 0.05 dB of the scalar encode.
-TEST(ClusterFitVectorFrames, DecodedQualityMatchesScalar) {
-  REQUIRE_CPU(cpu_has_avx());
-  const struct { const char* file; uint32_t code; uint8_t quality; } cases[] = {
-      {"astronaut_512x512.bgra", Texture_Code_Dxt1, 2},
-      {"coffee_600x400.bgra", Texture_Code_Dxt1, 3},
-      {"chelsea_451x300.bgra", Texture_Code_Dxt5, 2},
-      {"coffee_600x400.bgra", Texture_Code_Dxt5, 3}};
-  for (const auto& c : cases) {
-    const Test_Image image = load_test_image(c.file);
-    const auto psnr = [&](uint32_t setup_mask, const Installer& install) {
-      return frame_psnr(c.code, encode_with(image, c.code, c.quality, setup_mask, install), image);
-    };
-    const double scalar = psnr(0, {});
-    EXPECT_GT(scalar, 25.0) << c.file;
-    EXPECT_NEAR(psnr(0xF8, {}), scalar, 0.05) << c.file << " q" << int(c.quality);
-    for (auto install : {install_cluster_fit_vector_kernels, install_cluster_sweep_vector_kernels})
-      for (uint32_t mask : {0x28u, 0x68u}) {
-        const Installer family = [=](Dxt_Encoder_Context* context) {
-          install(context, detect_simd_features(mask));
-        };
-        EXPECT_NEAR(psnr(0, family), scalar, 0.05) << c.file << " q" << int(c.quality) << mask;
-      }
-  }
-}
-
 }  // namespace
