@@ -34,40 +34,21 @@ uint64_t fnv1a64(const std::vector<uint8_t>& bytes) {
   return h;
 }
 
-Test_Image region(const Test_Image& image, int x0, int y0, int width, int height) {
-  Test_Image out{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
-  for (int y = 0; y < height; ++y) {
-    std::memcpy(&out.bgra[size_t(y) * width * 4],
-                &image.bgra[(size_t(y0 + y) * image.width + x0) * 4], size_t(width) * 4);
-  }
-  return out;
-}
+using Block_Colours = uint8_t[16][4];
 
-// Blocks of 1 to 16 distinct colours (and alpha spans of every width), so
-// that every count of the cluster fit, flat blocks, grey blocks and black
-// blocks all occur; the raw generator keeps the frame the same on every
+// A frame of blocks, each from the colours make(block index, rng, colours)
+// writes and counts: its first pixels take them in order, the others at
+// random among them. The raw generator keeps the frame the same on every
 // standard library.
-Test_Image palette_frame(int width, int height) {
-  std::mt19937 rng(2024);
+template <class Make>
+Test_Image block_frame(int width, int height, uint32_t seed, Make make) {
+  std::mt19937 rng(seed);
   Test_Image image{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
   const int across = (width + 3) / 4;
   for (int by = 0; by * 4 < height; ++by) {
     for (int bx = 0; bx < across; ++bx) {
-      const uint32_t index = uint32_t(by * across + bx);
-      const uint32_t count = 1 + index % 16;
-      const uint32_t spread = 1 + rng() % (index % 3 == 0 ? 8 : 120);
-      const uint32_t base[3] = {rng() % 256, rng() % 256, rng() % 256};
-      const bool grey = index % 7 == 3, black = index % 11 == 5;
-      uint8_t colours[16][4];
-      const uint32_t alpha_low = rng() % 256, alpha_span = (index * 37) % (256 - alpha_low);
-      for (uint32_t c = 0; c < count; ++c) {
-        for (int k = 0; k < 3; ++k) {
-          const uint32_t v = base[grey ? 0 : k] + rng() % spread;
-          colours[c][k] = black ? 0 : uint8_t(std::min<uint32_t>(v, 255));
-        }
-        colours[c][3] = uint8_t(alpha_low + (c == 0 ? 0 : c == 1 ? alpha_span
-                                                              : rng() % (alpha_span + 1)));
-      }
+      Block_Colours colours;
+      const uint32_t count = make(uint32_t(by * across + bx), rng, colours);
       for (int i = 0; i < 16; ++i) {
         const int x = bx * 4 + i % 4, y = by * 4 + i / 4;
         if (x >= width || y >= height) continue;
@@ -79,51 +60,52 @@ Test_Image palette_frame(int width, int height) {
   return image;
 }
 
-// One solid colour per block, every byte value once in each channel: the
-// single-colour paths and their table ties.
-Test_Image solid_blocks_frame() {
-  Test_Image image{64, 64, std::vector<uint8_t>(64 * 64 * 4)};
-  for (int y = 0; y < 64; ++y) {
-    for (int x = 0; x < 64; ++x) {
-      const int i = (y / 4) * 16 + x / 4;
-      const uint8_t pixel[4] = {uint8_t(i * 13 + 100), uint8_t(i * 7), uint8_t(i), uint8_t(i * 3)};
-      std::memcpy(&image.bgra[(size_t(y) * 64 + x) * 4], pixel, 4);
+// Blocks of 1 to 16 distinct colours (and alpha spans of every width), so
+// that every count of the cluster fit, flat blocks, grey blocks and black
+// blocks all occur.
+uint32_t palette_block(uint32_t index, std::mt19937& rng, Block_Colours& colours) {
+  const uint32_t count = 1 + index % 16;
+  const uint32_t spread = 1 + rng() % (index % 3 == 0 ? 8 : 120);
+  const uint32_t base[3] = {uint32_t(rng() % 256), uint32_t(rng() % 256), uint32_t(rng() % 256)};
+  const bool grey = index % 7 == 3, black = index % 11 == 5;
+  const uint32_t alpha_low = rng() % 256, alpha_span = (index * 37) % (256 - alpha_low);
+  for (uint32_t c = 0; c < count; ++c) {
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t v = base[grey ? 0 : k] + rng() % spread;
+      colours[c][k] = black ? 0 : uint8_t(std::min<uint32_t>(v, 255));
     }
+    colours[c][3] =
+        uint8_t(alpha_low + (c == 0 ? 0 : c == 1 ? alpha_span : rng() % (alpha_span + 1)));
   }
-  return image;
+  return count;
 }
 
 // Blocks of 2 to 16 distinct colours on the 5:6:5 grid, few levels apart and
 // often mirrored about the grey line: exact fits and exactly equal errors,
 // where only the order of the candidates decides.
-Test_Image lattice_frame(int width, int height, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Test_Image image{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
+uint32_t lattice_block(uint32_t index, std::mt19937& rng, Block_Colours& colours) {
   const auto level5 = [](uint32_t q) { q = std::min(q, 31u); return uint8_t(q << 3 | q >> 2); };
   const auto level6 = [](uint32_t q) { q = std::min(q, 63u); return uint8_t(q << 2 | q >> 4); };
-  const int across = (width + 3) / 4;
-  for (int by = 0; by * 4 < height; ++by) {
-    for (int bx = 0; bx < across; ++bx) {
-      const uint32_t index = uint32_t(by * across + bx), count = 2 + index % 15;
-      const uint32_t r0 = rng() % 20, g0 = rng() % 40, b0 = rng() % 20, span = 2 + rng() % 10;
-      uint8_t colours[16][4];
-      for (uint32_t c = 0; c < count; ++c) {
-        // Distinct steps: c splits into a diagonal step and a mirrored offset.
-        const uint32_t d = c / 2, m = c % 2;
-        colours[c][0] = level5(b0 + d * span / 4 + m);
-        colours[c][1] = level6(g0 + d * span / 2);
-        colours[c][2] = level5(r0 + d * span / 4 + (1 - m) + d % 2);
-        colours[c][3] = 255;
-      }
-      for (int i = 0; i < 16; ++i) {
-        const int x = bx * 4 + i % 4, y = by * 4 + i / 4;
-        if (x >= width || y >= height) continue;
-        const uint32_t c = uint32_t(i) < count ? uint32_t(i) : rng() % count;
-        std::memcpy(&image.bgra[(size_t(y) * width + x) * 4], colours[c], 4);
-      }
-    }
+  const uint32_t count = 2 + index % 15;
+  const uint32_t r0 = rng() % 20, g0 = rng() % 40, b0 = rng() % 20, span = 2 + rng() % 10;
+  for (uint32_t c = 0; c < count; ++c) {
+    // A step along the diagonal, and an offset mirrored about it.
+    const uint32_t d = c / 2, m = c % 2;
+    colours[c][0] = level5(b0 + d * span / 4 + m);
+    colours[c][1] = level6(g0 + d * span / 2);
+    colours[c][2] = level5(r0 + d * span / 4 + (1 - m) + d % 2);
+    colours[c][3] = 255;
   }
-  return image;
+  return count;
+}
+
+// One solid colour per block, every byte value once in each channel: the
+// single-colour paths and their table ties.
+uint32_t solid_block(uint32_t index, std::mt19937&, Block_Colours& colours) {
+  const uint8_t pixel[4] = {uint8_t(index * 13 + 100), uint8_t(index * 7), uint8_t(index),
+                            uint8_t(index * 3)};
+  std::memcpy(colours[0], pixel, 4);
+  return 1;
 }
 
 struct Frame {
@@ -138,14 +120,14 @@ const std::vector<Frame>& frames() {
     const Test_Image coffee = load_test_image("coffee_600x400.bgra");
     const Test_Image chelsea = load_test_image("chelsea_451x300.bgra");
     std::vector<Frame> list;
-    list.push_back({"astronaut", region(astronaut, 192, 96, 96, 64)});
-    list.push_back({"astronaut_alpha", region(alpha, 40, 360, 102, 86)});
-    list.push_back({"coffee", region(coffee, 250, 150, 64, 64)});
-    list.push_back({"chelsea", region(chelsea, 360, 100, 91, 62)});
-    list.push_back({"palette", palette_frame(86, 94)});
-    list.push_back({"lattice", lattice_frame(64, 64, 7)});
-    list.push_back({"tiny", palette_frame(7, 6)});
-    list.push_back({"solid", solid_blocks_frame()});
+    list.push_back({"astronaut", crop(astronaut, 96, 64, 192, 96)});
+    list.push_back({"astronaut_alpha", crop(alpha, 102, 86, 40, 360)});
+    list.push_back({"coffee", crop(coffee, 64, 64, 250, 150)});
+    list.push_back({"chelsea", crop(chelsea, 91, 62, 360, 100)});
+    list.push_back({"palette", block_frame(86, 94, 2024, palette_block)});
+    list.push_back({"lattice", block_frame(64, 64, 7, lattice_block)});
+    list.push_back({"tiny", block_frame(7, 6, 2024, palette_block)});
+    list.push_back({"solid", block_frame(64, 64, 0, solid_block)});
     return list;
   }();
   return all;

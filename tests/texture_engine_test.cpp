@@ -319,19 +319,6 @@ TEST(FrameDriver, PadModesMatchHandPaddedAndCroppedFrames) {
   }
 }
 
-TEST(FrameDriver, SecondTextureFollowsTheFirst) {
-  // Partial blocks both ways, slices or not: code 5 is code 4 then code 3.
-  const Test_Image frame = crop(load_test_image("astronaut_alpha_512x512.bgra"), 130, 71);
-  for (uint32_t threads : {1u, 4u}) {
-    const std::vector<uint8_t> alpha = encode_texture(frame, Texture_Code_Rgtc1_Alpha, 1, threads);
-    for (uint8_t q = 1; q <= 3; ++q) {
-      std::vector<uint8_t> joined = encode_texture(frame, Texture_Code_Ycocg_Dxt5, q, threads);
-      joined.insert(joined.end(), alpha.begin(), alpha.end());
-      EXPECT_EQ(encode_texture(frame, Texture_Code_Ycocg_Dxt5_Rgtc1, q, threads), joined) << int(q);
-    }
-  }
-}
-
 // ---- BC7 tables --------------------------------------------------------------
 
 TEST(Setup, Bc7EncodersOpenOnManyThreadsAtOnce) {
