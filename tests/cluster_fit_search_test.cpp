@@ -1,6 +1,7 @@
 // The cluster-fit search against a double-precision brute force over every
 // partition, and its behaviour at the edges of its input.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -166,6 +167,25 @@ TEST_F(ClusterFitSearch, TwoColoursAndEqualErrors) {
   dxt_cluster_fit_block(&best_, &code_, &sums_, lists.records.entries + 10,
                         lists.records.codes + 6);
   EXPECT_EQ(code_.i3, 2);
+}
+
+// Sixteen colours: the two-cluster splits are tried in the order 1, 15, 2,
+// ..., 14. Run sums such that every split scores -16 (a red start, a blue
+// end, each exactly on its run's mean) but the first, whose start is off the
+// grid: of the tied splits 15 comes first.
+TEST_F(ClusterFitSearch, SixteenColourSplitsTryFifteenSecond) {
+  std::fill(std::begin(sums_.data), std::end(sums_.data), 0.0f);
+  for (uint32_t k = 1; k < 16; ++k) {
+    const float head[4] = {k == 1 ? 0.5f : float(k), 0, 0, float(k)};
+    const float tail[4] = {0, 0, float(16 - k), float(16 - k)};
+    std::copy(head, head + 4, sums_.data + cluster_run_offset(16, 0, k) / 4);
+    std::copy(tail, tail + 4, sums_.data + cluster_run_offset(16, k, 16) / 4);
+  }
+  best_ = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+  code_ = {0, 0, 1};
+  cluster_fit_mean_pairs_n16(&best_, &code_, &sums_);
+  EXPECT_EQ(best_.error, -16.0f);
+  EXPECT_EQ((std::array<int, 3>{code_.i1, code_.i2, code_.i3}), (std::array<int, 3>{15, 15, 15}));
 }
 
 TEST_F(ClusterFitSearch, CountsOutsideTheTablesAreRefused) {

@@ -1,9 +1,8 @@
 // DXT1 colour blocks and the cluster set-up: tables, solid colours at every
-// quality, the routing between the quick path and the cluster fit, packing
-// rules, the order along the principal axis and its degenerate cases.
+// quality, packing rules, the order along the principal axis and its
+// degenerate cases.
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -16,14 +15,6 @@ namespace {
 
 int expand(int value, int bits) {
   return bits == 5 ? (value << 3) | (value >> 2) : (value << 2) | (value >> 4);
-}
-
-Test_Image block_image(const uint8_t rgb[16][3]) {
-  Test_Image image = solid_image(0, 0, 0);
-  for (int i = 0; i < 16; ++i) {
-    for (int c = 0; c < 3; ++c) image.bgra[4 * i + c] = rgb[i][2 - c];
-  }
-  return image;
 }
 
 std::vector<uint8_t> bytes(uint16_t c0, uint16_t c1, uint32_t indices) {
@@ -69,25 +60,6 @@ TEST(Dxt1Block, SolidColoursGiveFixedBytes) {
   // Pure red: both endpoints match exactly and keep index 2 of equal endpoints.
   EXPECT_EQ(encode_texture(solid_image(255, 0, 0), Texture_Code_Dxt1, 1),
             bytes(0xF800, 0xF800, 0xAAAAAAAA));
-}
-
-TEST(Dxt1Block, ChannelSpanDecidesTheQuality2Path) {
-  std::mt19937 rng(7);
-  for (int span : {14, 15}) {
-    for (int trial = 0; trial < 20; ++trial) {
-      uint8_t rgb[16][3];
-      const int base = int(rng() % 200);
-      for (auto& p : rgb)
-        for (auto& c : p) c = uint8_t(base + int(rng() % (span + 1)));
-      rgb[0][1] = uint8_t(base);
-      rgb[1][1] = uint8_t(base + span);
-      for (auto& p : rgb) p[0] = p[2] = uint8_t(std::min<int>(p[0], base + span));
-      const Test_Image image = block_image(rgb);
-      EXPECT_EQ(encode_texture(image, Texture_Code_Dxt1, 2),
-                encode_texture(image, Texture_Code_Dxt1, span == 14 ? 1 : 3))
-          << "span " << span;
-    }
-  }
 }
 
 TEST(Dxt1Block, RefinementReturnsTheTwoColoursOfATwoColourBlock) {

@@ -179,6 +179,40 @@ TEST(Exporter_Export, timecode_track_off_or_without_a_start) {
   }
 }
 
+// The host's source information, with the timecode block replaced.
+sdk::Timecode_Block forced_timecode;
+const sdk::Export_Info_Suite* host_info = nullptr;
+const sdk::Export_Info_Suite timecode_forcing_info = {
+    [](sdk::Plugin_Id id, int32_t item, sdk::Source_Info_Value* value) {
+      const sdk::Result r = host_info->get_source_info(id, item, value);
+      if (item == sdk::source_start_timecode && r == sdk::result_ok)
+        *static_cast<sdk::Timecode_Block*>(value->block) = forced_timecode;
+      return r;
+    }};
+
+// A start between two frames is taken down to the frame with a warning; one
+// of 2^32 - 1 frames or more does not fit the track and becomes 0.
+TEST(Exporter_Export, timecode_start_warnings) {
+  const struct { sdk::Ticks start; const char* warning; Bytes sample; } cases[] = {
+      {3 * 1000 + 1, "Warning : non integer start timecode : 3001;1000\n", {0, 0, 0, 3}},
+      {0xFFFFFFFEll * 1000, nullptr, {0xFF, 0xFF, 0xFF, 0xFE}},
+      {0xFFFFFFFFll * 1000, "Warning : start timecode overflow : 4294967295000;1000\n", {0, 0, 0, 0}}};
+  for (const auto& c : cases) {
+    Export e("export_timecode_start");
+    forced_timecode = {c.start, 1000};
+    e.tweak = [&e](host::Param_Tree&) {
+      auto* instance = static_cast<Exporter_Instance*>(e.session.instance());
+      host_info = instance->export_info;
+      instance->export_info = &timecode_forcing_info;
+    };
+    ASSERT_TRUE(e.ok(hapq + " CheckboxTcMetadata=1"));
+    EXPECT_EQ(e.printed("timecode"), c.warning != nullptr) << e.out;
+    if (c.warning) EXPECT_TRUE(e.printed(c.warning)) << e.out;
+    mov_test::Mov_File movie(e.movie.path);
+    EXPECT_EQ(movie.sample(movie.track("tmcd"), 0), c.sample) << c.start;
+  }
+}
+
 // The audio the stand-in host renders, converted as the export must.
 Bytes expected_audio(int64_t frames, int rate, int channels, const int* order, int bytes, bool is_float) {
   Bytes out;
@@ -241,12 +275,16 @@ TEST(Exporter_Export, audio_faults_leave_silence) {
     const Bytes data = sound_track(e);
     EXPECT_TRUE(!data.empty() && std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 0; }));
   }
-  Export zero("export_audio_block_zero");
-  zero.host.faults.max_audio_block = 0;
-  ASSERT_TRUE(zero.ok(hapq + " AudioSampleRate=8000", true, 40));
-  EXPECT_TRUE(zero.printed("WARNING : invalid audio block size : 0\n")) << zero.out;
-  for (uint32_t block : zero.host.audio_blocks) EXPECT_LE(block, 8000u);
-  expect_prefix(sound_track(zero), expected_audio(8000 * 40 / 30, 8000, 2, stereo, 2, false));
+  // No largest block, and one of three seconds: the export asks for one
+  // second at most, the size of its buffers.
+  for (int32_t largest : {0, 3 * 8000}) {
+    Export e("export_audio_block");
+    e.host.faults.max_audio_block = largest;
+    ASSERT_TRUE(e.ok(hapq + " AudioSampleRate=8000", true, 90));
+    EXPECT_EQ(e.printed("WARNING : invalid audio block size : 0\n"), largest == 0) << e.out;
+    for (uint32_t block : e.host.audio_blocks) EXPECT_LE(block, 8000u);
+    expect_prefix(sound_track(e), expected_audio(8000 * 3, 8000, 2, stereo, 2, false));
+  }
 }
 
 // A failing loop keeps the frames written, finalised; bad row bytes are refused by the callback.

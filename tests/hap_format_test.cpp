@@ -147,11 +147,12 @@ TEST(HapFormat, ChunkCountLimits) {
 }
 
 TEST(HapFormat, RoundTripEveryFormatCountAndCompressor) {
-  // 360 blocks have many divisors; 97 blocks plus a tail of 3 bytes have
-  // none, and 5 bytes hold no whole block.
+  // 360 blocks have many divisors; 96 blocks plus a tail of 3 bytes leave
+  // the tail to the last chunk; 97 blocks have no divisor, and 5 bytes hold
+  // no whole block.
   for (uint32_t format : all_formats) {
     const uint32_t block = (format == Hap_Texture_Format_RGB_DXT1 || format == Hap_Texture_Format_A_RGTC1) ? 8 : 16;
-    for (size_t length : {size_t(360) * block, size_t(97) * block + 3, size_t(5)}) {
+    for (size_t length : {size_t(360) * block, size_t(96) * block + 3, size_t(97) * block + 3, size_t(5)}) {
       const Bytes texture = make_texture(length, uint32_t(length));
       for (uint32_t compressor : {0u, 1u})
         for (uint32_t chunks = 1; chunks <= 64; ++chunks) {
@@ -217,6 +218,26 @@ TEST(HapFormat, LongSectionHeaders) {
   const Bytes chunked = encode(compressible, Hap_Texture_Format_RGB_DXT1, 1, 4);
   EXPECT_EQ(head(chunked, 4), (Bytes{0, 0, 0, 0xCB}));
   EXPECT_EQ(decoded(chunked, compressible.size()), compressible);
+}
+
+// Two textures that each fit the short form but not together: the container
+// takes the long form (a 4096 x 4096 HAPQA frame without snappy).
+TEST(HapFormat, LongTwoTextureContainer) {
+  const Bytes colour = make_texture(0x800000, 3), alpha = make_texture(0x800000, 4);
+  const uint8_t* textures[2] = {colour.data(), alpha.data()};
+  const uint32_t lengths[2] = {0x800000, 0x800000}, compressors[2] = {0, 0}, chunks[2] = {1, 1};
+  const uint32_t formats[2] = {Hap_Texture_Format_YCoCg_DXT5, Hap_Texture_Format_A_RGTC1};
+  Bytes frame(max_frame_encoded_length(2, lengths, formats, chunks));
+  uint32_t used = 0;
+  ASSERT_EQ(hap_encode(2, textures, lengths, formats, compressors, chunks, frame.data(),
+                       uint32_t(frame.size()), &used),
+            HapResult_No_Error);
+  frame.resize(used);
+  EXPECT_EQ(used, 8u + 2 * (4 + 0x800000));
+  EXPECT_EQ(head(frame, 8), (Bytes{0, 0, 0, Hap_Section_Multiple_Textures, 8, 0, 0, 1}));
+  Bytes back(0x800000);
+  ASSERT_EQ(decode(frame, 1, back), HapResult_No_Error);
+  EXPECT_EQ(back, alpha);
 }
 
 TEST(HapFormat, TwoTextureContainer) {

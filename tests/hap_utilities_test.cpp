@@ -276,6 +276,11 @@ TEST(AlphaBlocks, EncoderCases) {
   decode_rgtc1_block(msb_block_to_rgtc1(block.data()).data(), decoded);
   EXPECT_EQ(v, Bytes(decoded, decoded + 16));
   for (uint8_t flat : {0, 42}) EXPECT_EQ((Bytes{flat, 0, 0, 0, 0, 0, 0, 0}), encode(Bytes(16, flat)));
+  // 10, 15 and 80: 15 is 5 from its nearest entry in both palettes (10, 20,
+  // ..., 80 and 10, 24, ..., 80); equal errors take the eight-value form.
+  for (int p = 0; p < 16; ++p) v[p] = p < 5 ? 10 : p < 10 ? 80 : 15;
+  block = encode(v);
+  EXPECT_EQ((Bytes{80, 10}), Bytes(block.begin(), block.begin() + 2));
 }
 
 TEST(AlphaBlocks, ExactEncoderKeepsEndsAndMatchesItsPalette) {
@@ -442,7 +447,8 @@ TEST(HapProcess, HapqaRoutesAndFailures) {
   const Bytes ycocg = encode_ycocg(im), alpha = encode_rgtc1(im);
   Stored_Frame hapqa(64, 32, Hap_Internal_YCoCg_DXT5_RGTC1, ycocg, alpha, 2);
   Process_Run both(&hapqa.buffer, 64, 32, Hap_Internal_YCoCg_DXT5_RGTC1);
-  Process_Run colour(&hapqa.buffer, 64, 32, Hap_Internal_YCoCg_DXT5), refused(&hapqa.buffer, 64, 32, Hap_Internal_DXT5);
+  Process_Run colour(&hapqa.buffer, 64, 32, Hap_Internal_YCoCg_DXT5), refused(&hapqa.buffer, 64, 32, Hap_Internal_DXT5),
+      alpha_only(&hapqa.buffer, 64, 32, Hap_Internal_RGTC1);
   both.params.crop = 1, both.params.crop_x = 4, both.params.crop_y = 2, both.params.crop_width = 8;
   both.params.crop_height = 4;
   EXPECT_EQ(with("", 0), both.run());
@@ -450,6 +456,8 @@ TEST(HapProcess, HapqaRoutesAndFailures) {
   EXPECT_EQ(box_of(ycocg, 16, 16, 4, 2, 8, 4), both.texture(32, 16, Dxt_Codec_DXT5, 0));
   EXPECT_EQ(box_of(alpha, 16, 8, 4, 2, 8, 4), both.texture(32, 16, Dxt_Codec_RGTC1, 1));
   EXPECT_EQ(ycocg, colour.texture(64, 32, Dxt_Codec_DXT5));
+  EXPECT_EQ(with("", 0), alpha_only.run());
+  EXPECT_EQ(alpha, alpha_only.texture(64, 32, Dxt_Codec_RGTC1));
 
   EXPECT_EQ(with(prefix + "src HAPQ, impossible a convertir vers le format cible", 1), refused.run());
   EXPECT_EQ(0u, refused.colour.capacity);  // nothing decoded

@@ -97,6 +97,22 @@ TEST(MovAudio, BlocksAt2997) {
   EXPECT_EQ(m.writer->audio_block_offsets(), (U64s{48, 48 + 192000 + 29 * 100}));
 }
 
+// 33 frames at 29.97 fps last 52852.8 sample frames at 48 kHz, taken to the
+// nearest: 52853. The block reserved before the first sample covers 48000 of
+// them (copies of a frame reserve none), so finalising adds one of silence.
+TEST(MovAudio, SilenceCoversTheVideoToTheNearestSample) {
+  Movie m("pad2997", packed_rate(30000, 1001));
+  m.writer->set_audio_tracks(1, 48000, 16, 2, 0, 0);
+  m.video(1);
+  for (int i = 0; i < 32; ++i) m.writer->clone_previous_frame();
+  EXPECT_EQ(m.writer->get_audio_duration(), 52853u);
+  const mov_test::Mov_File mov = m.finalise();
+  const auto audio = mov.track("soun");
+  EXPECT_EQ(audio.sample_count, 52853u);
+  ASSERT_EQ(audio.chunk_offsets.size(), 2u);
+  EXPECT_EQ(mov.track_data(audio), Bytes(52853 * 4, 0));
+}
+
 TEST(MovAudio, LongExportsDoNotWrapTheSecondCount) {
   // 4.3 million samples at 29.97 reach second 143476, but (count + 1) x 1001
   // in 32 bits would wrap to second 311. Clones record samples without

@@ -1,7 +1,6 @@
 // What the vector-twin tests share: skipping on a processor without an
 // instruction set, random source blocks and weighted colour sets that reach
-// the kernels' edge cases, a bit-exact comparison of cluster-fit results, and
-// whole frames encoded with one family of twins over the scalar set.
+// the kernels' edge cases, and a bit-exact comparison of cluster-fit results.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -12,7 +11,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <functional>
 #include <initializer_list>
 #include <random>
 #include <utility>
@@ -224,38 +222,4 @@ inline testing::AssertionResult same_fit(const Fit& want, const Fit& got) {
     return std::string(s);
   };
   return testing::AssertionFailure() << "\n want " << text(want) << "\n got  " << text(got);
-}
-
-// ---- Whole frames ---------------------------------------------------------------
-
-using Installer = std::function<void(Dxt_Encoder_Context*)>;
-
-// The texture of a top-down image through set-up under setup_mask, with
-// install run over the set afterwards (one family's twins alone); bottom_up
-// hands the rows over in reverse.
-inline std::vector<uint8_t> encode_with(const Test_Image& image, uint32_t code, uint8_t quality,
-                                        uint32_t setup_mask, const Installer& install = {},
-                                        bool bottom_up = false) {
-  Dxt_Encoder_Context context{};
-  EXPECT_EQ(0u, setup_dxt_encoder(&context, uint16_t(image.width), uint16_t(image.height), code,
-                                  quality, 0, bottom_up ? Pix_Fmt_Bgra8_Bottom_Up : Pix_Fmt_Bgra8,
-                                  Pad_Mode_Edge, 1, setup_mask));
-  if (install) install(&context);
-  std::vector<uint8_t> texture(
-      dxt_texture_size(uint16_t(image.width), uint16_t(image.height), code, Pad_Mode_Edge));
-  const Test_Image rows = bottom_up ? flip_rows(image) : image;
-  const uint8_t* planes[4] = {rows.bgra.data(), nullptr, nullptr, nullptr};
-  const int64_t strides[4] = {int64_t(image.width) * 4, 0, 0, 0};
-  encode_dxt_frame(&context, texture.data(), planes, strides);
-  return texture;
-}
-
-// PSNR of a DXT1, DXT5 or YCoCg texture against its source (alpha counted in
-// DXT5).
-inline double frame_psnr(uint32_t code, const std::vector<uint8_t>& texture,
-                         const Test_Image& image) {
-  const Tex kind = code == Texture_Code_Dxt1   ? Tex::Dxt1
-                   : code == Texture_Code_Dxt5 ? Tex::Dxt5
-                                               : Tex::YcocgDxt5;
-  return decoded_psnr(kind, texture, image, code == Texture_Code_Dxt5);
 }

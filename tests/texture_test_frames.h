@@ -85,11 +85,12 @@ inline Test_Image solid_image(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) 
   return image;
 }
 
-inline Test_Image crop(const Test_Image& image, int width, int height) {
+// The width x height part of the image from column x0 and row y0.
+inline Test_Image crop(const Test_Image& image, int width, int height, int x0 = 0, int y0 = 0) {
   Test_Image out{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
   for (int y = 0; y < height; ++y) {
-    std::memcpy(&out.bgra[size_t(y) * width * 4], &image.bgra[size_t(y) * image.width * 4],
-                size_t(width) * 4);
+    std::memcpy(&out.bgra[size_t(y) * width * 4],
+                &image.bgra[(size_t(y0 + y) * image.width + x0) * 4], size_t(width) * 4);
   }
   return out;
 }

@@ -90,6 +90,21 @@ TEST(YcocgYHalf, SingleValueWhenTheCodesAgree) {
   EXPECT_EQ(b1[1], 100);
 }
 
+// Quality 2 and 3 keep the inset range unless it fits worse: on equal errors
+// (here both infinite, the values lying far off either palette) the inset
+// pair 55, 200 is written and kept, not the stored 51, 204.
+TEST(YcocgYHalf, EqualErrorsKeepTheInsetRange) {
+  Ycocg_Block block{};
+  std::fill(std::begin(block.y), std::end(block.y), 1e30f);
+  block.y_min = 0.2f, block.y_max = 0.8f;
+  uint8_t out[8];
+  ycocg_encode_y_alpha_hq(out, &block);
+  EXPECT_EQ(out[0], 200);
+  EXPECT_EQ(out[1], 55);
+  EXPECT_GT(block.y_min, 0.2f);
+  EXPECT_LT(block.y_max, 0.8f);
+}
+
 TEST(YcocgScale, StrictBoundariesWrittenInBothEndpoints) {
   // In both endpoints: R - B = -129 gives Co exactly 64/255 (scale 1, field 0),
   // R - B = -128 gives 64.5/255 (scale 2); grey-ish blocks take scale 4,
