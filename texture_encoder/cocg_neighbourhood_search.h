@@ -113,16 +113,22 @@ template <class L, bool Fused, class Distances>
   // Unrolled, so that the partial sums stay in registers.
   if constexpr (Fused) {
     L p[8];
-#pragma GCC unroll 8
-    for (int t = 0; t < 8; ++t) p[t] = nearest_squared(t);
+#pragma GCC unroll 4
+    for (int t = 0; t < 4; ++t) p[t] = nearest_squared(t);
+    if (all_at_least((p[0] + p[2]) + (p[1] + p[3]), limit)) return false;
+#pragma GCC unroll 4
+    for (int t = 4; t < 8; ++t) p[t] = nearest_squared(t);
     if (all_at_least(pair_tree(p), limit)) return false;
 #pragma GCC unroll 8
     for (int t = 0; t < 8; ++t) p[t] = p[t] + nearest_squared(t + 8);
     *errors = pair_tree(p);
   } else {
     L sum = nearest_squared(0);  // 0 + e0 is e0
-#pragma GCC unroll 8
-    for (int t = 1; t < 8; ++t) sum = sum + nearest_squared(t);
+#pragma GCC unroll 4
+    for (int t = 1; t < 4; ++t) sum = sum + nearest_squared(t);
+    if (all_at_least(sum, limit)) return false;
+#pragma GCC unroll 4
+    for (int t = 4; t < 8; ++t) sum = sum + nearest_squared(t);
     if (all_at_least(sum, limit)) return false;
 #pragma GCC unroll 8
     for (int t = 8; t < 16; ++t) sum = sum + nearest_squared(t);
