@@ -16,6 +16,10 @@
 // depend on fewer codes than the candidate are computed once per block and
 // only added per candidate. The best is the first candidate, in the order of
 // the search's loops, of the smallest error.
+//
+// L holds eight floats: L::splat, L::load and store (unaligned), +, -, *,
+// min and all_at_least(lanes, limit) found by argument lookup, and, for the
+// fused family, fused_madd(a, b, c).
 #pragma once
 #include <cfloat>
 #include <cmath>
@@ -53,8 +57,15 @@ inline T squared(T v) {
   return v * v;
 }
 
+// The 16 pixels' squared distances to one point, eight per lane group.
 template <class L>
-void pixel_distances(const Cocg_Block* block, float co, float cg, float* d);
+void pixel_distances(const Cocg_Block* block, float co, float cg, float* d) {
+  for (int h = 0; h < 16; h += 8) {
+    const L v = squared(L::load(block->cg + h) - L::splat(cg)) +
+                squared(L::load(block->co + h) - L::splat(co));
+    v.store(d + h);
+  }
+}
 
 // A candidate's palette (colour0, colour1, the points a third and two thirds
 // of the way) and the squared distances of the pixels to it.
@@ -83,26 +94,17 @@ struct Search_Palette {
   }
 };
 
-// The 16 pixels' squared distances to one point, eight per lane group.
-template <class L>
-void pixel_distances(const Cocg_Block* block, float co, float cg, float* d) {
-  for (int h = 0; h < 16; h += 8) {
-    const L v = squared(L::load(block->cg + h) - L::splat(cg)) +
-                squared(L::load(block->co + h) - L::splat(co));
-    v.store(d + h);
-  }
-}
-
 template <class L>
 inline L pair_tree(const L p[8]) {
   return ((p[0] + p[4]) + (p[2] + p[6])) + ((p[1] + p[5]) + (p[3] + p[7]));
 }
 
 // The block errors of eight candidates; distance(t, d) gives the lanes of
-// d0..d3 of pixel t. False, the errors unfinished, when after pixels 0..7
-// every lane has reached limit: the terms are never negative and every
-// rounding is monotonic, so the sum of those pixels bounds the error from
-// below.
+// d0..d3 of pixel t. False, the errors unfinished, when after pixels 0..3 or
+// 0..7 every lane has reached limit: the terms are never negative and every
+// rounding is monotonic, so the family's sum with 0 for the pixels to come
+// bounds the error from below (for the fused family after four pixels that
+// is (p0 + p2) + (p1 + p3)).
 template <class L, bool Fused, class Distances>
 [[gnu::always_inline]] inline bool group_errors(const Distances& distance, float limit, L* errors) {
   const auto nearest_squared = [&](int t) {
