@@ -23,6 +23,7 @@ struct Bench_Case {
   const char* name;
   uint32_t texture_code;
   uint8_t quality;
+  uint32_t simd_mask = 0xF8;  // what set-up may install; 0x08 keeps the scalar kernels
 };
 
 // One line per case.
@@ -38,6 +39,9 @@ constexpr Bench_Case Cases[] = {
     {"YCoCg_q1", Texture_Code_Ycocg_Dxt5, 1},
     {"YCoCg_q2", Texture_Code_Ycocg_Dxt5, 2},
     {"YCoCg_q3", Texture_Code_Ycocg_Dxt5, 3},
+    {"YCoCg_q2_scalar", Texture_Code_Ycocg_Dxt5, 2, 0x08},
+    {"YCoCg_q3_scalar", Texture_Code_Ycocg_Dxt5, 3, 0x08},
+    {"YCoCg_q3_avx", Texture_Code_Ycocg_Dxt5, 3, 0x28},
     {"YCoCg_RGTC1_q1", Texture_Code_Ycocg_Dxt5_Rgtc1, 1},
     {"YCoCg_RGTC1_q2", Texture_Code_Ycocg_Dxt5_Rgtc1, 2},
     {"YCoCg_RGTC1_q3", Texture_Code_Ycocg_Dxt5_Rgtc1, 3},
@@ -88,7 +92,7 @@ const std::vector<uint8_t>& bench_frame() {
 bool set_up(Dxt_Encoder_Context* context, const Bench_Case& c, uint32_t threads) {
   *context = Dxt_Encoder_Context{};
   return setup_dxt_encoder(context, Width, Height, c.texture_code, c.quality, 0, Pix_Fmt_Bgra8,
-                           Pad_Mode_Edge, threads, 0xF8) == 0;
+                           Pad_Mode_Edge, threads, c.simd_mask) == 0;
 }
 
 void encode_frames(benchmark::State& state, Bench_Case c) {

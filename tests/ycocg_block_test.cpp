@@ -165,8 +165,8 @@ TEST(YcocgColourHalf, SaturatedPairsStayClose) {
 
 // ---- Endpoint searches ----------------------------------------------------
 
-// Counts the candidates the encoders hand to the kernels.
-int g_trial_calls = 0, g_first_pair_calls = 0, g_next_pair_calls = 0;
+// Counts the kernel calls of the encoders.
+int g_trial_calls = 0, g_search_calls = 0;
 Cocg_Endpoint_Kernels g_real;
 
 template <int G>
@@ -175,21 +175,21 @@ void counting_trial(Cocg_Block* b, float* e, const Cocg_Candidate* c, float* d,
   ++g_trial_calls;
   g_real.endpoint_trial[G](b, e, c, d, best);
 }
-template <int Slot>
-void counting_search(Cocg_Block* b, float* e, Cocg_Candidate* c, float* d, Cocg_Candidate* best,
-                     float* cache) {
-  ++(Slot < 3 ? g_first_pair_calls : g_next_pair_calls);
-  g_real.endpoint_search[Slot](b, e, c, d, best, cache);
+template <int G>
+void counting_search(const Cocg_Block* b, const Cocg_Candidate* init, float* e,
+                     Cocg_Candidate* best, float* d) {
+  ++g_search_calls;
+  g_real.endpoint_search[G](b, init, e, best, d);
 }
 
 Cocg_Endpoint_Kernels counting_kernels(int quality) {
   g_real = cocg_endpoint_kernels_scalar(quality);
   Cocg_Endpoint_Kernels k = g_real;
-  [&]<int... I>(std::integer_sequence<int, I...>) {
-    ((k.endpoint_search[I] = counting_search<I>), ...);
-    ((I < 3 ? void(k.endpoint_trial[I] = counting_trial<I % 3>) : void()), ...);
-  }(std::make_integer_sequence<int, 6>{});
-  g_trial_calls = g_first_pair_calls = g_next_pair_calls = 0;
+  [&]<int... G>(std::integer_sequence<int, G...>) {
+    ((k.endpoint_search[G] = counting_search<G>), ...);
+    ((k.endpoint_trial[G] = counting_trial<G>), ...);
+  }(std::make_integer_sequence<int, 3>{});
+  g_trial_calls = g_search_calls = 0;
   return k;
 }
 
@@ -280,11 +280,14 @@ TEST(CocgSearch, FindsTheBestCandidateOfItsSetWithinTheCandidateLimits) {
       const Cocg_Endpoint_Kernels k = counting_kernels(q);
       Cocg_Block block = block_from(co, cg);
       const auto out = encode_cocg(q, k, block);
-      // At most 36 (quality 2) or 1296 candidates, two per search call or six per trial.
-      const int candidates =
-          flat ? 6 * g_trial_calls : 2 * (g_first_pair_calls + g_next_pair_calls);
-      EXPECT_LE(candidates, q == 2 ? 36 : 1296);
-      EXPECT_LE(g_next_pair_calls, 2 * g_first_pair_calls);
+      // Flat: at most 36 (quality 2) or 1296 candidates, six per trial; else one search.
+      if (flat) {
+        EXPECT_LE(6 * g_trial_calls, q == 2 ? 36 : 1296);
+        EXPECT_EQ(g_search_calls, 0);
+      } else {
+        EXPECT_EQ(g_trial_calls, 0);
+        EXPECT_EQ(g_search_calls, 1);
+      }
 
       // The first endpoints as the encoder derives them.
       Cocg_Block shaped = block;

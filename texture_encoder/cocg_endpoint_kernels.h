@@ -3,7 +3,7 @@
 // The bounding box gives a first pair of 5:6-bit endpoints; the encoders then
 // move the low endpoint down and the high endpoint up over a few codes and
 // keep the pair whose four-colour palette fits the block best. The work is
-// done by the sixteen kernels of Cocg_Endpoint_Kernels, called through the
+// done by the kernels of Cocg_Endpoint_Kernels, called through the
 // kernel table so that vector twins can take their place. In each group of
 // three, member g serves chroma scale 1, 2, 4 (g = scale / 2):
 //   inset_bbox [g]        first endpoints from the box scaled about neutral
@@ -15,43 +15,45 @@
 //                         replace the best;
 //   final_pack            2-bit indices of the 16 pixels from the best
 //                         distances;
-//   endpoint_search [g]   varying chroma: the candidate's high endpoint and
-//                         the next one up; the better (the first on a tie)
-//                         replaces the best when it beats it; the candidate
-//                         moves to the second, and the low endpoint's
-//                         distances are cached;
-//   endpoint_search [3+g] the two high endpoints after that, from the cache.
+//   endpoint_search [g]   varying chroma: every candidate of the quality's
+//                         neighbourhood of the first endpoints (below); the
+//                         first of the smallest error is the best.
 // Candidates are decoded as code / 31 and code / 63 with the scale undone,
 // and a block's error is the sum of the fourth powers of each pixel's
 // distance to its nearest palette point.
+//
+// The neighbourhood, in search order: quality 2 takes the low endpoints
+// (a0 - d, b0 - d) and, for each, the high endpoints (a1 + k, b1 + k);
+// quality 3 takes a0 - d0, then b0 - d1, then a1 + d2, then b1 + k; every
+// step 0..5 and every code clamped to its range, a step that clamping makes a
+// repeat of the one before ending its loop.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "texture_encoder/ycocg_block.h"
-
-// Layout of the search cache that the first-pair search kernel fills for the
-// next-pair kernels: what depends only on the endpoint codes they do not move.
-namespace cocg_cache {
-inline constexpr int d1 = 0;       // 16 floats: each pixel's squared distance to the low endpoint
-inline constexpr int low_co = 16;  // decoded low endpoint
-inline constexpr int low_cg = 17;
-inline constexpr int high_co = 18;  // quality 3 only, where the high Co code stays put
-inline constexpr int size = 19;
-}  // namespace cocg_cache
 
 // The encoders' working record.
 struct alignas(32) Cocg_Search_Scratch {
   float best_error;
   uint32_t scale;
   uint32_t index_word;
-  Cocg_Candidate candidate;  // under trial; the search kernels advance a1, b1
+  Cocg_Candidate candidate;  // under trial
   Cocg_Candidate best;
   Cocg_Candidate initial;
-  alignas(32) float search_cache[cocg_cache::size];
   // d0 of pixels 0..15, then d1, d2, d3, of the best candidate (flat trials
   // fill only the first four, with pixel 0's distances).
   alignas(32) float best_distances[64];
 };
+
+// Steps of the neighbourhood before clamping repeats a code: a code moved
+// down towards 0, a code moved up towards top, and the low endpoint of
+// quality 2, both of whose codes move down together.
+inline int cocg_code_count_down(int32_t code) { return std::min(6, code + 1); }
+inline int cocg_code_count_up(int32_t code, int32_t top) { return std::min(6, top - code + 1); }
+inline int cocg_low_pair_count(const Cocg_Candidate& c) {
+  return std::max(cocg_code_count_down(c.a0), cocg_code_count_down(c.b0));
+}
 
 // The scalar kernel set of quality 2, or of quality 3 for any other value.
 Cocg_Endpoint_Kernels cocg_endpoint_kernels_scalar(int quality);

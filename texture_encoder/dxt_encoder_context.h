@@ -146,17 +146,16 @@ using Cocg_Endpoint_Trial_Fn = void (*)(Cocg_Block* block, float* best_error,
                                         const Cocg_Candidate* candidate, float* best_distances,
                                         Cocg_Candidate* best);
 using Cocg_Final_Pack_Fn = void (*)(const float* best_distances, uint32_t* index_word);
-using Cocg_Endpoint_Search_Fn = void (*)(Cocg_Block* block, float* best_error,
-                                         Cocg_Candidate* candidate, float* best_distances,
-                                         Cocg_Candidate* best, float* search_cache);
+using Cocg_Endpoint_Search_Fn = void (*)(const Cocg_Block* block, const Cocg_Candidate* initial,
+                                         float* best_error, Cocg_Candidate* best,
+                                         float* best_distances);
 
-// The sixteen CoCg endpoint kernels, in slot order [0..15]; the member of each
-// group of three is scale / 2.
+// The CoCg endpoint kernels; the member of each group of three is scale / 2.
 struct Cocg_Endpoint_Kernels {
   Cocg_Inset_Bbox_Fn inset_bbox[6];            // [0..2] inset, [3..5] widened
-  Cocg_Endpoint_Trial_Fn endpoint_trial[3];    // [6..8]
-  Cocg_Final_Pack_Fn final_pack;               // [9]
-  Cocg_Endpoint_Search_Fn endpoint_search[6];  // [10..12] first pair, [13..15] next pair
+  Cocg_Endpoint_Trial_Fn endpoint_trial[3];    // flat chroma
+  Cocg_Final_Pack_Fn final_pack;
+  Cocg_Endpoint_Search_Fn endpoint_search[3];  // varying chroma, whole neighbourhood
 };
 
 // The block as planar R, G, B bytes (48). Quality-1 loader: result 1 when all

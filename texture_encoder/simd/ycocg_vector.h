@@ -55,13 +55,11 @@ extern const Cocg_Endpoint_Trial_Fn cocg_endpoint_trial_s0_q2_avx2_fma,
 // the scalar kernel.
 void cocg_final_pack_avx2(const float* best_distances, uint32_t* index_word);
 
-// Endpoint searches: s0..s2 the first pair at scale 1, 2, 4 (they fill the
-// search cache), s3..s5 the next pair from the cache.
-extern const Cocg_Endpoint_Search_Fn cocg_endpoint_search_s0_q2_avx_fma,
-    cocg_endpoint_search_s1_q2_avx_fma, cocg_endpoint_search_s2_q2_avx_fma,
-    cocg_endpoint_search_s3_q2_avx_fma, cocg_endpoint_search_s4_q2_avx_fma,
-    cocg_endpoint_search_s5_q2_avx_fma;
-extern const Cocg_Endpoint_Search_Fn cocg_endpoint_search_s0_q3_avx_fma,
-    cocg_endpoint_search_s1_q3_avx_fma, cocg_endpoint_search_s2_q3_avx_fma,
-    cocg_endpoint_search_s3_q3_avx_fma, cocg_endpoint_search_s4_q3_avx_fma,
-    cocg_endpoint_search_s5_q3_avx_fma;
+// Endpoint searches of varying chroma, members [0..2] for scale 1, 2, 4. The
+// AVX ones give the scalar search's bits; the fused ones decode and place the
+// palette with fused multiply-adds and sum each error in pairs (see
+// cocg_neighbourhood_search.h).
+extern const Cocg_Endpoint_Search_Fn* const cocg_endpoint_search_q2_avx;
+extern const Cocg_Endpoint_Search_Fn* const cocg_endpoint_search_q3_avx;
+extern const Cocg_Endpoint_Search_Fn* const cocg_endpoint_search_q2_avx_fma;
+extern const Cocg_Endpoint_Search_Fn* const cocg_endpoint_search_q3_avx_fma;

@@ -36,29 +36,25 @@ void install_ycocg_vector_kernels(Dxt_Encoder_Context* context, uint32_t mask) {
     }
     return;
   }
+  const bool q2 = quality == 2;
+  Cocg_Endpoint_Kernels& cocg = head.cocg_endpoint_kernels;
+  if (avx) std::copy_n(q2 ? cocg_endpoint_search_q2_avx : cocg_endpoint_search_q3_avx, 3,
+                       cocg.endpoint_search);
   if (!avx2_fma) return;
   head.ycocg_encode_y_alpha = ycocg_encode_y_alpha_hq_avx2_fma;
-  const Cocg_Endpoint_Kernels vector_q2 = {
-      {inset_bbox_565_s0_avx_fma, inset_bbox_565_s1_avx_fma, inset_bbox_565_s2_avx_fma,
-       inset_bbox_565_s3_avx_fma, inset_bbox_565_s4_avx_fma, inset_bbox_565_s5_avx_fma},
-      {cocg_endpoint_trial_s0_q2_avx2_fma, cocg_endpoint_trial_s1_q2_avx2_fma,
-       cocg_endpoint_trial_s2_q2_avx2_fma},
-      cocg_final_pack_avx2,
-      {cocg_endpoint_search_s0_q2_avx_fma, cocg_endpoint_search_s1_q2_avx_fma,
-       cocg_endpoint_search_s2_q2_avx_fma, cocg_endpoint_search_s3_q2_avx_fma,
-       cocg_endpoint_search_s4_q2_avx_fma, cocg_endpoint_search_s5_q2_avx_fma}};
-  if (quality == 2) {
-    head.cocg_endpoint_kernels = vector_q2;
-    return;
-  }
+  cocg.inset_bbox[0] = inset_bbox_565_s0_avx_fma;
+  cocg.inset_bbox[1] = inset_bbox_565_s1_avx_fma;
+  cocg.inset_bbox[2] = inset_bbox_565_s2_avx_fma;
+  cocg.inset_bbox[3] = inset_bbox_565_s3_avx_fma;
+  cocg.inset_bbox[4] = inset_bbox_565_s4_avx_fma;
+  cocg.inset_bbox[5] = inset_bbox_565_s5_avx_fma;
+  cocg.final_pack = cocg_final_pack_avx2;
+  std::copy_n(q2 ? cocg_endpoint_search_q2_avx_fma : cocg_endpoint_search_q3_avx_fma, 3,
+              cocg.endpoint_search);
   // Quality 3 keeps its scalar trials: they have no vector form.
-  Cocg_Endpoint_Kernels vector_q3 = vector_q2;
-  std::copy_n(head.cocg_endpoint_kernels.endpoint_trial, 3, vector_q3.endpoint_trial);
-  vector_q3.endpoint_search[0] = cocg_endpoint_search_s0_q3_avx_fma;
-  vector_q3.endpoint_search[1] = cocg_endpoint_search_s1_q3_avx_fma;
-  vector_q3.endpoint_search[2] = cocg_endpoint_search_s2_q3_avx_fma;
-  vector_q3.endpoint_search[3] = cocg_endpoint_search_s3_q3_avx_fma;
-  vector_q3.endpoint_search[4] = cocg_endpoint_search_s4_q3_avx_fma;
-  vector_q3.endpoint_search[5] = cocg_endpoint_search_s5_q3_avx_fma;
-  head.cocg_endpoint_kernels = vector_q3;
+  if (q2) {
+    cocg.endpoint_trial[0] = cocg_endpoint_trial_s0_q2_avx2_fma;
+    cocg.endpoint_trial[1] = cocg_endpoint_trial_s1_q2_avx2_fma;
+    cocg.endpoint_trial[2] = cocg_endpoint_trial_s2_q2_avx2_fma;
+  }
 }

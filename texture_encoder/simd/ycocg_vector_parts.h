@@ -155,6 +155,22 @@ inline __m256 decode_search_codes(__m256i codes, float inverse_max) {
   }
 }
 
+// Eight float lanes in one register, for the endpoint search of
+// cocg_neighbourhood_search.h.
+struct Avx_Lanes {
+  __m256 v;
+  static Avx_Lanes splat(float x) { return {_mm256_set1_ps(x)}; }
+  static Avx_Lanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
+  void store(float* p) const { _mm256_storeu_ps(p, v); }
+  friend Avx_Lanes operator+(Avx_Lanes a, Avx_Lanes b) { return {_mm256_add_ps(a.v, b.v)}; }
+  friend Avx_Lanes operator-(Avx_Lanes a, Avx_Lanes b) { return {_mm256_sub_ps(a.v, b.v)}; }
+  friend Avx_Lanes operator*(Avx_Lanes a, Avx_Lanes b) { return {_mm256_mul_ps(a.v, b.v)}; }
+  friend Avx_Lanes min(Avx_Lanes a, Avx_Lanes b) { return {_mm256_min_ps(a.v, b.v)}; }
+  friend bool all_at_least(Avx_Lanes a, float limit) {
+    return _mm256_movemask_ps(_mm256_cmp_ps(a.v, _mm256_set1_ps(limit), _CMP_GE_OQ)) == 0xFF;
+  }
+};
+
 // Squared chroma distance (multiply, multiply, add) of pixels to a point.
 inline __m256 cocg_distances(__m256 co, __m256 cg, __m256 p_co, __m256 p_cg) {
   const __m256 dc = _mm256_sub_ps(co, p_co), dg = _mm256_sub_ps(cg, p_cg);
