@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <stdexcept>
 #include <vector>
 
@@ -25,7 +26,8 @@ namespace {
 // Rows are padded so the plug-in cannot assume tightly packed frames.
 constexpr int32_t row_padding = 64;
 
-// Reads source frames from the raw file, or renders the test pattern.
+// Source frames from the raw file, or the test pattern. While the export
+// loop renders one frame, the next one is read on another thread.
 class Frame_Source {
  public:
   explicit Frame_Source(const Source_Settings& s) : settings_(s) {
@@ -35,29 +37,57 @@ class Frame_Source {
     }
   }
 
-  // Frame `index` of the source, top-down, tightly packed.
-  const std::vector<uint8_t>& frame(int64_t index) {
-    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
-    if (index == current_) return frame_;
-    frame_.assign(size, 0);
-    if (file_.is_open()) {
-      file_.clear();
-      file_.seekg(std::streamoff(index) * std::streamoff(size));
-      file_.read(reinterpret_cast<char*>(frame_.data()), std::streamsize(size));
-      if (file_.gcount() != std::streamsize(size))
-        throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
-    } else {
-      render_test_frame(index, settings_.width, settings_.height, frame_.data());
+  // Frame `index` of the source, top-down, tightly packed, valid until the
+  // next call; starts making frame `next` unless it is negative.
+  const std::vector<uint8_t>& frame(int64_t index, int64_t next) {
+    if (index != current_ && index == ahead_) {
+      ahead_ = -1;
+      pending_.get();
+      std::swap(frame_, frame_ahead_);
+      current_ = index;
     }
-    current_ = index;
+    if (index != current_) {
+      drop_ahead();
+      current_ = -1;
+      make(index, frame_);
+      current_ = index;
+    }
+    if (next >= 0 && next != current_ && next != ahead_) {
+      drop_ahead();
+      ahead_ = next;
+      pending_ = std::async(std::launch::async, [this, next] { make(next, frame_ahead_); });
+    }
     return frame_;
   }
 
  private:
+  // Waits for a frame being read ahead that is not wanted; its failure fails no one.
+  void drop_ahead() {
+    if (!pending_.valid()) return;
+    ahead_ = -1;
+    try {
+      pending_.get();
+    } catch (...) {
+    }
+  }
+
+  // Every byte of the frame is read or drawn, so the buffer is not cleared first.
+  void make(int64_t index, std::vector<uint8_t>& buffer) {
+    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
+    buffer.resize(size);
+    if (!file_.is_open()) return render_test_frame(index, settings_.width, settings_.height, buffer.data());
+    file_.clear();
+    file_.seekg(std::streamoff(index) * std::streamoff(size));
+    file_.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(size));
+    if (file_.gcount() != std::streamsize(size))
+      throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
+  }
+
   const Source_Settings& settings_;
   std::ifstream file_;
-  std::vector<uint8_t> frame_;
-  int64_t current_ = -1;
+  std::vector<uint8_t> frame_, frame_ahead_;
+  int64_t current_ = -1, ahead_ = -1;
+  std::future<void> pending_;  // making frame_ahead_; declared last so it is waited for first
 };
 
 // "frame N/total, X fps" on standard error, rewritten in place a few times a
@@ -85,33 +115,6 @@ class Progress_Line {
   bool printed_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_ = start_;
 };
-
-uint8_t premultiply(uint8_t c, uint8_t a) { return uint8_t((c * a + 127) / 255); }
-
-// Scales the source frame (nearest sample) to the export size and stores it
-// bottom-up, premultiplied when the plug-in asked for "bgrp".
-void render_into(const std::vector<uint8_t>& source, int source_width, int source_height, bool premultiplied, int width,
-                 int height, sdk::Rendered_Frame& frame) {
-  for (int y = 0; y < height; ++y) {
-    const int sy = int(int64_t(y) * source_height / height);
-    uint8_t* row = frame.pixels.data() + size_t(height - 1 - y) * size_t(frame.row_bytes);
-    for (int x = 0; x < width; ++x) {
-      const int sx = int(int64_t(x) * source_width / width);
-      const uint8_t* s = source.data() + (size_t(sy) * size_t(source_width) + size_t(sx)) * 4;
-      uint8_t* d = row + size_t(x) * 4;
-      if (premultiplied) {
-        d[0] = premultiply(s[0], s[3]);
-        d[1] = premultiply(s[1], s[3]);
-        d[2] = premultiply(s[2], s[3]);
-      } else {
-        d[0] = s[0];
-        d[1] = s[1];
-        d[2] = s[2];
-      }
-      d[3] = s[3];
-    }
-  }
-}
 
 sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_t, sdk::Frame_Callback callback,
                         void* private_data) {
@@ -154,8 +157,9 @@ sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_
       if (host.frames_delivered >= limit) return host_error;
       repeat = uint32_t(std::min<int64_t>(repeat, limit - host.frames_delivered));
     }
-    render_into(source.frame(source_index(n)), host.source.width, host.source.height, premultiplied, width, height,
-                frame);
+    const int64_t next = n + repeat < frame_count ? source_index(n + repeat) : -1;
+    render_frame(source.frame(source_index(n), next).data(), host.source.width, host.source.height, premultiplied,
+                 width, height, frame.pixels.data(), size_t(frame.row_bytes));
     const sdk::Result result = callback(0, int32_t(n), repeat, &frame, private_data);
     host.last_callback_result = result;
     if (result != sdk::result_ok) return result;
