@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" int sched_getaffinity(pid_t, size_t size, cpu_set_t* set) {
+extern "C" __attribute__((visibility("default"))) int sched_getaffinity(pid_t, size_t size, cpu_set_t* set) {
   const char* text = std::getenv("HAP_FAKE_PROCESSORS");
   const long count = text ? std::strtol(text, nullptr, 10) : 1;
   std::memset(set, 0, size);

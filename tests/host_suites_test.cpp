@@ -271,4 +271,26 @@ TEST(Host_Render, every_size_and_scale_renders_as_the_divisions_did) {
   }
 }
 
+TEST(Host_Render, test_pattern_is_drawn_as_the_per_pixel_formula_says) {
+  for (const auto& [width, height] : std::vector<std::pair<int, int>>{{1, 1}, {7, 5}, {640, 360}})
+    for (int64_t index : {0, 9, 77}) {
+      std::vector<uint8_t> expected(size_t(width) * height * 4), got(expected.size());
+      const double t = double(index);
+      const double cx = width * (0.5 + 0.3 * std::sin(t * 0.07)), cy = height * (0.5 + 0.3 * std::cos(t * 0.05));
+      const double radius = std::max(8.0, std::min(width, height) * 0.25);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          uint8_t* p = &expected[(size_t(y) * width + x) * 4];
+          const double dx = x - cx, dy = y - cy;
+          p[0] = uint8_t((x * 255 / std::max(1, width - 1) + index * 3) & 255);
+          p[1] = uint8_t((y * 255 / std::max(1, height - 1) + index * 5) & 255);
+          p[2] = dx * dx + dy * dy < radius * radius ? uint8_t(255 - p[0] / 2)
+                                                     : uint8_t(((x / 32 + y / 32 + index / 8) & 1) ? 200 : 40);
+          p[3] = uint8_t(x * 255 / std::max(1, width - 1));
+        }
+      host::render_test_frame(index, width, height, got.data());
+      ASSERT_EQ(got, expected) << width << "x" << height << " frame " << index;
+    }
+}
+
 }  // namespace
