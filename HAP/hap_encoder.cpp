@@ -75,11 +75,14 @@ Hap_Encoder::Hap_Encoder(const std::u16string& output_path, uint16_t width, uint
         max_hap_frame_size(width, height, entry.internal_codec, std::clamp<uint16_t>(chunk_count, 1, 64));
     thread_count_ = hap_slot_count(hap_processor_count(), uint64_t(width) * height * 4 + 2 * frame_bytes);
   }
+  // Processors the slots leave idle encode slices of each frame instead.
+  const uint32_t frame_slices = frame_threading ? std::max(1u, hap_processor_count() / thread_count_) : 1;
   // Members own what is made here, so a throw part-way releases it all.
   for (uint32_t s = 0; s < thread_count_; ++s) {
     encoders_[s].reset(hap_cpu_encoder_create(width, height, chunk_count, entry.internal_codec,
                                               quality_, frame_threading, simd_mask, 0));
     if (!encoders_[s]) throw std::runtime_error("fail to init cpu encoding");
+    encoders_[s]->frame_slices = frame_slices;
   }
 }
 

@@ -153,6 +153,11 @@ TEST(HapCpuEncoder, OpeningLaysOutTexturesAndContext) {
     EXPECT_EQ(e->contexts[0].texture_code, bits == 24 ? 2u : 3u);
     EXPECT_LE(e->contexts[0].thread_count, 1);
   }
+  // Unless the front has processors to spare for slices of each frame.
+  e = make_slot(64, 256, 1, Hap_Internal_RGTC1);
+  e->frame_slices = 4;
+  hap_cpu_encoder_open(e.get(), pix_fmt_bgra, 32, 0, 8);
+  EXPECT_EQ(e->contexts[0].thread_count, 4);
 }
 
 TEST(HapCpuEncoder, CroppedEdgesStillFitTheOutput) {
