@@ -165,9 +165,12 @@ void Hap_Encoder::slot_loop(uint32_t slot) {
 
 void Hap_Encoder::writer_loop() {
   std::unique_lock<std::mutex> lock(mutex_);
-  for (uint32_t slot = 0;; slot = slot + 1 >= thread_count_ ? 0 : slot + 1) {
-    frame_encoded_.wait(lock, [&] { return stopping_ || state_[slot] == Slot_State::encoded; });
+  for (;;) {
+    frame_encoded_.wait(lock, [&] {
+      return stopping_ || (!unwritten_.empty() && state_[unwritten_.front()] == Slot_State::encoded);
+    });
     if (stopping_) return;
+    const uint32_t slot = unwritten_.front();
     std::exception_ptr error = std::exchange(errors_[slot], nullptr);
     if (!error && !failure_) {
       lock.unlock();
@@ -186,13 +189,13 @@ void Hap_Encoder::writer_loop() {
     }
     if (error && !failure_) failure_ = error;
     state_[slot] = Slot_State::free;
-    ++frames_written_;
+    unwritten_.pop_front();
     frame_written_.notify_all();
   }
 }
 
 void Hap_Encoder::wait_until_written(std::unique_lock<std::mutex>& lock) {
-  frame_written_.wait(lock, [&] { return frames_written_ == frames_pushed_; });
+  frame_written_.wait(lock, [&] { return unwritten_.empty(); });
 }
 
 void Hap_Encoder::push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t context_slot) {
@@ -211,6 +214,7 @@ void Hap_Encoder::push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t c
     std::lock_guard<std::mutex> lock(mutex_);
     frame_number_[slot] = frames_pushed_++;
     state_[slot] = Slot_State::filled;
+    unwritten_.push_back(slot);
   }
   slot_filled_[slot].notify_one();
   uncollected_ = std::min(uncollected_ + 1, thread_count_);

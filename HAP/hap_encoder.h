@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -151,7 +152,8 @@ class Hap_Encoder {
   std::array<Slot_State, max_slots> state_{};
   std::array<uint64_t, max_slots> frame_number_{};
   std::array<std::exception_ptr, max_slots> errors_;  // a frame's own failure
-  uint64_t frames_pushed_ = 0, frames_written_ = 0;   // written counts dropped frames too
+  std::deque<uint32_t> unwritten_;  // slots of the frames pushed and not yet written or dropped, in push order
+  uint64_t frames_pushed_ = 0;
   std::exception_ptr failure_;  // the first failure; every later push, flush or close rethrows it
   bool stopping_ = false;
   // Started on first use; joined by the destructor.
