@@ -76,8 +76,8 @@ class Frame_Source {
 
  private:
   // Every byte of the frame is read or drawn, so the buffer is not cleared
-  // first. A frame is read in pieces on several threads: copying from the page
-  // cache takes one thread longer than rendering the frame.
+  // first. A frame is read in pieces on several threads: one thread copying a
+  // large frame out of the page cache is slower than the rest of the loop.
   void make(int64_t index) {
     const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
     frame_.resize(size);

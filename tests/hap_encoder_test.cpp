@@ -336,7 +336,8 @@ TEST(HapEncoder, FramesInFlightStayWithinTheMemoryBudget) {
   EXPECT_EQ(hap_slot_count(0, 1 << 20), 1u);
   // A 4K frame's slot (input copy, textures and HAP frame) is near 60 MB.
   for (uint32_t processors : {64u, 128u}) {
-    const uint64_t slot_bytes = uint64_t(3840) * 2160 * 4 + 2 * max_hap_frame_size(3840, 2160, Hap_Internal_YCoCg_DXT5_RGTC1, 8);
+    const uint64_t slot_bytes =
+        uint64_t(3840) * 2160 * 4 + 2 * max_hap_frame_size(3840, 2160, Hap_Internal_YCoCg_DXT5_RGTC1, 8);
     const uint32_t slots = hap_slot_count(processors, slot_bytes);
     EXPECT_LE(slots * slot_bytes, Hap_Encoder::slot_memory_budget);
     EXPECT_GT((slots + 1) * slot_bytes, Hap_Encoder::slot_memory_budget);

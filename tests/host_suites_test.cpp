@@ -235,7 +235,8 @@ std::vector<uint8_t> divided_render(const std::vector<uint8_t>& source, int sour
 
 TEST(Host_Render, premultiply_equals_the_division_for_every_sample_and_alpha) {
   for (int a = 0; a < 256; ++a)
-    for (int c = 0; c < 256; ++c) ASSERT_EQ(host::premultiply(uint8_t(c), uint8_t(a)), (c * a + 127) / 255) << c << "," << a;
+    for (int c = 0; c < 256; ++c)
+      ASSERT_EQ(host::premultiply(uint8_t(c), uint8_t(a)), (c * a + 127) / 255) << c << "," << a;
 }
 
 TEST(Host_Render, every_size_and_scale_renders_as_the_divisions_did) {
