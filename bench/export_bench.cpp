@@ -2,8 +2,9 @@
 // slow pan across a mosaic of the test pictures, no audio), per codec at Fast
 // and Normal. For each run it prints frames per second, cores busy ((user +
 // system time) / wall time) and peak memory (the child's maximum resident set
-// from wait4). Given a second hap-export, it runs both on every case, one
-// after the other, and prints the ratios.
+// from wait4). Given a second hap-export (shown as "baseline"), it runs both on
+// every case, one after the other, and prints the ratios of the first to the
+// second.
 //
 //   export_bench [options] HAP_EXPORT [BASELINE_HAP_EXPORT]
 //     --frames N          frames of the clip (default 120)
