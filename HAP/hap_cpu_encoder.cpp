@@ -28,7 +28,7 @@ uint32_t texture_code_of(uint32_t codec, uint16_t bits_per_pixel) {
 
 uint32_t thread_request_for(const Hap_Cpu_Encoder* encoder, uint32_t request) {
   // With frame threading each frame already has a thread of its own.
-  return encoder->frame_threading ? 1 : request;
+  return encoder->frame_threading ? encoder->frame_slices : request;
 }
 
 bool no_alpha_source(uint16_t bits_per_pixel) { return bits_per_pixel == 24 || bits_per_pixel == 48; }

@@ -25,6 +25,7 @@ struct Hap_Cpu_Encoder {
   Hap_Frame output;
   Dxt_Encoder_Context contexts[3]{};  // only slot 0 is used by the front
   uint8_t frame_threading = 0;
+  uint32_t frame_slices = 1;          // with frame threading: slices of a frame's texture encoding
   uint32_t simd_mask = 0;
   uint8_t* planes[4] = {};            // input copy (plane 0 for packed pixels)
   uint32_t input_size = 0;            // bytes of the last frame copied
@@ -46,7 +47,8 @@ Hap_Cpu_Encoder* hap_cpu_encoder_create(uint16_t width, uint16_t height, uint16_
 
 // Sets up context slot 0 and the texture buffer. Throws "Unsupported HAP
 // Codec", "Error opening encoder" or std::bad_alloc. With frame threading the
-// texture encoder gets one thread, the frame's own.
+// texture encoder gets frame_slices threads (one, the frame's own, unless the
+// front has more processors than slots).
 void hap_cpu_encoder_open(Hap_Cpu_Encoder* encoder, uint32_t pix_fmt, uint16_t bits_per_pixel,
                           uint32_t pad_mode, uint32_t thread_request);
 // Sets up context slot 1 or 2 ("Invalid encoder", "Error opening encoder 2").

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "HAP/hap_cpu_encoder.h"
+#include "HAP/hap_frame.h"
 #include "VIDEO/mov_writer_hl.h"
 #include "platform/system_info.h"
 
@@ -33,6 +35,11 @@ constexpr uint8_t alpha_premultiplied = 1, alpha_straight = 2;
 }  // namespace
 
 uint32_t hap_processor_count() { return std::max(1u, platform::processor_count()); }
+
+uint32_t hap_slot_count(uint32_t processors, uint64_t slot_bytes) {
+  const uint64_t by_memory = Hap_Encoder::slot_memory_budget / std::max<uint64_t>(slot_bytes, 1);
+  return uint32_t(std::max<uint64_t>(1, std::min<uint64_t>({processors, Hap_Encoder::max_slots, by_memory})));
+}
 
 void Hap_Encoder::Slot_Encoder_Deleter::operator()(Hap_Cpu_Encoder* encoder) const {
   hap_cpu_encoder_destroy(encoder);
@@ -61,19 +68,35 @@ Hap_Encoder::Hap_Encoder(const std::u16string& output_path, uint16_t width, uint
                                     entry.sample_type, creation_time, pixel_aspect_ratio, timecode,
                                     timecode_start_frame, drop_frame));
   const bool frame_threading = thread_mode != 1;
-  thread_count_ = frame_threading ? std::min(hap_processor_count(), max_slots) : 1;
+  if (frame_threading) {
+    // A slot holds a copy of the frame's pixels, its textures and its HAP
+    // frame; the HAP frame's bound stands for the textures too.
+    const uint64_t frame_bytes =
+        max_hap_frame_size(width, height, entry.internal_codec, std::clamp<uint16_t>(chunk_count, 1, 64));
+    thread_count_ = hap_slot_count(hap_processor_count(), uint64_t(width) * height * 4 + 2 * frame_bytes);
+  }
+  // Processors the slots leave idle encode slices of each frame instead.
+  const uint32_t frame_slices = frame_threading ? std::max(1u, hap_processor_count() / thread_count_) : 1;
   // Members own what is made here, so a throw part-way releases it all.
   for (uint32_t s = 0; s < thread_count_; ++s) {
     encoders_[s].reset(hap_cpu_encoder_create(width, height, chunk_count, entry.internal_codec,
                                               quality_, frame_threading, simd_mask, 0));
     if (!encoders_[s]) throw std::runtime_error("fail to init cpu encoding");
+    encoders_[s]->frame_slices = frame_slices;
   }
 }
 
 Hap_Encoder::~Hap_Encoder() {
-  // A frame thread must not outlive the slot encoder it works in.
-  for (std::thread& t : threads_)
+  // No thread may outlive the slot encoders and the movie writer it works with.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  for (std::condition_variable& filled : slot_filled_) filled.notify_all();
+  frame_encoded_.notify_all();
+  for (std::thread& t : slot_threads_)
     if (t.joinable()) t.join();
+  if (writer_thread_.joinable()) writer_thread_.join();
 }
 
 void Hap_Encoder::set_audio_tracks(uint32_t track_count, uint32_t sample_rate,
@@ -118,69 +141,91 @@ void Hap_Encoder::set_frame_thread_hook(Hap_Frame_Thread_Hook hook, void* user) 
   hook_user_ = user;
 }
 
-void Hap_Encoder::collect_slot(uint32_t slot) {
-  try {
-    threads_[slot].join();
-    running_[slot] = 0;
-    if (errors_[slot]) std::rethrow_exception(std::exchange(errors_[slot], nullptr));
-    if (failure_) return;
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    hap_cpu_encoder_get_output(encoders_[slot].get(), &data, &size);
-    if (size == 0) {
-      std::printf("WARNING : Empty hap frame queue 1\n");
-      return;
+void Hap_Encoder::slot_loop(uint32_t slot) {
+  Hap_Cpu_Encoder* encoder = encoders_[slot].get();
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    slot_filled_[slot].wait(lock, [&] { return stopping_ || state_[slot] == Slot_State::filled; });
+    if (stopping_) return;
+    const uint64_t number = frame_number_[slot];
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+      if (hook_) hook_(hook_user_, number);
+      hap_cpu_encoder_run(encoder);
+    } catch (...) {
+      error = std::current_exception();
     }
-    if (writer_) writer_->write_video_chunk(data, size);
-  } catch (...) {
-    if (!failure_) failure_ = std::current_exception();
-    throw;
+    lock.lock();
+    errors_[slot] = error;
+    state_[slot] = Slot_State::encoded;
+    frame_encoded_.notify_one();
   }
 }
 
-uint32_t Hap_Encoder::collect_all() {
-  uint32_t collected = 0;
-  for (uint32_t i = 0; i < thread_count_; ++i) {
-    const uint32_t slot = (next_slot_ + i) % thread_count_;
-    if (!running_[slot]) continue;
-    ++collected;
-    try {
-      collect_slot(slot);
-    } catch (...) {
-      // Kept in failure_; the remaining slots must still be joined.
+void Hap_Encoder::writer_loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    frame_encoded_.wait(lock, [&] {
+      return stopping_ || (!unwritten_.empty() && state_[unwritten_.front()] == Slot_State::encoded);
+    });
+    if (stopping_) return;
+    const uint32_t slot = unwritten_.front();
+    std::exception_ptr error = std::exchange(errors_[slot], nullptr);
+    if (!error && !failure_) {
+      lock.unlock();
+      try {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        hap_cpu_encoder_get_output(encoders_[slot].get(), &data, &size);
+        if (size == 0)
+          std::printf("WARNING : Empty hap frame queue 1\n");
+        else if (writer_)
+          writer_->write_video_chunk(data, size);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
     }
+    if (error && !failure_) failure_ = error;
+    state_[slot] = Slot_State::free;
+    unwritten_.pop_front();
+    frame_written_.notify_all();
   }
-  return collected;
+}
+
+void Hap_Encoder::wait_until_written(std::unique_lock<std::mutex>& lock) {
+  frame_written_.wait(lock, [&] { return unwritten_.empty(); });
 }
 
 void Hap_Encoder::push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t context_slot) {
   if (context_slot > 2) throw std::runtime_error("Invalid encodeur index");
-  if (failure_) std::rethrow_exception(failure_);
   const uint32_t slot = next_slot_;
-  if (running_[slot]) collect_slot(slot);
-
-  Hap_Cpu_Encoder* encoder = encoders_[slot].get();
-  hap_cpu_encoder_set_frame(encoder, pixels, row_bytes, context_slot);
-  std::exception_ptr* error = &errors_[slot];
-  threads_[slot] = std::thread([encoder, error, hook = hook_, user = hook_user_,
-                                number = frames_pushed_] {
-    // The pushing thread reads the error only after the join.
-    try {
-      if (hook) hook(user, number);
-      hap_cpu_encoder_run(encoder);
-    } catch (...) {
-      *error = std::current_exception();
-    }
-  });
-  running_[slot] = 1;
-  ++frames_pushed_;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    frame_written_.wait(lock, [&] { return failure_ || state_[slot] == Slot_State::free; });
+    if (failure_) std::rethrow_exception(failure_);
+  }
+  // The slot is free: no other thread touches its encoder until it is filled.
+  hap_cpu_encoder_set_frame(encoders_[slot].get(), pixels, row_bytes, context_slot);
+  if (!writer_thread_.joinable()) writer_thread_ = std::thread([this] { writer_loop(); });
+  if (!slot_threads_[slot].joinable()) slot_threads_[slot] = std::thread([this, slot] { slot_loop(slot); });
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_number_[slot] = frames_pushed_++;
+    state_[slot] = Slot_State::filled;
+    unwritten_.push_back(slot);
+  }
+  slot_filled_[slot].notify_one();
+  uncollected_ = std::min(uncollected_ + 1, thread_count_);
   advance_slot();
 }
 
 uint32_t Hap_Encoder::flush() {
-  const uint32_t collected = collect_all();
+  std::unique_lock<std::mutex> lock(mutex_);
+  wait_until_written(lock);
   if (failure_) std::rethrow_exception(failure_);
-  return collected;
+  return std::exchange(uncollected_, 0);
 }
 
 void Hap_Encoder::close() {
@@ -190,7 +235,11 @@ void Hap_Encoder::close() {
 
 void Hap_Encoder::finalise_guarded() {
   // Frames finished before any failure still belong in the movie, in order.
-  collect_all();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wait_until_written(lock);
+  }
+  uncollected_ = 0;
   if (!writer_) return;
   try {
     writer_->finalise();

@@ -1,12 +1,15 @@
 // Encoder front: the one object an export talks to. It owns the movie writer
 // and up to 128 slots, each a per-thread encoder running one frame at a time
-// on a thread of its own, and hands finished frames to the writer strictly in
-// the order in which they were pushed.
+// on a thread of its own, and a writer thread that hands finished frames to
+// the movie writer strictly in the order in which they were pushed.
 #pragma once
 #include <array>
+#include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,22 +36,26 @@ using Hap_Frame_Thread_Hook = void (*)(void* user, uint64_t frame_number);
 class Hap_Encoder {
  public:
   static constexpr uint32_t max_slots = 128;
+  // Memory the slots of a frame-threaded export may take together (input
+  // copy, texture and HAP frame of each); past it, frames in flight are bounded
+  // by memory rather than by processors.
+  static constexpr uint64_t slot_memory_budget = uint64_t(640) << 20;
 
   // Creates the movie writer (which creates the file and writes its head at
   // once, unless no_writer is set) and one slot encoder per slot. Thread mode 1
   // gives one slot without frame threading; any other value gives frame
-  // threading with one slot per processor (at most 128). The frame rate holds
-  // the numerator in its low 32 bits and the denominator in its high 32 bits.
-  // Throws "Unsupported HAP Codec" or "fail to init cpu encoding"; whatever was
-  // made before a failure is released.
+  // threading with hap_slot_count slots. The frame rate holds the numerator in
+  // its low 32 bits and the denominator in its high 32 bits. Throws
+  // "Unsupported HAP Codec" or "fail to init cpu encoding"; whatever was made
+  // before a failure is released.
   Hap_Encoder(const std::u16string& output_path, uint16_t width, uint16_t height,
               uint8_t bits_per_pixel, uint64_t frame_rate, uint32_t creation_time,
               uint16_t chunk_count, uint8_t timecode, uint32_t timecode_start_frame,
               uint8_t drop_frame, float pixel_aspect_ratio, uint8_t codec, uint32_t thread_mode,
               uint8_t quality, uint8_t no_writer, uint32_t spare, uint32_t simd_mask);
 
-  // Waits for every frame still in flight (without writing it), then closes
-  // the file and frees the slots.
+  // Waits for the frames being encoded and stops the slot and writer threads;
+  // frames not yet written are dropped. Then closes the file and frees the slots.
   ~Hap_Encoder();
 
   Hap_Encoder(const Hap_Encoder&) = delete;
@@ -71,15 +78,18 @@ class Hap_Encoder {
   void open_encoders_extra(uint32_t pix_fmt, uint16_t bits_per_pixel, uint32_t pad_mode,
                            uint32_t thread_request, uint8_t context_slot);
 
-  // Hands one frame to the next slot, first writing the frame that slot held.
-  // The pixels are no longer needed when it returns. A failure of an earlier
-  // frame's thread is rethrown here (and by every later push, flush or close);
+  // Hands one frame to the next slot, waiting until that slot's previous frame
+  // has been written. With frame threading it only copies the pixels; without,
+  // it also encodes the textures. The slot's thread packs the frame and the
+  // writer thread writes finished frames in push order. The pixels are no
+  // longer needed when it returns. A failure of an earlier frame (its thread
+  // or its write) is rethrown here and by every later push, flush or close;
   // "Invalid encodeur index" for a context slot above 2.
   void push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t context_slot);
 
-  // Waits for every frame in flight and writes them in push order; returns the
-  // number of slots collected. A frame-thread failure is rethrown after every
-  // slot has been joined.
+  // Waits until every frame pushed is written; returns the number of slots
+  // that held a frame not yet collected by a flush. A failure is rethrown
+  // after every frame has been dealt with.
   uint32_t flush();
 
   // flush, then finalise the movie.
@@ -105,14 +115,17 @@ class Hap_Encoder {
   struct Writer_Deleter {
     void operator()(Mov_Writer_HL* writer) const;
   };
+  // A slot goes free -> filled (pixels taken) -> encoded (its thread is done)
+  // -> free (the writer thread has written or dropped the frame).
+  enum class Slot_State : uint8_t { free, filled, encoded };
 
-  // Joins a running slot and writes its frame. A failure (of the frame's
-  // thread or of the writer) is kept as the front's failure and rethrown;
-  // after one, later frames are dropped so the movie keeps no gap.
-  void collect_slot(uint32_t slot);
-  // Joins every running slot in push order, whatever fails; returns the number
-  // collected.
-  uint32_t collect_all();
+  // A slot's thread: encodes and packs each frame put in the slot.
+  void slot_loop(uint32_t slot);
+  // The writer thread: writes the encoded frames in push order. After a
+  // failure, later frames are dropped so the movie keeps no gap.
+  void writer_loop();
+  // Waits until every frame pushed is written or dropped. Lock held.
+  void wait_until_written(std::unique_lock<std::mutex>& lock);
   void set_alpha_mode(uint8_t mode);
 
   std::unique_ptr<Mov_Writer_HL, Writer_Deleter> writer_;
@@ -126,15 +139,32 @@ class Hap_Encoder {
   uint8_t no_writer_ = 0;
   uint32_t thread_count_ = 1;
   std::array<std::unique_ptr<Hap_Cpu_Encoder, Slot_Encoder_Deleter>, max_slots> encoders_;
-  std::array<std::thread, max_slots> threads_;
-  std::array<uint8_t, max_slots> running_{};
-  std::array<std::exception_ptr, max_slots> errors_;  // set by a frame's thread, read after the join
   uint32_t next_slot_ = 0;
-  uint64_t frames_pushed_ = 0;
-  std::exception_ptr failure_;  // the first failure; every later push, flush or close rethrows it
+  uint32_t uncollected_ = 0;  // slots holding a frame pushed since the last flush, at most thread_count_
   Hap_Frame_Thread_Hook hook_ = nullptr;
   void* hook_user_ = nullptr;
+
+  // Shared with the slot and writer threads, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable slot_filled_[max_slots];
+  std::condition_variable frame_encoded_;  // the writer waits on it
+  std::condition_variable frame_written_;  // the pushing thread waits on it
+  std::array<Slot_State, max_slots> state_{};
+  std::array<uint64_t, max_slots> frame_number_{};
+  std::array<std::exception_ptr, max_slots> errors_;  // a frame's own failure
+  std::deque<uint32_t> unwritten_;  // slots of the frames pushed and not yet written or dropped, in push order
+  uint64_t frames_pushed_ = 0;
+  std::exception_ptr failure_;  // the first failure; every later push, flush or close rethrows it
+  bool stopping_ = false;
+  // Started on first use; joined by the destructor.
+  std::array<std::thread, max_slots> slot_threads_;
+  std::thread writer_thread_;
 };
 
 // The processor count, at least 1.
 uint32_t hap_processor_count();
+
+// Slots of a frame-threaded export: one per processor, at most
+// Hap_Encoder::max_slots, and no more than the memory budget holds at
+// slot_bytes each, but at least one.
+uint32_t hap_slot_count(uint32_t processors, uint64_t slot_bytes);

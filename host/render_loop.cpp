@@ -1,17 +1,21 @@
 // The stand-in host's video side: the source sequence (a raw file or the
 // built-in test pattern), the multi-pass export loop that renders it at the
 // export size and rate into bottom-up frames, and the PPix suite.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <future>
 #include <stdexcept>
 #include <vector>
 
 #include "host/stand_in_host.h"
+#include "platform/parallel_for.h"
 
 // A rendered frame as the host hands it out: bottom-up BGRA rows.
 struct sdk::Rendered_Frame {
@@ -25,39 +29,81 @@ namespace {
 // Rows are padded so the plug-in cannot assume tightly packed frames.
 constexpr int32_t row_padding = 64;
 
-// Reads source frames from the raw file, or renders the test pattern.
+// Source frames from the raw file, or the test pattern, in one buffer. Once
+// the export loop has rendered a frame, the next one is read into the buffer
+// on another thread while the plug-in takes the rendered frame.
 class Frame_Source {
  public:
   explicit Frame_Source(const Source_Settings& s) : settings_(s) {
     if (!s.input_path.empty()) {
-      file_.open(s.input_path, std::ios::binary);
-      if (!file_) throw std::runtime_error("cannot open " + s.input_path);
+      file_ = open(s.input_path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (file_ < 0) throw std::runtime_error("cannot open " + s.input_path);
     }
   }
+  ~Frame_Source() {
+    if (pending_.valid()) pending_.wait();
+    if (file_ >= 0) close(file_);
+  }
+  Frame_Source(const Frame_Source&) = delete;
+  Frame_Source& operator=(const Frame_Source&) = delete;
 
   // Frame `index` of the source, top-down, tightly packed.
   const std::vector<uint8_t>& frame(int64_t index) {
-    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
-    if (index == current_) return frame_;
-    frame_.assign(size, 0);
-    if (file_.is_open()) {
-      file_.clear();
-      file_.seekg(std::streamoff(index) * std::streamoff(size));
-      file_.read(reinterpret_cast<char*>(frame_.data()), std::streamsize(size));
-      if (file_.gcount() != std::streamsize(size))
-        throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
-    } else {
-      render_test_frame(index, settings_.width, settings_.height, frame_.data());
+    if (pending_.valid()) {
+      current_ = -1;
+      try {
+        pending_.get();
+        current_ = ahead_;
+      } catch (...) {
+        if (ahead_ == index) throw;  // a frame read ahead and not asked for fails no one
+      }
     }
-    current_ = index;
+    if (index != current_) {
+      current_ = -1;
+      make(index);
+      current_ = index;
+    }
     return frame_;
   }
 
+  // Starts making frame `index` in the buffer; the frame returned last is no
+  // longer in use.
+  void read_ahead(int64_t index) {
+    if (index == current_) return;
+    ahead_ = index;
+    pending_ = std::async(std::launch::async, [this, index] { make(index); });
+  }
+
  private:
+  // Every byte of the frame is read or drawn, so the buffer is not cleared
+  // first. A frame is read in pieces on several threads: one thread copying a
+  // large frame out of the page cache is slower than the rest of the loop.
+  void make(int64_t index) {
+    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
+    frame_.resize(size);
+    if (file_ < 0) return render_test_frame(index, settings_.width, settings_.height, frame_.data());
+    const int64_t pieces = int64_t((size + read_piece - 1) / read_piece);
+    std::atomic<bool> complete = true;
+    platform::parallel_for(0, pieces, [&](int64_t piece) {
+      const size_t first = size_t(piece) * read_piece, bytes = std::min(read_piece, size - first);
+      const off_t at = off_t(index) * off_t(size) + off_t(first);
+      for (size_t done = 0; done < bytes;) {
+        const ssize_t got = pread(file_, frame_.data() + first + done, bytes - done, at + off_t(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return complete.store(false);
+        done += size_t(got);
+      }
+    });
+    if (!complete)
+      throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
+  }
+
+  static constexpr size_t read_piece = size_t(1) << 20;
   const Source_Settings& settings_;
-  std::ifstream file_;
+  int file_ = -1;
   std::vector<uint8_t> frame_;
-  int64_t current_ = -1;
+  int64_t current_ = -1, ahead_ = -1;
+  std::future<void> pending_;  // making frame ahead_
 };
 
 // "frame N/total, X fps" on standard error, rewritten in place a few times a
@@ -85,33 +131,6 @@ class Progress_Line {
   bool printed_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_ = start_;
 };
-
-uint8_t premultiply(uint8_t c, uint8_t a) { return uint8_t((c * a + 127) / 255); }
-
-// Scales the source frame (nearest sample) to the export size and stores it
-// bottom-up, premultiplied when the plug-in asked for "bgrp".
-void render_into(const std::vector<uint8_t>& source, int source_width, int source_height, bool premultiplied, int width,
-                 int height, sdk::Rendered_Frame& frame) {
-  for (int y = 0; y < height; ++y) {
-    const int sy = int(int64_t(y) * source_height / height);
-    uint8_t* row = frame.pixels.data() + size_t(height - 1 - y) * size_t(frame.row_bytes);
-    for (int x = 0; x < width; ++x) {
-      const int sx = int(int64_t(x) * source_width / width);
-      const uint8_t* s = source.data() + (size_t(sy) * size_t(source_width) + size_t(sx)) * 4;
-      uint8_t* d = row + size_t(x) * 4;
-      if (premultiplied) {
-        d[0] = premultiply(s[0], s[3]);
-        d[1] = premultiply(s[1], s[3]);
-        d[2] = premultiply(s[2], s[3]);
-      } else {
-        d[0] = s[0];
-        d[1] = s[1];
-        d[2] = s[2];
-      }
-      d[3] = s[3];
-    }
-  }
-}
 
 sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_t, sdk::Frame_Callback callback,
                         void* private_data) {
@@ -155,8 +174,9 @@ sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_
       if (host.frames_delivered >= limit) return host_error;
       repeat = uint32_t(std::min<int64_t>(repeat, limit - host.frames_delivered));
     }
-    render_into(source.frame(source_index(n)), host.source.width, host.source.height, premultiplied, width, height,
-                frame);
+    render_frame(source.frame(source_index(n)).data(), host.source.width, host.source.height, premultiplied, width,
+                 height, frame.pixels.data(), size_t(frame.row_bytes));
+    if (n + repeat < frame_count) source.read_ahead(source_index(n + repeat));
     const sdk::Result result = callback(0, int32_t(n), repeat, &frame, private_data);
     host.last_callback_result = result;
     if (result != sdk::result_ok) return result;
@@ -193,17 +213,25 @@ void render_test_frame(int64_t index, int width, int height, uint8_t* bgra) {
   const double t = double(index);
   const double cx = width * (0.5 + 0.3 * std::sin(t * 0.07)), cy = height * (0.5 + 0.3 * std::cos(t * 0.05));
   const double radius = std::max(8.0, std::min(width, height) * 0.25);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = bgra + (size_t(y) * size_t(width) + size_t(x)) * 4;
-      const double dx = x - cx, dy = y - cy;
-      const bool inside = dx * dx + dy * dy < radius * radius;
-      p[0] = uint8_t((x * 255 / std::max(1, width - 1) + index * 3) & 255);
-      p[1] = uint8_t((y * 255 / std::max(1, height - 1) + index * 5) & 255);
+  const double radius_squared = radius * radius;
+  // The horizontal ramp, once per column.
+  std::vector<uint8_t> ramp(static_cast<size_t>(width));
+  for (int x = 0; x < width; ++x) ramp[size_t(x)] = uint8_t(x * 255 / std::max(1, width - 1));
+  // Rows are drawn on several threads; each pixel depends on its position only.
+  platform::parallel_for(0, height, [&](int64_t row) {
+    const int y = int(row);
+    const uint8_t green = uint8_t((y * 255 / std::max(1, height - 1) + index * 5) & 255);
+    const double dy = y - cy, dy_squared = dy * dy;
+    uint8_t* p = bgra + size_t(y) * size_t(width) * 4;
+    for (int x = 0; x < width; ++x, p += 4) {
+      const double dx = x - cx;
+      const bool inside = dx * dx + dy_squared < radius_squared;
+      p[0] = uint8_t((ramp[size_t(x)] + index * 3) & 255);
+      p[1] = green;
       p[2] = inside ? uint8_t(255 - p[0] / 2) : uint8_t(((x / 32 + y / 32 + index / 8) & 1) ? 200 : 40);
-      p[3] = uint8_t(x * 255 / std::max(1, width - 1));
+      p[3] = ramp[size_t(x)];
     }
-  }
+  });
 }
 
 }  // namespace host

@@ -176,6 +176,17 @@ sdk::Ticks ticks_per_frame(int64_t numerator, int64_t denominator);
 // Writes frame `index` of width x height top-down BGRA into bgra.
 void render_test_frame(int64_t index, int width, int height, uint8_t* bgra);
 
+// The premultiplied sample (c x a + 127) / 255, without the division: below
+// 2^16, a number's quotient by 255 is its product by 0x8081 shifted right by 23.
+inline uint8_t premultiply(uint8_t c, uint8_t a) { return uint8_t((uint32_t(c) * a + 127) * 0x8081u >> 23); }
+
+// Renders a top-down BGRA source frame at width x height (nearest sample:
+// output pixel x, y shows source pixel x * source_width / width, y *
+// source_height / height) into `out` as bottom-up rows `row_bytes` apart,
+// premultiplied when asked. Large frames are rendered on several threads.
+void render_frame(const uint8_t* source, int source_width, int source_height, bool premultiplied, int width,
+                  int height, uint8_t* out, size_t row_bytes);
+
 // The test tone (sample frame `index`, channel `channel`) at a sample rate.
 float test_tone_sample(int64_t index, int channel, int sample_rate);
 

@@ -186,6 +186,26 @@ TEST_F(Loop_Test, frames_are_bottom_up_with_repeat_counts_and_premultiplied_on_r
   }
 }
 
+TEST_F(Loop_Test, source_file_frames_come_in_order_and_a_short_file_fails_at_its_end) {
+  // 10 distinct source frames at 60 fps exported at 30: every other one.
+  const Temp_File source("loop_source.bgra");
+  std::vector<uint8_t> bytes(10 * 8 * 6 * 4);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7 + i / 192);
+  h.source.input_path = source.path, h.source.rate_numerator = 60, h.source.frame_count = 10;
+  // The file holds 9 frames: frame 0 to 8 come, frame 8 is the last.
+  std::ofstream(source.path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 9 * 8 * 6 * 4);
+  ASSERT_EQ(run(sdk::pixel_format_bgra), 0);
+  ASSERT_EQ(got.frames.size(), 5u);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_TRUE(std::equal(got.frames[i].begin(), got.frames[i].end(), bytes.begin() + 2 * i * 8 * 6 * 4)) << i;
+  // Two frames fewer: the frame read ahead fails only when it is asked for.
+  std::ofstream(source.path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 7 * 8 * 6 * 4);
+  got = {};
+  EXPECT_EQ(error_text([&] { run(sdk::pixel_format_bgra); }),
+            "source file " + source.path + " ends before frame 8");
+  EXPECT_EQ(got.frames.size(), 4u);
+}
+
 TEST_F(Loop_Test, stops_at_first_failure_and_on_injected_failure) {
   got.stop_at = 2;
   EXPECT_EQ(run(sdk::pixel_format_bgra), 99);
@@ -195,6 +215,83 @@ TEST_F(Loop_Test, stops_at_first_failure_and_on_injected_failure) {
   EXPECT_NE(run(sdk::pixel_format_bgra), 0);
   EXPECT_EQ(h.frames_delivered, 4);
   EXPECT_NE(run(0x12345678), 0);  // a pixel format the host cannot render
+}
+
+// The render as the host first did it: a division per pixel for the nearest
+// sample and one per sample to premultiply.
+std::vector<uint8_t> divided_render(const std::vector<uint8_t>& source, int source_width, int source_height,
+                                    bool premultiplied, int width, int height, size_t row_bytes) {
+  std::vector<uint8_t> out(row_bytes * size_t(height), 0xEE);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int64_t sy = int64_t(y) * source_height / height, sx = int64_t(x) * source_width / width;
+      const uint8_t* s = &source[size_t(sy * source_width + sx) * 4];
+      uint8_t* d = &out[size_t(height - 1 - y) * row_bytes + size_t(x) * 4];
+      for (int c = 0; c < 3; ++c) d[c] = premultiplied ? uint8_t((s[c] * s[3] + 127) / 255) : s[c];
+      d[3] = s[3];
+    }
+  return out;
+}
+
+TEST(Host_Render, premultiply_equals_the_division_for_every_sample_and_alpha) {
+  for (int a = 0; a < 256; ++a)
+    for (int c = 0; c < 256; ++c)
+      ASSERT_EQ(host::premultiply(uint8_t(c), uint8_t(a)), (c * a + 127) / 255) << c << "," << a;
+}
+
+TEST(Host_Render, every_size_and_scale_renders_as_the_divisions_did) {
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t bound) { return ((seed = seed * 1664525 + 1013904223) >> 8) % bound; };
+  struct Case {
+    int source_width, source_height, width, height;
+  };
+  std::vector<Case> cases = {{1, 1, 1, 1},       {1, 1, 9, 5},        {640, 360, 640, 360},
+                             {700, 300, 1280, 720}, {1280, 720, 451, 300}, {512, 512, 512, 300}};
+  for (int i = 0; i < 40; ++i) {
+    const int sw = 1 + int(next(300)), sh = 1 + int(next(300));
+    cases.push_back(i % 4 == 0 ? Case{sw, sh, sw, sh} : Case{sw, sh, 1 + int(next(300)), 1 + int(next(300))});
+  }
+  for (const Case& c : cases) {
+    // Opaque, transparent and partly transparent pixels take different roads.
+    std::vector<uint8_t> source(size_t(c.source_width) * c.source_height * 4);
+    for (size_t p = 0; p < source.size(); p += 4) {
+      for (int k = 0; k < 3; ++k) source[p + k] = uint8_t(next(256));
+      const uint32_t kind = next(4);
+      source[p + 3] = kind == 0 ? 0 : kind == 1 ? uint8_t(next(256)) : 255;
+    }
+    const size_t row_bytes = size_t(c.width) * 4 + 64;
+    for (bool premultiplied : {false, true}) {
+      std::vector<uint8_t> out(row_bytes * size_t(c.height), 0xEE);
+      host::render_frame(source.data(), c.source_width, c.source_height, premultiplied, c.width, c.height,
+                         out.data(), row_bytes);
+      ASSERT_EQ(out, divided_render(source, c.source_width, c.source_height, premultiplied, c.width, c.height,
+                                    row_bytes))
+          << c.source_width << "x" << c.source_height << " to " << c.width << "x" << c.height << " premultiplied "
+          << premultiplied;
+    }
+  }
+}
+
+TEST(Host_Render, test_pattern_is_drawn_as_the_per_pixel_formula_says) {
+  for (const auto& [width, height] : std::vector<std::pair<int, int>>{{1, 1}, {7, 5}, {640, 360}})
+    for (int64_t index : {0, 9, 77}) {
+      std::vector<uint8_t> expected(size_t(width) * height * 4), got(expected.size());
+      const double t = double(index);
+      const double cx = width * (0.5 + 0.3 * std::sin(t * 0.07)), cy = height * (0.5 + 0.3 * std::cos(t * 0.05));
+      const double radius = std::max(8.0, std::min(width, height) * 0.25);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          uint8_t* p = &expected[(size_t(y) * width + x) * 4];
+          const double dx = x - cx, dy = y - cy;
+          p[0] = uint8_t((x * 255 / std::max(1, width - 1) + index * 3) & 255);
+          p[1] = uint8_t((y * 255 / std::max(1, height - 1) + index * 5) & 255);
+          p[2] = dx * dx + dy * dy < radius * radius ? uint8_t(255 - p[0] / 2)
+                                                     : uint8_t(((x / 32 + y / 32 + index / 8) & 1) ? 200 : 40);
+          p[3] = uint8_t(x * 255 / std::max(1, width - 1));
+        }
+      host::render_test_frame(index, width, height, got.data());
+      ASSERT_EQ(got, expected) << width << "x" << height << " frame " << index;
+    }
 }
 
 }  // namespace
