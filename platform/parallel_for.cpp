@@ -14,6 +14,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -55,7 +56,16 @@ class Pool {
   Pool() {
     const unsigned helpers = processor_count() - 1;
     threads_.reserve(helpers);
-    for (unsigned t = 0; t < helpers; ++t) threads_.emplace_back([this] { helper_loop(); });
+    // Short of memory, a thread may fail to start: the pool then works with
+    // the helpers it has (at worst none), as a caller always runs its own
+    // iterations anyway.
+    for (unsigned t = 0; t < helpers; ++t) {
+      try {
+        threads_.emplace_back([this] { helper_loop(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
   }
 
   // Joined at exit (or when the plug-in is unloaded) so that no helper is
