@@ -108,5 +108,10 @@ int main(int argc, char** argv) {
   write(dxt, "dxt5_to_rgtc1", {w, h, 1, 2, 2, 0, 2, 5}, first_texture(frames[1]));
   write(dxt, "rgtc1", {w, h, 2, 1, 0, 0, 7, 5}, first_texture(frames[4]));
   write(dxt, "bc7", {w, h, 3, 3, 0, 0, 1, 1}, first_texture(frames[5]));
+
+  // dxt_compress: block columns - 1, block rows - 1, fit mode, split row, pixels.
+  const uint8_t columns = width / 4 - 1, rows = height / 4 - 1;
+  write(root / "dxt_compress", "picture_range_fit", {columns, rows, 0, 2}, picture());
+  write(root / "dxt_compress", "picture_cluster_fit", {columns, rows, 2, 0}, picture());
   return 0;
 }
