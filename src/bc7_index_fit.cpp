@@ -92,10 +92,12 @@ uint64_t fit_linear_sse2(const uint8_t palette[][4], uint32_t n, const Bc7_Subse
     const __m128i level16 =
         _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(level32, level32), highest), lowest);
 
-    // Levels s - 1 and s sit side by side: one 8-byte load per pixel.
+    // Levels s - 1 and s sit side by side: one 8-byte load per pixel. The lane
+    // is chosen at run time, which the extract instruction cannot take.
+    alignas(16) int16_t levels[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(levels), level16);
     auto neighbours = [&](int lane) {
-      return _mm_loadl_epi64(
-          reinterpret_cast<const __m128i*>(palette[_mm_extract_epi16(level16, lane) - 1]));
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(palette[levels[lane] - 1]));
     };
     const __m128 pairs01 = _mm_castsi128_ps(_mm_unpacklo_epi64(neighbours(0), neighbours(1)));
     const __m128 pairs23 = _mm_castsi128_ps(_mm_unpacklo_epi64(neighbours(2), neighbours(3)));

@@ -58,7 +58,7 @@ TEST(AudioAtoms, Version1Descriptions) {
               (U32s{f.channels, bytes == 1 ? 8u : 16u, 0xFFFF, 0, f.sample_rate << 16, 1, bytes,
                     bytes * f.channels, bytes == 1 ? 1u : 2u}));
     if (wave) {
-      const auto c = [&](int i) { return uint8_t(code[i]); };
+      const auto c = [name = code](int i) { return uint8_t(name[i]); };
       EXPECT_EQ(Bytes(p + 44, p + 82),
                 (Bytes{0, 0, 0, 0x26, 'w', 'a', 'v', 'e', 0, 0, 0, 0x0C, 'f', 'r', 'm', 'a', c(0), c(1), c(2), c(3),
                        0, 0, 0, 0x0A, 'e', 'n', 'd', 'a', 0, 1, 0, 0, 0, 8, 0, 0, 0, 0}));

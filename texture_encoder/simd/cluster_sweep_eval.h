@@ -252,8 +252,11 @@ template <uint32_t N, bool Fma>
 inline void sweep_last_pair(Cluster_Fit_Best* best, Partition_Code* code,
                             const Cluster_Partition_Sums* sums, const uint8_t* codes) {
   static_assert(N == 2 || N == 3);
-  constexpr Sweep_Offsets p = N == 2 ? sweep_offsets_of(2, 0, 1, 2) : sweep_offsets_of(3, 1, 3, 3);
-  constexpr Sweep_Offsets q = N == 2 ? sweep_offsets_of(2, 1, 1, 1) : sweep_offsets_of(3, 2, 3, 3);
+  // Static, so that the capture-less lambda below may name them.
+  static constexpr Sweep_Offsets p =
+      N == 2 ? sweep_offsets_of(2, 0, 1, 2) : sweep_offsets_of(3, 1, 3, 3);
+  static constexpr Sweep_Offsets q =
+      N == 2 ? sweep_offsets_of(2, 1, 1, 1) : sweep_offsets_of(3, 2, 3, 3);
   sweep_step<Fma>(
       best, code, sums, [](int j) { return j == 1 ? q : p; }, 2, codes);
 }

@@ -1,0 +1,94 @@
+// The texture operations on arbitrary blocks: empty-border and alpha
+// detection, cropping by a box inside the frame, conversion into a target of
+// the converted size, the canonical form of uniform blocks (which must be
+// settled after one pass) and the single-block decoders.
+//
+// Input: width - 1, height - 1 (modulo 128), codec, target codec, crop column, row,
+// columns, rows (one byte each), then the blocks (zeros where short).
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "HAP/DXT_Frame.h"
+#include "tests/fuzz/fuzz_input.h"
+
+namespace {
+
+void detect(const Dxt_Frame& frame) {
+  uint16_t top = 0, bottom = 0, left = 0, right = 0;
+  for (uint8_t mode : {0, 1}) {
+    try {
+      detect_dxt_crop(&frame, &top, &bottom, &left, &right, mode);
+    } catch (const std::runtime_error&) {
+    }
+  }
+  detect_dxt_crop_auto(&frame, &top, &bottom, &left, &right);
+  try {
+    detect_dxt_need_alpha(&frame);
+  } catch (const std::runtime_error&) {
+  }
+}
+
+// The box: first column, first row, columns, rows, brought inside the frame.
+void crop(const Dxt_Frame& frame, const uint8_t box[4]) {
+  const uint32_t across = dxt_blocks_across(frame.width), down = dxt_blocks_down(frame.height);
+  const uint8_t x = box[0], y = box[1], columns = box[2], rows = box[3];
+  const uint16_t width = uint16_t(1 + columns % across), height = uint16_t(1 + rows % down);
+  Exact_Buffer cropped_buffer;
+  Dxt_Frame cropped;
+  alloc_dxt_frame(&cropped, cropped_buffer.get(), width * 4u, height * 4u, frame.codec);
+  crop_dxt_frame(&frame, &cropped, uint16_t(x % (across - width + 1)),
+                 uint16_t(y % (down - height + 1)), width, height);
+}
+
+void convert(const Dxt_Frame& frame, Dxt_Codec codec) {
+  Exact_Buffer converted(dxt_frame_size(frame.width, frame.height, codec));
+  Dxt_Frame target;
+  set_dxt_frame_from_buffer(&target, converted.get(), frame.width, frame.height, codec);
+  try {
+    convert_dxt_frame(&frame, &target);
+  } catch (const std::runtime_error&) {
+  }
+}
+
+void canonicalize(const Dxt_Frame& frame) {
+  Exact_Buffer copy(frame.length, frame.data, frame.length);
+  Dxt_Frame once;
+  set_dxt_frame_from_buffer(&once, copy.get(), frame.width, frame.height, frame.codec);
+  canonicalize_uniform_dxt_blocks(&once);
+  const std::vector<uint8_t> first(once.data, once.data + once.length);
+  canonicalize_uniform_dxt_blocks(&once);
+  fuzz_require(std::memcmp(first.data(), once.data, once.length) == 0);
+}
+
+void decode_blocks(const Dxt_Frame& frame) {
+  uint8_t pixels[64];
+  const uint32_t block = dxt_block_bytes(frame.codec);
+  for (uint64_t offset = 0; offset < frame.length; offset += block) {
+    if (frame.codec == Dxt_Codec_DXT1) decode_dxt1_block(&frame, offset, pixels);
+    if (frame.codec == Dxt_Codec_DXT5) {
+      decode_dxt5_block(&frame, offset, pixels);
+      decode_ycocg_block(&frame, offset, pixels);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Fuzz_Input in(data, size);
+  // Up to 32 x 32 blocks: larger frames take longer and reach nothing new.
+  const uint32_t width = 1u + in.byte() % 128, height = 1u + in.byte() % 128;
+  const Dxt_Codec codec = Dxt_Codec(in.byte() % 4), target_codec = Dxt_Codec(in.byte() % 4);
+  const uint8_t box[4] = {in.byte(), in.byte(), in.byte(), in.byte()};
+  Exact_Buffer blocks(dxt_frame_size(width, height, codec), in.rest(), in.rest_size());
+  Dxt_Frame frame;
+  set_dxt_frame_from_buffer(&frame, blocks.get(), width, height, codec);
+
+  detect(frame);
+  crop(frame, box);
+  convert(frame, target_codec);
+  canonicalize(frame);
+  decode_blocks(frame);
+  return 0;
+}
