@@ -1,8 +1,6 @@
 // DXT1 and DXT5 textures of whole frames: decoded quality per quality level
-// and no transparent pixel ever.
+// and no transparent pixel ever. The pinned digests hold their bytes.
 #include <array>
-#include <cstring>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -53,33 +51,6 @@ TEST(Dxt5Frame, DecodedQualityWithAlpha) {
     const auto dxt5 = encode_texture(image, Texture_Code_Dxt5, quality, 0);
     ASSERT_EQ(dxt5.size(), block_count(image) * 16);
     EXPECT_GE(decoded_psnr(Tex::Dxt5, dxt5, image, true), floors[quality]) << int(quality);
-  }
-}
-
-// Blocks of 1 to 16 distinct colours, some nearly grey, some saturated: the
-// cluster fit meets every count, and no block may decode to transparent black.
-TEST(Dxt1Frame, FewColourBlocksNeverDecodeTransparent) {
-  std::mt19937 rng(99);
-  Test_Image image{64, 64, std::vector<uint8_t>(64 * 64 * 4)};
-  for (int b = 0; b < 256; ++b) {
-    const int colours = 1 + b % 16, spread = 1 + int(rng() % 256);
-    uint8_t palette[16][4];
-    for (auto& c : palette) {
-      for (int k = 0; k < 3; ++k) {
-        c[k] = uint8_t(std::min<int>(255, int(rng() % spread) + (spread < 8 ? 120 : 0)));
-      }
-      c[3] = 255;
-    }
-    for (int i = 0; i < 16; ++i) {
-      const int pick = i < colours ? i : int(rng() % colours);
-      const int x = b % 16 * 4 + i % 4, y = b / 16 * 4 + i / 4;
-      std::memcpy(&image.bgra[4 * (y * 64 + x)], palette[pick], 4);
-    }
-  }
-  for (uint8_t quality = 1; quality <= 3; ++quality) {
-    SCOPED_TRACE(int(quality));
-    expect_opaque(encode_texture(image, Texture_Code_Dxt1, quality, 0), 8, 0);
-    expect_opaque(encode_texture(image, Texture_Code_Dxt5, quality, 0), 16, 8);
   }
 }
 

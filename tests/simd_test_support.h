@@ -105,34 +105,6 @@ inline std::vector<Pixels> test_blocks(int count, uint32_t seed) {
   return blocks;
 }
 
-// A block stored in rows wider than itself, stride bytes apart (negative for
-// a bottom-up source, whose first row is the last one stored).
-struct Source_Block {
-  std::vector<uint8_t> storage;
-  const uint8_t* first_row = nullptr;
-  int64_t stride = 0;
-};
-
-inline Source_Block stored(const Pixels& p, bool bottom_up, int extra_bytes) {
-  const int64_t row_bytes = 16 + extra_bytes;
-  Source_Block block{std::vector<uint8_t>(size_t(row_bytes) * 4, 0xCD), nullptr, 0};
-  block.stride = bottom_up ? -row_bytes : row_bytes;
-  block.first_row = block.storage.data() + (bottom_up ? 3 * row_bytes : 0);
-  for (int y = 0; y < 4; ++y)
-    std::memcpy(&block.storage[size_t((bottom_up ? 3 - y : y) * row_bytes)], &p[16 * y], 16);
-  return block;
-}
-
-// Runs body(block) on count blocks of every kind, top-down and bottom-up.
-template <class Body>
-void for_many_blocks(uint32_t seed, int count, Body body) {
-  int n = 0;
-  for (const Pixels& p : test_blocks(count, seed)) {
-    body(stored(p, n % 2 == 1, 4 * (n / 2 % 4)));
-    ++n;
-  }
-}
-
 // ---- Weighted colour sets of the cluster fit -------------------------------------
 
 struct Weighted_Colours {

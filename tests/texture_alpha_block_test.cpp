@@ -1,6 +1,6 @@
-// Single-channel blocks (RGTC1 textures, DXT5 alpha): exact bytes of the
-// fixed cases, the widening rule, decoded error within what the chosen 6- or
-// 8-value palette allows on random blocks, and decoded quality on the test images.
+// Single-channel blocks (RGTC1 textures, DXT5 alpha): decoded error within
+// what the chosen 6- or 8-value palette allows on random blocks, and decoded
+// quality on the test images. The pinned digests hold the exact bytes.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -38,12 +38,6 @@ Block8 full_fit(const uint8_t* values) {
   return out;
 }
 
-uint32_t index_of(const Block8& block, int pixel) {
-  uint64_t word = 0;
-  for (int b = 7; b >= 0; --b) word = word << 8 | block[b];
-  return uint32_t(word >> (16 + 3 * pixel)) & 7;
-}
-
 struct Palette_Forms {
   int six = 0, eight = 0;
 };
@@ -71,84 +65,6 @@ void expect_within_palette_bound(const uint8_t* block8, const uint8_t* values16,
 }
 
 }  // namespace
-
-TEST(AlphaBlock, SolidBlocksAreConstantBlocks) {
-  const uint8_t* planes[4];
-  const int64_t strides[4] = {16, 0, 0, 0};
-  for (int v : {0, 1, 77, 128, 254, 255}) {
-    const Block8 expected = {uint8_t(v), 0, 0, 0, 0, 0, 0, 0};
-    // Alpha v under varying colour, then luma (B + G + R) / 3 = v under varying alpha.
-    Test_Image image = solid_image(3, 0, 200, uint8_t(v));
-    for (int i = 0; i < 16; ++i) image.bgra[4 * i + 1] = uint8_t(i * 9);
-    planes[0] = image.bgra.data();
-    Block8 from_alpha{}, from_luma{};
-    encode_slice_rgtc1(scalar_head(), from_alpha.data(), planes, strides);
-    EXPECT_EQ(from_alpha, expected);
-    image = solid_image(uint8_t(v), uint8_t(v), uint8_t(v));
-    for (int i = 0; i < 16; ++i) image.bgra[4 * i + 3] = uint8_t(i * 16);
-    planes[0] = image.bgra.data();
-    encode_slice_rgtc1_luma(scalar_head(), from_luma.data(), planes, strides);
-    EXPECT_EQ(from_luma, expected);
-  }
-}
-
-TEST(AlphaBlock, ZerosAndFullValuesKeepTheSixValueForm) {
-  uint8_t values[16];
-  for (int i = 0; i < 16; ++i) values[i] = i % 2 ? 255 : 0;
-  uint64_t min = 0, max = 0;
-  rgtc1_block_min_max(values, &min, &max);
-  EXPECT_EQ(min, 255u);
-  EXPECT_EQ(max, 0u);
-  const Block8 block = full_fit(values);
-  EXPECT_EQ(block[0], 250);
-  EXPECT_EQ(block[1], 255);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(index_of(block, i), i % 2 ? 1u : 6u) << i;
-  uint8_t decoded[16];
-  decode_rgtc1_block(block.data(), decoded);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(decoded[i], values[i]);
-}
-
-TEST(AlphaBlock, WideningIsSigned) {
-  auto widen = [](uint32_t lo, uint32_t hi, uint32_t span) {
-    widen_alpha_range(&lo, &hi, span);
-    return std::pair{lo, hi};
-  };
-  EXPECT_EQ(widen(100, 101, 7), std::pair(100u, 107u));
-  EXPECT_EQ(widen(100, 101, 5), std::pair(100u, 105u));
-  EXPECT_EQ(widen(250, 255, 7), std::pair(248u, 255u));
-  EXPECT_EQ(widen(255, 0, 5), std::pair(250u, 255u));  // lo above hi widens, never wraps
-  EXPECT_EQ(widen(0, 2, 7), std::pair(0u, 7u));
-  EXPECT_EQ(widen(10, 200, 7), std::pair(10u, 200u));
-}
-
-TEST(AlphaBlock, IndexSearchAndQuickFit) {
-  const uint8_t palette[8] = {10, 20, 30, 40, 50, 60, 70, 80};
-  uint8_t values[16] = {15, 25, 10, 80, 0, 255, 44, 45, 46, 55, 65, 75, 85, 35, 20, 30};
-  uint8_t indices[16];
-  int64_t error = -1;
-  const int64_t returned = rgtc1_fit_indices(values, palette, indices, &error);
-  EXPECT_EQ(returned, error);
-  EXPECT_EQ(indices[0], 0);  // 15: halfway between 10 and 20, lower index
-  EXPECT_EQ(indices[1], 1);
-  EXPECT_EQ(indices[4], 0);
-  EXPECT_EQ(indices[5], 7);
-  int64_t expected = 0;
-  for (int i = 0; i < 16; ++i) {
-    int best = 1 << 20;
-    for (uint8_t p : palette) best = std::min(best, (values[i] - p) * (values[i] - p));
-    expected += best;
-  }
-  EXPECT_EQ(error, expected);
-
-  uint8_t ramp[16] = {0, 7, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  Block8 quick{};
-  encode_alpha_block_fast(quick.data(), ramp, 0, 7);
-  EXPECT_EQ(quick[0], 7);
-  EXPECT_EQ(quick[1], 0);
-  EXPECT_EQ(index_of(quick, 0), 1u);
-  EXPECT_EQ(index_of(quick, 1), 0u);
-  EXPECT_EQ(index_of(quick, 2), 5u);
-}
 
 TEST(AlphaBlock, RandomBlocksDecodeWithinThePaletteBound) {
   std::mt19937 random(1234);

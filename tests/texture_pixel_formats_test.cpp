@@ -196,50 +196,6 @@ TEST(PixelFormats, RawBufferSizes) {
   EXPECT_EQ(get_raw_buffer_size(9, 5, 1), 64u * 8u);
 }
 
-TEST(Padding, EachModeCompletesTheBlock) {
-  // A 7x7 BGRA frame whose pixel (x, y) is (x, y, x + y, 100 + x).
-  std::vector<uint8_t> frame(7 * 7 * 4);
-  for (int i = 0; i < 49; ++i) {
-    const int x = i % 7, y = i / 7;
-    frame[4 * i] = uint8_t(x), frame[4 * i + 1] = uint8_t(y);
-    frame[4 * i + 2] = uint8_t(x + y), frame[4 * i + 3] = uint8_t(100 + x);
-  }
-  auto source = [&](int x, int y) { return &frame[(y * 7 + x) * 4]; };
-  const uint8_t black[4] = {0, 0, 0, 255}, zero[4] = {0, 0, 0, 0};
-  const int64_t down[4] = {7 * 4, 0, 0, 0}, up[4] = {-7 * 4, 0, 0, 0};
-  // The partial block at (4, 4): 3 valid columns, 3 valid rows.
-  const uint8_t* partial[4] = {source(4, 4), nullptr, nullptr, nullptr};
-  const uint8_t* top_left[4] = {source(0, 0), nullptr, nullptr, nullptr};
-  // Rows stored bottom-up are walked with a negative stride from the last stored row.
-  const uint8_t* bottom[4] = {source(4, 6), nullptr, nullptr, nullptr};
-  const struct {
-    Pad_Kernel_Fn kernel;
-    const uint8_t* const* planes;
-    const int64_t* strides;
-    int columns, rows;
-    std::function<const uint8_t*(int, int)> expected;
-  } cases[] = {
-      {pad_partial_block_fmt1_mode0, partial, down, 3, 3,
-       [&](int x, int y) { return source(4 + std::min(x, 2), 4 + std::min(y, 2)); }},
-      {pad_partial_block_fmt1_mode1, partial, down, 3, 3,
-       [&](int x, int y) { return x < 3 && y < 3 ? source(4 + x, 4 + y) : black; }},
-      {pad_partial_block_fmt2_mode2, partial, down, 3, 3,
-       [&](int x, int y) { return x < 3 && y < 3 ? source(4 + x, 4 + y) : zero; }},
-      // A whole block is a plain copy.
-      {pad_partial_block_fmt1_mode2, top_left, down, 4, 4,
-       [&](int x, int y) { return source(x, y); }},
-      {pad_partial_block_fmt2_mode0, bottom, up, 3, 2,
-       [&](int x, int y) { return source(4 + std::min(x, 2), 6 - std::min(y, 1)); }},
-  };
-  for (const auto& c : cases) {
-    uint8_t block[64];
-    c.kernel(block, c.planes, c.strides, c.columns, c.rows);
-    for (int i = 0; i < 16; ++i)
-      EXPECT_EQ(std::memcmp(block + 4 * i, c.expected(i % 4, i / 4), 4), 0)
-          << "case " << &c - cases << " pixel " << i;
-  }
-}
-
 TEST(Padding, EdgeBlocksReadRowsAtTheExactStride) {
   // A 5x4 BGRA frame in rows of 22 bytes whose alpha is 40 y + x: the last
   // column's partial block holds the alphas 4, 44, 84, 124 whatever the mode,
