@@ -1,6 +1,8 @@
 // The vector twins of the cluster set-up kernels against a model of their
-// arithmetic and against the scalar packs, a DXT1 block whose endpoints hang
-// on the precision of the initial axis, and the kernels each mask installs.
+// arithmetic and against the scalar packs, the single-channel and DXT1 twins
+// against the scalar kernels on random blocks (ties included), a DXT1 block
+// whose endpoints hang on the precision of the initial axis, and the kernels
+// each mask installs.
 // The pinned texture digests hold every form's bytes on whole frames.
 #include <gtest/gtest.h>
 
@@ -173,6 +175,75 @@ TEST(SimdClusterSetup, PacksMatchScalar) {
   uint64_t block = 0;
   dxt1_pack_block_from_565_avx2(marked, indices, &block);
   EXPECT_EQ(block, 1u | uint64_t(2 | 3 << 4) << 32);
+}
+
+TEST(SimdSingleChannel, FitIndicesMatchScalar) {
+  const auto twins = runnable<Rgtc1_Fit_Indices_Fn>(
+      {{rgtc1_fit_indices_avx, cpu_has_avx()}, {rgtc1_fit_indices_avx2, cpu_has_avx2()}});
+  REQUIRE_CPU(!twins.empty());
+  Block_Maker maker(3);
+  for (int n = 0; n < 5000; ++n) {
+    uint8_t values[16], palette[8] = {};
+    for (uint8_t& p : palette) p = n > 0 ? maker.byte() : 0;  // block 0: the largest error
+    if (n % 3 == 0) palette[maker.below(8)] = palette[maker.below(8)];  // equal entries tie
+    for (uint8_t& v : values) {
+      // Values halfway between two entries test the lower-index rule.
+      const uint32_t a = palette[maker.below(8)], b = palette[maker.below(8)];
+      v = n == 0 ? 255 : maker.below(2) ? uint8_t((a + b) / 2) : maker.byte();
+    }
+    uint8_t want[16], got[16];
+    int64_t want_error = -1, got_error = -2;
+    const int64_t want_result = rgtc1_fit_indices(values, palette, want, &want_error);
+    ASSERT_TRUE(n > 0 || want_result == 16 * 255 * 255);
+    for (const auto twin : twins) {
+      ASSERT_EQ(want_result, twin(values, palette, got, &got_error));
+      ASSERT_TRUE(want_error == got_error && std::memcmp(want, got, 16) == 0);
+    }
+  }
+}
+
+// Loaded blocks (planar R, G, B) of every kind.
+std::vector<std::array<uint8_t, 48>> loaded_blocks(int count, uint32_t seed) {
+  std::vector<std::array<uint8_t, 48>> out;
+  uint64_t result;
+  for (const Pixels& p : test_blocks(count, seed))
+    to_rgba_template_dxt_q2(out.emplace_back().data(), p.data(), nullptr, nullptr, 16, 0, 0,
+                            &result);
+  return out;
+}
+
+TEST(SimdDxt1, InitialEndpointsAndIndicesMatchScalar) {
+  REQUIRE_CPU(cpu_has_avx());
+  const auto initial = runnable<Dxt1_Initial_Endpoints_Fn>(
+      {{dxt1_initial_endpoints_avx, true}, {dxt1_initial_endpoints_avx2, cpu_has_avx2()}});
+  const auto indices = runnable<Dxt1_Compute_Indices_Fn>(
+      {{dxt1_compute_indices_avx, true}, {dxt1_compute_indices_avx2, cpu_has_avx2()}});
+  Block_Maker maker(5);
+  for (const auto& block : loaded_blocks(18000, 5)) {
+    uint16_t want0, want1;
+    uint32_t want_sums[8] = {};
+    dxt1_initial_endpoints(block.data(), &want0, &want1, want_sums);
+    for (const auto twin : initial) {
+      uint16_t got0 = 1, got1 = 1;
+      uint32_t got_sums[8] = {};
+      twin(block.data(), &got0, &got1, got_sums);
+      ASSERT_TRUE(want0 == got0 && want1 == got1);
+      ASSERT_EQ(0, std::memcmp(want_sums, got_sums, sizeof want_sums));
+    }
+    // Indices for the estimate and for arbitrary pairs, equal ones included.
+    const uint16_t pairs[3][2] = {{want0, want1},
+                                  {uint16_t(maker.below(65536)), uint16_t(maker.below(65536))},
+                                  {want0, want0}};
+    for (const auto& pair : pairs) {
+      uint32_t want_word = 0;
+      dxt1_compute_indices(block.data(), pair[0], pair[1], &want_word, dxt_expand_table.data());
+      for (const auto twin : indices) {
+        uint32_t got_word = ~want_word;
+        twin(block.data(), pair[0], pair[1], &got_word, dxt_expand_table.data());
+        ASSERT_EQ(want_word, got_word) << pair[0] << " " << pair[1];
+      }
+    }
+  }
 }
 
 // A block whose initial axis has 512 as its largest weight only when the scale
