@@ -341,7 +341,7 @@ TEST(Exporter_Export, frame_size_outside_4_to_16384_is_refused) {
   const std::pair<int32_t, int32_t> sizes[] = {{65540, 8}, {8, 65540}, {16385, 8}, {3, 8}, {8, 3}, {16384, 4}, {4, 4}};
   for (const auto& [width, height] : sizes) {
     Export e("export_size");
-    e.tweak = [&](host::Param_Tree& p) {
+    e.tweak = [&, width = width, height = height](host::Param_Tree& p) {
       p.find("ADBEVideoWidth")->values.value.integer = width;
       p.find("ADBEVideoHeight")->values.value.integer = height;
     };

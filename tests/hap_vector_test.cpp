@@ -139,8 +139,11 @@ TEST(YcocgVector, ConversionMatchesScalarToTheBit) {
       for (int p = 0; p < 16; ++p) any_colour |= (bgra[b][4 * p] | bgra[b][4 * p + 1] | bgra[b][4 * p + 2]) != 0;
       ASSERT_EQ(!any_colour, vector_black[b]) << t;
       const auto floats_of = [](const Ycocg_Block& k) {
-        std::vector<float> f(k.y, k.y + 18);  // y, y_min, y_max
-        f.insert(f.end(), k.cocg.co, k.cocg.co + 36);  // co, cg, box
+        std::vector<float> f(std::begin(k.y), std::end(k.y));
+        f.insert(f.end(), {k.y_min, k.y_max});
+        f.insert(f.end(), std::begin(k.cocg.co), std::end(k.cocg.co));
+        f.insert(f.end(), std::begin(k.cocg.cg), std::end(k.cocg.cg));
+        f.insert(f.end(), std::begin(k.cocg.cocg_box), std::end(k.cocg.cocg_box));
         return f;
       };
       const std::vector<float> expected = floats_of(scalar[b]), got = floats_of(vector[b]);

@@ -250,6 +250,9 @@ TEST(Host_Cli, a_failed_export_leaves_the_previous_output) {
 // Out of memory is said as such wherever it strikes (the slot encoders, the
 // texture buffers, a frame copy), not only as the step that failed.
 TEST(Host_Cli, out_of_memory_is_said) {
+#ifdef HAP_SANITIZED
+  GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under ulimit -v";
+#endif
   const Temp_Folder folder("host_cli_memory");
   for (const char* codec : {"1", "4"}) {
     const Cli_Run run = shell("ulimit -v 1000000; " + std::string(HAP_EXPORT_PATH) +
