@@ -16,8 +16,22 @@ constexpr int band_rows = 32;
 // Below this many pixels handing bands to other threads costs more than it saves.
 constexpr int64_t parallel_pixels = int64_t(1) << 17;
 
-// Premultiplies `count` BGRA pixels (in place when source == out). Four
-// pixels at a time in 16-bit lanes, with the same multiply and shift as
+// One output row from one source row. `columns` gives the source byte offset
+// of every output pixel, or is null when the row is taken as it is.
+void render_row(const uint8_t* source, const uint32_t* columns, int width, bool premultiplied, uint8_t* out) {
+  if (columns) {
+    for (int x = 0; x < width; ++x) std::memcpy(out + size_t(x) * 4, source + columns[x], 4);
+    if (premultiplied) premultiply_pixels(out, out, width);
+  } else if (premultiplied) {
+    premultiply_pixels(source, out, width);
+  } else {
+    std::memcpy(out, source, size_t(width) * 4);
+  }
+}
+
+}  // namespace
+
+// Four pixels at a time in 16-bit lanes, with the same multiply and shift as
 // premultiply(); an opaque pixel comes out as it went in, so none is skipped.
 void premultiply_pixels(const uint8_t* source, uint8_t* out, int count) {
   const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(127);
@@ -46,21 +60,6 @@ void premultiply_pixels(const uint8_t* source, uint8_t* out, int count) {
     d[3] = a;
   }
 }
-
-// One output row from one source row. `columns` gives the source byte offset
-// of every output pixel, or is null when the row is taken as it is.
-void render_row(const uint8_t* source, const uint32_t* columns, int width, bool premultiplied, uint8_t* out) {
-  if (columns) {
-    for (int x = 0; x < width; ++x) std::memcpy(out + size_t(x) * 4, source + columns[x], 4);
-    if (premultiplied) premultiply_pixels(out, out, width);
-  } else if (premultiplied) {
-    premultiply_pixels(source, out, width);
-  } else {
-    std::memcpy(out, source, size_t(width) * 4);
-  }
-}
-
-}  // namespace
 
 void render_frame(const uint8_t* source, int source_width, int source_height, bool premultiplied, int width,
                   int height, uint8_t* out, size_t row_bytes) {

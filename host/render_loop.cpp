@@ -2,6 +2,7 @@
 // built-in test pattern), the multi-pass export loop that renders it at the
 // export size and rate into bottom-up frames, and the PPix suite.
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <future>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -29,15 +31,47 @@ namespace {
 // Rows are padded so the plug-in cannot assume tightly packed frames.
 constexpr int32_t row_padding = 64;
 
-// Source frames from the raw file, or the test pattern, in one buffer. Once
-// the export loop has rendered a frame, the next one is read into the buffer
-// on another thread while the plug-in takes the rendered frame.
+// Reads `bytes` at `offset` of the file into the places `pieces` gives, in
+// order; false when the file ends first.
+bool read_fully(int file, iovec* pieces, int piece_count, off_t offset) {
+  while (piece_count > 0) {
+    const ssize_t got = preadv(file, pieces, piece_count, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    offset += got;
+    for (size_t left = size_t(got); left > 0;) {
+      const size_t taken = std::min(left, pieces->iov_len);
+      pieces->iov_base = static_cast<uint8_t*>(pieces->iov_base) + taken;
+      pieces->iov_len -= taken;
+      left -= taken;
+      if (pieces->iov_len == 0) ++pieces, --piece_count;
+    }
+  }
+  return true;
+}
+
+// The rendered frames of the export loop. Once the loop has a frame, the next
+// one is made on another thread while the plug-in takes the current one. A
+// source file at the export size is read straight into the bottom-up rows of
+// one of two rendered frames and premultiplied there, so reading overlaps the
+// plug-in's copy with no more memory than a source frame and a rendered frame.
+// Otherwise the source frame is read or drawn into a source buffer, read ahead
+// the same way, and rendered from it.
 class Frame_Source {
  public:
-  explicit Frame_Source(const Source_Settings& s) : settings_(s) {
+  Frame_Source(const Source_Settings& s, int width, int height, bool premultiplied)
+      : settings_(s),
+        width_(width),
+        height_(height),
+        premultiplied_(premultiplied),
+        direct_(!s.input_path.empty() && width == s.width && height == s.height) {
     if (!s.input_path.empty()) {
       file_ = open(s.input_path.c_str(), O_RDONLY | O_CLOEXEC);
       if (file_ < 0) throw std::runtime_error("cannot open " + s.input_path);
+    }
+    for (sdk::Rendered_Frame& f : std::span(rendered_, direct_ ? 2 : 1)) {
+      f.row_bytes = width * 4 + row_padding;
+      f.pixels.assign(size_t(f.row_bytes) * size_t(height), 0);
     }
   }
   ~Frame_Source() {
@@ -47,62 +81,107 @@ class Frame_Source {
   Frame_Source(const Frame_Source&) = delete;
   Frame_Source& operator=(const Frame_Source&) = delete;
 
-  // Frame `index` of the source, top-down, tightly packed.
-  const std::vector<uint8_t>& frame(int64_t index) {
+  // The rendered frame showing source frame `index`.
+  sdk::Rendered_Frame& frame(int64_t index) {
     if (pending_.valid()) {
-      current_ = -1;
       try {
         pending_.get();
-        current_ = ahead_;
       } catch (...) {
-        if (ahead_ == index) throw;  // a frame read ahead and not asked for fails no one
+        if (ahead_ == index) throw;  // a frame made ahead and not asked for fails no one
       }
     }
-    if (index != current_) {
-      current_ = -1;
-      make(index);
-      current_ = index;
+    if (direct_) {
+      for (const int b : {1 - current_, current_}) {
+        if (shown_[b] == index) return rendered_[current_ = b];
+      }
+      current_ = 1 - current_;
+      read_rendered(current_, index);
+      return rendered_[current_];
     }
-    return frame_;
+    if (index != source_index_) make_source(index);
+    render_frame(source_.data(), settings_.width, settings_.height, premultiplied_, width_, height_,
+                 rendered_[0].pixels.data(), size_t(rendered_[0].row_bytes));
+    return rendered_[0];
   }
 
-  // Starts making frame `index` in the buffer; the frame returned last is no
-  // longer in use.
+  // Starts making source frame `index` ahead; the frame returned last is left
+  // as it is for the plug-in.
   void read_ahead(int64_t index) {
-    if (index == current_) return;
-    ahead_ = index;
-    pending_ = std::async(std::launch::async, [this, index] { make(index); });
+    if (direct_) {
+      const int b = 1 - current_;
+      if (shown_[b] == index || shown_[current_] == index) return;
+      ahead_ = index;
+      pending_ = std::async(std::launch::async, [this, b, index] { read_rendered(b, index); });
+    } else if (index != source_index_) {
+      ahead_ = index;
+      pending_ = std::async(std::launch::async, [this, index] { make_source(index); });
+    }
   }
 
  private:
-  // Every byte of the frame is read or drawn, so the buffer is not cleared
-  // first. A frame is read in pieces on several threads: one thread copying a
-  // large frame out of the page cache is slower than the rest of the loop.
-  void make(int64_t index) {
-    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
-    frame_.resize(size);
-    if (file_ < 0) return render_test_frame(index, settings_.width, settings_.height, frame_.data());
-    const int64_t pieces = int64_t((size + read_piece - 1) / read_piece);
+  // Every byte of a frame is read or drawn, so no buffer is cleared first. A
+  // frame is read in bands on several threads: one thread copying a large
+  // frame out of the page cache is slower than the rest of the loop.
+  void read_rendered(int b, int64_t index) {
+    shown_[b] = -1;
+    sdk::Rendered_Frame& f = rendered_[b];
+    const size_t row = size_t(width_) * 4;
+    const int64_t bands = (height_ + band_rows - 1) / band_rows;
     std::atomic<bool> complete = true;
-    platform::parallel_for(0, pieces, [&](int64_t piece) {
-      const size_t first = size_t(piece) * read_piece, bytes = std::min(read_piece, size - first);
-      const off_t at = off_t(index) * off_t(size) + off_t(first);
-      for (size_t done = 0; done < bytes;) {
-        const ssize_t got = pread(file_, frame_.data() + first + done, bytes - done, at + off_t(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return complete.store(false);
-        done += size_t(got);
+    platform::parallel_for(0, bands, [&](int64_t band) {
+      const int first = int(band) * band_rows, last = std::min(height_, first + band_rows);
+      iovec rows[band_rows];
+      for (int y = first; y < last; ++y)
+        rows[y - first] = {f.pixels.data() + size_t(height_ - 1 - y) * size_t(f.row_bytes), row};
+      if (!read_fully(file_, rows, last - first, off_t(index) * off_t(row) * height_ + off_t(first) * off_t(row)))
+        return complete.store(false);
+      if (premultiplied_) {
+        for (int y = first; y < last; ++y) {
+          uint8_t* r = f.pixels.data() + size_t(height_ - 1 - y) * size_t(f.row_bytes);
+          premultiply_pixels(r, r, width_);
+        }
       }
     });
-    if (!complete)
-      throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
+    if (!complete) throw_short_file(index);
+    shown_[b] = index;
   }
 
+  void make_source(int64_t index) {
+    source_index_ = -1;
+    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
+    source_.resize(size);
+    if (file_ < 0) {
+      render_test_frame(index, settings_.width, settings_.height, source_.data());
+    } else {
+      const int64_t pieces = int64_t((size + read_piece - 1) / read_piece);
+      std::atomic<bool> complete = true;
+      platform::parallel_for(0, pieces, [&](int64_t piece) {
+        const size_t first = size_t(piece) * read_piece;
+        iovec place{source_.data() + first, std::min(read_piece, size - first)};
+        if (!read_fully(file_, &place, 1, off_t(index) * off_t(size) + off_t(first))) complete.store(false);
+      });
+      if (!complete) throw_short_file(index);
+    }
+    source_index_ = index;
+  }
+
+  [[noreturn]] void throw_short_file(int64_t index) const {
+    throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
+  }
+
+  static constexpr int band_rows = 32;
   static constexpr size_t read_piece = size_t(1) << 20;
   const Source_Settings& settings_;
+  const int width_, height_;
+  const bool premultiplied_;
+  const bool direct_;  // a source file at the export size
   int file_ = -1;
-  std::vector<uint8_t> frame_;
-  int64_t current_ = -1, ahead_ = -1;
+  sdk::Rendered_Frame rendered_[2];  // the second only when direct_
+  int64_t shown_[2] = {-1, -1};      // direct_: the source frame each rendered frame holds
+  int current_ = 0;                  // direct_: the rendered frame returned last
+  std::vector<uint8_t> source_;
+  int64_t source_index_ = -1;  // the source frame in source_
+  int64_t ahead_ = -1;
   std::future<void> pending_;  // making frame ahead_
 };
 
@@ -153,11 +232,8 @@ sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_
     const int64_t index = (params->start_time + frame * duration) / source_duration;
     return std::clamp<int64_t>(index, 0, host.source.frame_count - 1);
   };
-  Frame_Source source(host.source);
-  sdk::Rendered_Frame frame;
-  frame.row_bytes = width * 4 + row_padding;
-  frame.pixels.assign(size_t(frame.row_bytes) * size_t(height), 0);
   const bool premultiplied = params->pixel_format == sdk::pixel_format_bgrp;
+  Frame_Source source(host.source, width, height, premultiplied);
   Progress_Line progress(frame_count);
 
   for (int64_t n = 0; n < frame_count;) {
@@ -174,8 +250,7 @@ sdk::Result export_loop(sdk::Plugin_Id, const sdk::Render_Params* params, int32_
       if (host.frames_delivered >= limit) return host_error;
       repeat = uint32_t(std::min<int64_t>(repeat, limit - host.frames_delivered));
     }
-    render_frame(source.frame(source_index(n)).data(), host.source.width, host.source.height, premultiplied, width,
-                 height, frame.pixels.data(), size_t(frame.row_bytes));
+    sdk::Rendered_Frame& frame = source.frame(source_index(n));
     if (n + repeat < frame_count) source.read_ahead(source_index(n + repeat));
     const sdk::Result result = callback(0, int32_t(n), repeat, &frame, private_data);
     host.last_callback_result = result;

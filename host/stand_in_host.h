@@ -180,6 +180,10 @@ void render_test_frame(int64_t index, int width, int height, uint8_t* bgra);
 // 2^16, a number's quotient by 255 is its product by 0x8081 shifted right by 23.
 inline uint8_t premultiply(uint8_t c, uint8_t a) { return uint8_t((uint32_t(c) * a + 127) * 0x8081u >> 23); }
 
+// Premultiplies `count` BGRA pixels as premultiply() does; in place when
+// source == out.
+void premultiply_pixels(const uint8_t* source, uint8_t* out, int count);
+
 // Renders a top-down BGRA source frame at width x height (nearest sample:
 // output pixel x, y shows source pixel x * source_width / width, y *
 // source_height / height) into `out` as bottom-up rows `row_bytes` apart,

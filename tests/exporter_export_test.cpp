@@ -207,7 +207,9 @@ TEST(Exporter_Export, timecode_start_warnings) {
     };
     ASSERT_TRUE(e.ok(hapq + " CheckboxTcMetadata=1"));
     EXPECT_EQ(e.printed("timecode"), c.warning != nullptr) << e.out;
-    if (c.warning) EXPECT_TRUE(e.printed(c.warning)) << e.out;
+    if (c.warning) {
+      EXPECT_TRUE(e.printed(c.warning)) << e.out;
+    }
     mov_test::Mov_File movie(e.movie.path);
     EXPECT_EQ(movie.sample(movie.track("tmcd"), 0), c.sample) << c.start;
   }

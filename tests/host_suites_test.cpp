@@ -206,6 +206,33 @@ TEST_F(Loop_Test, source_file_frames_come_in_order_and_a_short_file_fails_at_its
   EXPECT_EQ(got.frames.size(), 4u);
 }
 
+// A source file at the export size is read straight into the rendered rows:
+// flipped and premultiplied as a rendered frame, over more than one band of rows.
+TEST_F(Loop_Test, a_source_file_at_the_export_size_comes_as_rendered) {
+  const Temp_File source("loop_direct.bgra");
+  const int width = 20, height = 70, frames = 3;
+  std::vector<uint8_t> bytes(size_t(frames) * width * height * 4);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131 + i / 97);
+  std::ofstream(source.path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  h.source.input_path = source.path, h.source.width = width, h.source.height = height;
+  h.source.rate_numerator = 30, h.source.frame_count = frames;
+  h.params.find("ADBEVideoWidth")->values.value.integer = width;
+  h.params.find("ADBEVideoHeight")->values.value.integer = height;
+  got.width = width, got.height = height;
+  for (uint32_t format : {sdk::pixel_format_bgra, sdk::pixel_format_bgrp}) {
+    got.frames.clear();
+    ASSERT_EQ(run(format), 0);
+    ASSERT_EQ(got.frames.size(), size_t(frames));
+    std::vector<uint8_t> expected(bytes);
+    if (format == sdk::pixel_format_bgrp)
+      for (size_t p = 0; p < expected.size(); p += 4)
+        for (int c = 0; c < 3; ++c) expected[p + c] = uint8_t((expected[p + c] * expected[p + 3] + 127) / 255);
+    for (int i = 0; i < frames; ++i)
+      EXPECT_TRUE(std::equal(got.frames[size_t(i)].begin(), got.frames[size_t(i)].end(),
+                             expected.begin() + ptrdiff_t(i) * width * height * 4)) << i << " " << format;
+  }
+}
+
 TEST_F(Loop_Test, stops_at_first_failure_and_on_injected_failure) {
   got.stop_at = 2;
   EXPECT_EQ(run(sdk::pixel_format_bgra), 99);
