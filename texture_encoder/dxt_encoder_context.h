@@ -91,8 +91,12 @@ struct alignas(32) Cs_Gathered_Block {
 
 // Stage-A sums of every contiguous run of sorted colours, addressed by byte
 // offsets from the partition tables; sized for the largest (16-colour) layout.
+// Stage A also copies them channel by channel into `lanes` (layout in
+// cluster_fit/partition_tables.h), where the vector stages read the values of
+// four neighbouring runs with one load.
 struct alignas(32) Cluster_Partition_Sums {
-  float data[6596 / 4];
+  float data[6596 / 4 + 3 * 12];  // three spare records: the copy reads whole quads
+  alignas(32) float lanes[4 * 1768];
 };
 
 // Best candidate of one block's cluster fit so far. The block loop starts it

@@ -36,6 +36,11 @@ using Cluster_Fit_N16_Stage_Kernel = std::remove_pointer_t<Cluster_Fit_N16_Stage
 template <uint32_t N>
 Cluster_Partition_Sums_Kernel cluster_partition_sums_n;
 
+// Copies the run records and middle weights of N colours into the channel-major
+// lanes (partition_tables.h); every stage-A kernel ends with it.
+template <uint32_t N>
+void cluster_sums_fill_lanes(Cluster_Partition_Sums* sums);
+
 // Run record dest = run record first + run record second (all twelve floats).
 void cluster_sums_add_runs(Cluster_Partition_Sums* sums, uint32_t dest, uint32_t first,
                            uint32_t second);

@@ -6,8 +6,10 @@
 // third of its sum); the vector twins rely on this association.
 #include <xmmintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 
 #include "texture_encoder/cluster_fit/cluster_fit.h"
 #include "texture_encoder/cluster_fit/partition_tables.h"
@@ -32,6 +34,70 @@ void cluster_sums_add_runs(Cluster_Partition_Sums* sums, uint32_t dest, uint32_t
   // Four fields per SSE addition, each rounded as a lone float addition.
   for (int i = 0; i < 12; i += 4)
     _mm_storeu_ps(out + i, _mm_add_ps(_mm_loadu_ps(x + i), _mm_loadu_ps(y + i)));
+}
+
+namespace {
+
+// Channel c of the field at `field` (0 whole, 4 third, 8 two thirds) of the
+// four runs at records[0..3] to out[c * cluster_lane_block + 0..3].
+[[gnu::always_inline]] inline void transpose_field(const float* const (&records)[4],
+                                                   uint32_t field, float* out) {
+  __m128 r0 = _mm_loadu_ps(records[0] + field), r1 = _mm_loadu_ps(records[1] + field);
+  __m128 r2 = _mm_loadu_ps(records[2] + field), r3 = _mm_loadu_ps(records[3] + field);
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  _mm_storeu_ps(out, r0);
+  _mm_storeu_ps(out + cluster_lane_block, r1);
+  _mm_storeu_ps(out + 2 * cluster_lane_block, r2);
+  _mm_storeu_ps(out + 3 * cluster_lane_block, r3);
+}
+
+}  // namespace
+
+template <uint32_t N>
+void cluster_sums_fill_lanes(Cluster_Partition_Sums* sums) {
+  float* const lanes = sums->lanes;
+  // The runs to the last colour, by their start, first: their quads write past
+  // the row into cells that the rows below then set.
+  for (uint32_t i = 1; i < N; i += 4) {
+    const float* const records[4] = {
+        run_record(sums, cluster_run_index(N, i, N)),
+        run_record(sums, cluster_run_index(N, std::min(i + 1, N - 1), N)),
+        run_record(sums, cluster_run_index(N, std::min(i + 2, N - 1), N)),
+        run_record(sums, cluster_run_index(N, std::min(i + 3, N - 1), N))};
+    transpose_field(records, 0, lanes + lane_suffix_whole + i);
+    transpose_field(records, 4, lanes + lane_third_by_end + N * 17 + i);
+    transpose_field(records, 8, lanes + lane_third_by_end + lane_two_thirds + N * 17 + i);
+  }
+  // Rows by start, four runs at a time; the records of one start are
+  // consecutive (row 0 stops before the whole set). A last short quad writes
+  // past its row into cells of no run, and reads the spare records.
+  for (uint32_t i = 0; i <= N; ++i) {
+    // The empty run [i, i).
+    for (uint32_t c = 0; c < 4; ++c)
+      for (uint32_t field : {0u, lane_two_thirds}) lanes[c * cluster_lane_block + field + i * 18] = 0;
+    lanes[lane_cross_by_start + i * 18] = 0.0f;
+    if (i == N) break;
+    const uint32_t last = i == 0 ? N - 1 : N;
+    const float* first = run_record(sums, cluster_run_index(N, i, i + 1));
+    for (uint32_t j = i + 1; j <= last; j += 4) {
+      const float* records[4] = {first, first + 12, first + 24, first + 36};
+      for (uint32_t field : {4u, 8u})
+        transpose_field(records, field, lanes + (field == 4 ? 0 : lane_two_thirds) + i * 17 + j);
+      if (i == 0) transpose_field(records, 0, lanes + lane_prefix_whole + j);
+      first += 48;
+    }
+    const float* cross = sums->data + cluster_middle_weight_offset(N, i, i + 1) / 4;
+    std::memcpy(lanes + lane_cross_by_start + i * 17 + i + 1, cross, 4 * (N - i));
+  }
+  for (uint32_t i = 0; i <= N; ++i)
+    lanes[lane_cross_by_end + N * 17 + i] =
+        sums->data[cluster_middle_weight_offset(N, i, N) / 4];
+  for (uint32_t c = 0; c < 4; ++c) {
+    float* block = lanes + c * cluster_lane_block;
+    block[lane_prefix_whole] = block[lane_suffix_whole + N] = 0.0f;
+    block[lane_third_by_end + N * 17 + N] = 0.0f;
+    block[lane_third_by_end + lane_two_thirds + N * 17 + N] = 0.0f;
+  }
 }
 
 template <uint32_t N>
@@ -76,9 +142,12 @@ void cluster_partition_sums_n(const float* weighted_colours, Cluster_Partition_S
     // Every weight is 1: the middle weight of a run depends on its length only.
     for (uint32_t length = 0; length <= 16; ++length) middle[length] = float(length) * two_ninths;
   }
+  cluster_sums_fill_lanes<N>(sums);
 }
 
-#define HAP_INSTANTIATE_SUMS(n) template Cluster_Partition_Sums_Kernel cluster_partition_sums_n<n>;
+#define HAP_INSTANTIATE_SUMS(n)                                          \
+  template Cluster_Partition_Sums_Kernel cluster_partition_sums_n<n>; \
+  template void cluster_sums_fill_lanes<n>(Cluster_Partition_Sums * sums);
 HAP_INSTANTIATE_SUMS(2)
 HAP_INSTANTIATE_SUMS(3)
 HAP_INSTANTIATE_SUMS(4)

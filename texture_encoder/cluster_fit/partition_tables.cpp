@@ -18,13 +18,25 @@ struct Bounds {
 using Pair = std::pair<uint8_t, uint8_t>;
 using Pairs = std::vector<Pair>;
 
+struct Plan_Storage {
+  std::vector<Lane_Section> sections;
+  std::vector<uint16_t> bases, offsets;
+  std::vector<float> reciprocals;
+};
+
 struct List_Storage {
   std::vector<uint64_t> entries;
   std::vector<uint8_t> codes;
   uint32_t count = 0;
   uint32_t stride = 0;
+  Plan_Storage plan;
 
-  Partition_List view() const { return {entries.data(), codes.data(), count, stride}; }
+  Partition_List view() const {
+    const Lane_Plan lanes{plan.sections.data(), uint32_t(plan.sections.size()), plan.bases.data(),
+                          plan.offsets.data(),
+                          plan.reciprocals.empty() ? nullptr : plan.reciprocals.data()};
+    return {entries.data(), codes.data(), count, stride, lanes};
+  }
   void add_code(Bounds p) {
     codes.insert(codes.end(), {p.i1, p.i2, p.i3});
     ++count;
@@ -375,6 +387,91 @@ void build_records(List_Storage& list, uint32_t n) {
   list.close(4);
 }
 
+// ---- Plans of the vector stages ---------------------------------------------------
+
+// The lane indices of one candidate's terms under both orders of the runs.
+struct Term_Places {
+  uint32_t by_start, by_end;
+  bool empty;
+};
+
+// Kind and base of one term over a group of four: absent when every run is
+// empty, shared when all four are one run, a run of four when they are
+// neighbours in one of the orders; false when none fits.
+bool classify(const Term_Places (&t)[4], bool may_be_absent, uint8_t& load, uint16_t& base) {
+  bool absent = may_be_absent, shared = true, by_start = true, by_end = true;
+  for (int k = 0; k < 4; ++k) {
+    absent = absent && t[k].empty;
+    shared = shared && t[k].by_start == t[0].by_start;
+    by_start = by_start && t[k].by_start == t[0].by_start + uint32_t(k);
+    by_end = by_end && t[k].by_end == t[0].by_end + uint32_t(k);
+  }
+  load = absent ? Lane_Absent : shared ? Lane_Shared : Lane_Run;
+  base = uint16_t(by_start || shared ? t[0].by_start : t[0].by_end);
+  return absent || shared || by_start || by_end;
+}
+
+Lane_Grouping grouping_of(uint32_t n, bool records, uint32_t candidate) {
+  if (n != 16 || !records) return Grouping_Usual;
+  if (candidate >= 20 && candidate < 336) return Grouping_Start_Two_Thirds;
+  if (candidate >= 336 && candidate < 372) return Grouping_End_Two_Thirds;
+  return Grouping_Usual;
+}
+
+void build_plan(List_Storage& list, uint32_t n, bool records) {
+  Plan_Storage& plan = list.plan;
+  const auto bounds = [&](uint32_t i) {
+    const uint8_t* c = &list.codes[3 * size_t(i)];
+    return std::array<uint32_t, 5>{0, c[0], c[1], c[2], n};
+  };
+  for (uint32_t i = 0; i < list.count; ++i) {
+    const auto cut = bounds(i);
+    for (int k = 0; k < 4; ++k)
+      plan.offsets.push_back(uint16_t(cluster_run_offset(n, cut[k], cut[k + 1]) +
+                                      (k == 1 || k == 2 ? 16 : 0)));
+    plan.offsets.push_back(uint16_t(cluster_middle_weight_offset(n, cut[1], cut[3])));
+    if (n == 16) {
+      const Bounds p{uint8_t(cut[1]), uint8_t(cut[2]), uint8_t(cut[3])};
+      plan.reciprocals.push_back(reciprocals().values[reciprocals().offset_of(p) / 4]);
+    }
+  }
+  if (n == 16) plan.reciprocals.resize(plan.reciprocals.size() + 8, 0.0f);
+  for (uint32_t first = 0; first < list.count; first += 4) {
+    Lane_Section group{first, std::min(4u, list.count - first), {},
+                       uint8_t(grouping_of(n, records, first)), false};
+    uint16_t base[5] = {};
+    if (group.count < 4) {
+      group.gathered = true;
+    } else {
+      Term_Places terms[5][4];
+      for (uint32_t k = 0; k < 4; ++k) {
+        const auto cut = bounds(first + k);
+        // Runs are kept by end for the last end only: elsewhere no two are neighbours.
+        const auto run = [&](uint32_t i, uint32_t j, uint32_t by_start, uint32_t by_end) {
+          return Term_Places{by_start + i * 17 + j, j == n ? by_end + j * 17 + i : 0x10000 + 2 * k,
+                             i == j};
+        };
+        terms[0][k] = {lane_prefix_whole + cut[1], 0x10000 + 2 * k, cut[1] == 0};
+        terms[1][k] = run(cut[1], cut[2], lane_third_by_start, lane_third_by_end);
+        terms[2][k] = run(cut[2], cut[3], lane_third_by_start, lane_third_by_end);
+        terms[3][k] = {lane_suffix_whole + cut[3], 0x10000 + 2 * k, cut[3] == n};
+        terms[4][k] = run(cut[1], cut[3], lane_cross_by_start, lane_cross_by_end);
+      }
+      for (int t = 0; t < 5; ++t)
+        group.gathered = group.gathered || !classify(terms[t], t < 4, group.loads[t], base[t]);
+    }
+    plan.bases.insert(plan.bases.end(), base, base + 5);
+    Lane_Section* last = plan.sections.empty() ? nullptr : &plan.sections.back();
+    const bool same_kind =
+        last && last->gathered == group.gathered && last->grouping == group.grouping &&
+        (group.gathered || std::equal(group.loads, group.loads + 5, last->loads));
+    if (same_kind)
+      last->count += group.count;
+    else
+      plan.sections.push_back(group);
+  }
+}
+
 struct All_Lists {
   std::array<std::array<List_Storage, 5>, 17> storage;
   std::array<Cluster_Fit_Lists, 17> views{};
@@ -387,6 +484,7 @@ struct All_Lists {
       build_four_levels(s[2], n);
       build_records(s[3], n);
       build_final(s[4], n);
+      for (int stage = 1; stage < 5; ++stage) build_plan(s[stage], n, stage == 3);
       views[n] = {s[0].view(), s[1].view(), s[2].view(), s[3].view(), s[4].view()};
     }
   }

@@ -64,6 +64,49 @@ constexpr uint64_t cluster_middle_weight_offset(uint32_t n, uint32_t first, uint
   return cluster_middle_weights_offset(n) + 4ull * cluster_middle_weight_index(n, first, end);
 }
 
+// ---- Channel-major copy of the sums (Cluster_Partition_Sums::lanes) -------------
+// Channel c (R, G, B, weight lane) of every run owns the block of floats from
+// c * cluster_lane_block; the run [i, j) (empty when i == j, value 0) sits at:
+//   third       i * 17 + j            (by start: runs of one start side by side)
+//               578 + n * 17 + i      (j = n only: the runs to the last colour)
+//   two thirds  289 further than its third, in either order
+//   whole       1156 + j for [0, j), 1173 + i for [i, n)
+// and its middle weight (block 0 only) at 1190 + i * 17 + j, and for j = n also
+// at 1479 + n * 17 + i. Cells of no run hold anything.
+inline constexpr uint32_t cluster_lane_block = 1768;
+inline constexpr uint32_t lane_third_by_start = 0, lane_third_by_end = 578;
+inline constexpr uint32_t lane_two_thirds = 289;
+inline constexpr uint32_t lane_prefix_whole = 1156, lane_suffix_whole = 1173;
+inline constexpr uint32_t lane_cross_by_start = 1190, lane_cross_by_end = 1479;
+
+// ---- How the vector stages walk a list ----------------------------------------
+// A list is cut into groups of four consecutive candidates. In a group each
+// term (whole of cluster 0, middle clusters 1 and 2, whole of cluster 3, cross
+// weight) is either absent, shared by the four, or four neighbouring runs of
+// the channel-major copy; the base of each term (its lane index in block 0) is
+// kept per group. Runs of groups of one kind form a section; groups that fit
+// no kind form gathered sections, read record by record.
+enum Lane_Load : uint8_t { Lane_Absent, Lane_Shared, Lane_Run };
+
+// How the three records of a side are added: whole + (middle parts), or, in
+// two sections of the 16-colour stage E, the whole and one two-thirds part first.
+enum Lane_Grouping : uint8_t { Grouping_Usual, Grouping_Start_Two_Thirds, Grouping_End_Two_Thirds };
+
+struct Lane_Section {
+  uint32_t first, count;  // candidates
+  uint8_t loads[5];       // whole 0, middle 1, middle 2, whole 3, cross (never absent)
+  uint8_t grouping;
+  bool gathered;
+};
+
+struct Lane_Plan {
+  const Lane_Section* sections;
+  uint32_t section_count;
+  const uint16_t* bases;        // per group: the five terms' lane indices
+  const uint16_t* offsets;      // per candidate: general-entry byte offsets (five)
+  const float* reciprocals;     // per candidate, 16 colours only (else null); 8 spare
+};
+
 // ---- Lists per stage and count ------------------------------------------------
 
 // Shapes: bit k set when cluster k is in use (bit 0 = cluster 0).
@@ -129,6 +172,7 @@ struct Partition_List {
   const uint8_t* codes;
   uint32_t count;
   uint32_t stride;
+  Lane_Plan plan;  // stages C to F
 };
 
 struct Cluster_Fit_Lists {

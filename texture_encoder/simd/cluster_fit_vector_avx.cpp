@@ -126,6 +126,7 @@ void cluster_partition_sums_n_avx(const float* weighted_colours, Cluster_Partiti
   // Every weight is 1 for 16 colours: the cross weight depends on the length.
   if constexpr (N == 16)
     for (uint32_t length = 0; length <= 16; ++length) cross[length] = float(length) * two_ninths;
+  cluster_sums_fill_lanes<N>(sums);
 }
 
 HAP_CLUSTER_FIT_VECTOR_LEVEL(avx, Avx_Level)

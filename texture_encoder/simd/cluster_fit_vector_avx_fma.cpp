@@ -8,8 +8,11 @@ namespace {
 
 struct Fma_Level {
   static __m256 snap(__m256 x, __m256 levels, __m256 fraction) {
-    const __m256 level = _mm256_cvtepi32_ps(
-        _mm256_cvttps_epi32(_mm256_fmadd_ps(clamp_unit(x), levels, _mm256_set1_ps(0.5f))));
+    // Truncated as a conversion to integer and back would, in one instruction:
+    // the clamped levels lie far inside the integer range.
+    const __m256 level =
+        _mm256_round_ps(_mm256_fmadd_ps(clamp_unit(x), levels, _mm256_set1_ps(0.5f)),
+                        _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
     return _mm256_mul_ps(level, fraction);
   }
   // p x rounded, then y c subtracted in one rounding.

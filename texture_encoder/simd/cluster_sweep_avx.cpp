@@ -7,11 +7,11 @@ HAP_CLUSTER_SWEEP_KERNELS(avx, false)
 void dxt_cluster_fit_block_n2_avx(Cluster_Fit_Best* best, Partition_Code* code,
                                   const Cluster_Partition_Sums* sums, const uint64_t*,
                                   const uint8_t* codes) {
-  sweep_last_pair<2, false>(best, code, sums, codes);
+  sweep_list<false>(best, code, sums, cluster_fit_lists(2).final, codes);
 }
 
 void dxt_cluster_fit_block_n3_avx(Cluster_Fit_Best* best, Partition_Code* code,
                                   const Cluster_Partition_Sums* sums, const uint64_t*,
                                   const uint8_t* codes) {
-  sweep_last_pair<3, false>(best, code, sums, codes);
+  sweep_list<false>(best, code, sums, cluster_fit_lists(3).final, codes);
 }

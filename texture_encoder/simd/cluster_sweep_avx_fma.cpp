@@ -9,5 +9,5 @@ HAP_CLUSTER_SWEEP_KERNELS(avx_fma, true)
 void dxt_cluster_fit_block_n3_avx_fma(Cluster_Fit_Best* best, Partition_Code* code,
                                       const Cluster_Partition_Sums* sums, const uint64_t*,
                                       const uint8_t* codes) {
-  sweep_last_pair<3, true>(best, code, sums, codes);
+  sweep_list<true>(best, code, sums, cluster_fit_lists(3).final, codes);
 }
