@@ -1,7 +1,8 @@
 // AVX and AVX-with-FMA twins of the cluster-fit stages A, B, C and F, and of
 // the whole 16-colour set (stages B to F). Each has the signature of the slot
 // it fills (texture_encoder/dxt_encoder_context.h) and walks the same
-// partition lists as the scalar kernels (cluster_fit/partition_tables.h).
+// partition lists as the scalar kernels (cluster_fit/partition_tables.h),
+// by the lists' plans: stages C to F do not read their entries argument.
 //
 // Results equal the scalar kernels' except where the arithmetic of the level
 // differs:

@@ -30,16 +30,6 @@ namespace {
 
 constexpr int Step = 8;
 
-inline const float* float_at(const float* base, uint64_t byte_offset) {
-  return reinterpret_cast<const float*>(reinterpret_cast<const char*>(base) + byte_offset);
-}
-
-// Run records are 48 bytes from a 32-byte aligned base and entries point at a
-// record's whole or third field, so every record load is aligned.
-inline __m128 record(const Cluster_Partition_Sums* sums, uint64_t byte_offset) {
-  return _mm_load_ps(float_at(sums->data, byte_offset));
-}
-
 // Grid levels of R, G, B and the single-precision 1/31 and 1/63 that turn a
 // level back into an endpoint.
 constexpr float channel_levels[3] = {31.0f, 63.0f, 31.0f};

@@ -171,8 +171,14 @@ void walk_lane_section(Cluster_Fit_Best* best, Partition_Code* code,
   walk_steps(best, code, section, codes, score);
 }
 
-inline const float* sums_float_at(const Cluster_Partition_Sums* sums, uint32_t byte_offset) {
+inline const float* sums_float_at(const Cluster_Partition_Sums* sums, uint64_t byte_offset) {
   return sums->data + byte_offset / 4;
+}
+
+// Run records are 48 bytes from a 32-byte aligned base and offsets point at a
+// record's whole or third field, so every record load is aligned.
+inline __m128 record(const Cluster_Partition_Sums* sums, uint64_t byte_offset) {
+  return _mm_load_ps(sums_float_at(sums, byte_offset));
 }
 
 // Eight rows of four floats (one per candidate) to four channel vectors.
@@ -201,9 +207,7 @@ void walk_gathered_section(Cluster_Fit_Best* best, Partition_Code* code,
     for (uint32_t j = 0; j < 8; ++j) {
       // Spare lanes repeat the step's first candidate and are never offered.
       const uint16_t* o = plan.offsets + 5 * size_t(first + (j < active ? j : 0));
-      const auto part = [&](int term, uint32_t shift) {
-        return _mm_load_ps(sums_float_at(sums, o[term] + shift));
-      };
+      const auto part = [&](int term, uint32_t shift) { return record(sums, o[term] + shift); };
       add_sides<G, true, true, true, true>(part(0, 0), part(1, 0), part(1, 16), part(2, 0),
                                            part(2, 16), part(3, 0), alpha_rows[j], beta_rows[j]);
       cross[j] = *sums_float_at(sums, o[4]);
