@@ -105,8 +105,8 @@ void drive_rows(uint16_t first_block_row, const uint8_t* source, uint16_t width,
     if (orientation == 1)
       member(uint16_t(r), source, width, height, stride, destination);
     else
-      compress_dxt_block_row(uint16_t(r), source, width, height, stride, destination, fit_mode,
-                             Layout, orientation, Colour_Only);
+      encode_block_row(uint16_t(r), source, width, height, stride, destination, fit_mode, Layout,
+                       false, Colour_Only);
   }
 }
 

@@ -62,7 +62,7 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
     uint8_t raw[64];
     gather_block_pixels(source, stride, height, block_row, x, top_down, raw);
     Ycocg_Block block;
-    bool black = true;
+    bool black = false;
     if (vector) {
       ycocg_load_block_sse41(raw, layout, &block, &black);
     } else {
@@ -71,10 +71,10 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
         const uint8_t* pixel = raw + 4 * p;
         const uint8_t converted[4] = {pixel[3], pixel[2], pixel[1], pixel[0]};
         std::memcpy(bgra + 4 * p, layout == Dxt_Layout_BGRA ? pixel : converted, 4);
-        black = black && (bgra[4 * p] | bgra[4 * p + 1] | bgra[4 * p + 2]) == 0;
       }
       uint64_t all_black = 0;
       ycocg_load_block(&block, bgra, 16, &all_black);
+      black = all_black != 0;
     }
     encode_loaded_block(&block, black, out);
   }

@@ -51,32 +51,25 @@ Hap_Encoder::Hap_Encoder(const std::u16string& output_path, uint16_t width, uint
                          uint8_t bits_per_pixel, uint64_t frame_rate, uint32_t creation_time,
                          uint16_t chunk_count, uint8_t timecode, uint32_t timecode_start_frame,
                          uint8_t drop_frame, float pixel_aspect_ratio, uint8_t codec,
-                         uint32_t thread_mode, uint8_t quality, uint8_t no_writer, uint32_t spare,
+                         uint32_t thread_mode, uint8_t quality, uint8_t no_writer, uint32_t /*spare*/,
                          uint32_t simd_mask)
-    : width_(width),
-      height_(height),
-      bits_per_pixel_(bits_per_pixel),
-      chunk_count_(chunk_count),
-      quality_(std::clamp<uint8_t>(quality, 1, 3)),
-      codec_(codec),
-      simd_mask_(simd_mask),
-      spare_(spare),
-      no_writer_(no_writer) {
+    : quality_(std::clamp<uint8_t>(quality, 1, 3)), no_writer_(no_writer) {
   const Codec_Entry& entry = codec_entry(codec);
   if (!no_writer_)
     writer_.reset(new Mov_Writer_HL(output_path, width, height, bits_per_pixel, frame_rate,
                                     entry.sample_type, creation_time, pixel_aspect_ratio, timecode,
                                     timecode_start_frame, drop_frame));
   const bool frame_threading = thread_mode != 1;
+  const uint32_t processors = hap_processor_count();
   if (frame_threading) {
     // A slot holds a copy of the frame's pixels, its textures and its HAP
     // frame; the HAP frame's bound stands for the textures too.
     const uint64_t frame_bytes =
         max_hap_frame_size(width, height, entry.internal_codec, std::clamp<uint16_t>(chunk_count, 1, 64));
-    thread_count_ = hap_slot_count(hap_processor_count(), uint64_t(width) * height * 4 + 2 * frame_bytes);
+    thread_count_ = hap_slot_count(processors, uint64_t(width) * height * 4 + 2 * frame_bytes);
   }
   // Processors the slots leave idle encode slices of each frame instead.
-  const uint32_t frame_slices = frame_threading ? std::max(1u, hap_processor_count() / thread_count_) : 1;
+  const uint32_t frame_slices = frame_threading ? std::max(1u, processors / thread_count_) : 1;
   // Members own what is made here, so a throw part-way releases it all.
   for (uint32_t s = 0; s < thread_count_; ++s) {
     encoders_[s].reset(hap_cpu_encoder_create(width, height, chunk_count, entry.internal_codec,

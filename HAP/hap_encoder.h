@@ -129,15 +129,7 @@ class Hap_Encoder {
   void set_alpha_mode(uint8_t mode);
 
   std::unique_ptr<Mov_Writer_HL, Writer_Deleter> writer_;
-  // The settings the front was made with, kept in the record though the
-  // per-thread encoders hold their own copies.
-  [[maybe_unused]] uint16_t width_ = 0, height_ = 0;
-  [[maybe_unused]] uint8_t bits_per_pixel_ = 0;
-  [[maybe_unused]] uint16_t chunk_count_ = 0;
   uint8_t quality_ = 1;
-  [[maybe_unused]] uint8_t codec_ = 0;
-  [[maybe_unused]] uint32_t simd_mask_ = 0;
-  [[maybe_unused]] uint32_t spare_ = 0;
   uint8_t no_writer_ = 0;
   uint32_t thread_count_ = 1;
   std::array<std::unique_ptr<Hap_Cpu_Encoder, Slot_Encoder_Deleter>, max_slots> encoders_;

@@ -119,58 +119,47 @@ class Frame_Source {
   }
 
  private:
-  // Every byte of a frame is read or drawn, so no buffer is cleared first. A
-  // frame is read in bands on several threads: one thread copying a large
-  // frame out of the page cache is slower than the rest of the loop.
+  // Every byte of a frame is read or drawn, so no buffer is cleared first.
   void read_rendered(int b, int64_t index) {
     shown_[b] = -1;
     sdk::Rendered_Frame& f = rendered_[b];
-    const size_t row = size_t(width_) * 4;
-    const int64_t bands = (height_ + band_rows - 1) / band_rows;
-    std::atomic<bool> complete = true;
-    platform::parallel_for(0, bands, [&](int64_t band) {
-      const int first = int(band) * band_rows, last = std::min(height_, first + band_rows);
-      iovec rows[band_rows];
-      for (int y = first; y < last; ++y)
-        rows[y - first] = {f.pixels.data() + size_t(height_ - 1 - y) * size_t(f.row_bytes), row};
-      if (!read_fully(file_, rows, last - first, off_t(index) * off_t(row) * height_ + off_t(first) * off_t(row)))
-        return complete.store(false);
-      if (premultiplied_) {
-        for (int y = first; y < last; ++y) {
-          uint8_t* r = f.pixels.data() + size_t(height_ - 1 - y) * size_t(f.row_bytes);
-          premultiply_pixels(r, r, width_);
-        }
-      }
-    });
-    if (!complete) throw_short_file(index);
+    read_rows(index, f.pixels.data() + size_t(height_ - 1) * size_t(f.row_bytes), -f.row_bytes, premultiplied_);
     shown_[b] = index;
   }
 
   void make_source(int64_t index) {
     source_index_ = -1;
-    const size_t size = size_t(settings_.width) * size_t(settings_.height) * 4;
-    source_.resize(size);
-    if (file_ < 0) {
+    source_.resize(size_t(settings_.width) * size_t(settings_.height) * 4);
+    if (file_ < 0)
       render_test_frame(index, settings_.width, settings_.height, source_.data());
-    } else {
-      const int64_t pieces = int64_t((size + read_piece - 1) / read_piece);
-      std::atomic<bool> complete = true;
-      platform::parallel_for(0, pieces, [&](int64_t piece) {
-        const size_t first = size_t(piece) * read_piece;
-        iovec place{source_.data() + first, std::min(read_piece, size - first)};
-        if (!read_fully(file_, &place, 1, off_t(index) * off_t(size) + off_t(first))) complete.store(false);
-      });
-      if (!complete) throw_short_file(index);
-    }
+    else
+      read_rows(index, source_.data(), ptrdiff_t(settings_.width) * 4, false);
     source_index_ = index;
   }
 
-  [[noreturn]] void throw_short_file(int64_t index) const {
-    throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
+  // Reads source frame `index` into rows `stride` bytes apart from `top`, its
+  // first row, premultiplying them when asked. A frame is read in bands on
+  // several threads: one thread copying a large frame out of the page cache is
+  // slower than the rest of the loop.
+  void read_rows(int64_t index, uint8_t* top, ptrdiff_t stride, bool premultiply) {
+    const int width = settings_.width, height = settings_.height;
+    const size_t row = size_t(width) * 4;
+    const int64_t bands = (height + band_rows - 1) / band_rows;
+    std::atomic<bool> complete = true;
+    platform::parallel_for(0, bands, [&](int64_t band) {
+      const int first = int(band) * band_rows, last = std::min(height, first + band_rows);
+      iovec rows[band_rows];
+      for (int y = first; y < last; ++y) rows[y - first] = {top + y * stride, row};
+      if (!read_fully(file_, rows, last - first, off_t(index) * off_t(row) * height + off_t(first) * off_t(row)))
+        return complete.store(false);
+      if (premultiply)
+        for (int y = first; y < last; ++y) premultiply_pixels(top + y * stride, top + y * stride, width);
+    });
+    if (!complete)
+      throw std::runtime_error("source file " + settings_.input_path + " ends before frame " + std::to_string(index));
   }
 
   static constexpr int band_rows = 32;
-  static constexpr size_t read_piece = size_t(1) << 20;
   const Source_Settings& settings_;
   const int width_, height_;
   const bool premultiplied_;
