@@ -221,20 +221,3 @@ TEST(TimecodeAtoms, TrackIdsAndReferences) {
   EXPECT_EQ(slow->children().size(), 2u);
   EXPECT_EQ(be32(&slow->children()[0]->payload()[96]), 2u);
 }
-
-TEST(TimecodeValue, Split) {
-  Timecode_Value tc;
-  tc.set(25.0f, 90061);
-  uint8_t h, m, s, f;
-  tc.split(h, m, s, f);
-  EXPECT_EQ(std::vector<int>({h, m, s, f}), std::vector<int>({1, 0, 2, 11}));
-  EXPECT_EQ(printed_by([&] { tc.print(); }), "Timecode : fps : 25 ; frames : 90061 ; 01:00:02:11\n");
-  tc.set(25.0f, 25ull * 3600 * 123);  // 123 hours: only the last two digits are shown
-  EXPECT_EQ(tc.to_string(), "23:00:00:00");
-  for (float fps : {0.0f, 0.5f, 0.999f, -3.0f}) {
-    tc.set(fps, 1000);
-    EXPECT_EQ(tc.to_string(), "00:00:00:00") << fps;
-  }
-  tc.set(1.0f, 3661);
-  EXPECT_EQ(tc.to_string(), "01:01:01:00");
-}
