@@ -148,11 +148,7 @@ TEST(AudioAtoms, ChunkTables) {
 }
 
 TEST(TimecodeAtoms, SampleDescriptionAndReferences) {
-  struct Case {
-    Frame_Rate rate;
-    uint8_t drop;
-    uint32_t flags, scale, duration, frames;
-  };
+  struct Case { Frame_Rate rate; uint8_t drop; uint32_t flags, scale, duration, frames; };
   const Case cases[] = {{{25, 1}, 1, 0, 25, 1, 25},           {{24000, 1001}, 1, 0, 2997, 125, 24},
                         {{30000, 1001}, 1, 1, 2997, 100, 30}, {{30000, 1001}, 0, 0, 2997, 100, 30},
                         {{60000, 1001}, 1, 1, 2997, 50, 60},  {{255, 1}, 0, 0, 255, 1, 255}};
@@ -185,13 +181,10 @@ TEST(TimecodeAtoms, TrackIdsAndReferences) {
   Video_Track_Description video;
   video.width = video.height = 64;
   video.codec = {'H', 'a', 'p', '1'};
-  video.sample_count = 250;
-  video.rate = {30000, 1001};
-  video.offsets = &offsets;
-  video.sizes = &sizes;
+  video.sample_count = 250, video.rate = {30000, 1001};
+  video.offsets = &offsets, video.sizes = &sizes;
   Timecode_Settings timecode;
-  timecode.on = 1;
-  timecode.sample_offset = 5000;
+  timecode.on = 1, timecode.sample_offset = 5000;
   Extension_List extensions;
   Moov_Video_Writer moov(video, timecode, 2, extensions);
   EXPECT_EQ(moov.timecode_track_id(), 4);
