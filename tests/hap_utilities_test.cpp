@@ -57,7 +57,6 @@ Bytes encode_rgtc1(const Test_Image& im) {
   return out;
 }
 
-uint16_t u16_at(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 // A message followed by the values reported with it, for one comparison.
 template <class... Values>
@@ -210,34 +209,6 @@ TEST(DxtSquishRows, LayoutsOrientationAndRowRanges) {
   }
 }
 
-TEST(DxtSquishRows, SolidBlocks) {
-  // Colours on the 5:6:5 grid come back exactly, others within one step.
-  for (const Bytes& c : {Bytes{0, 0, 255}, {40, 128, 200}, {7, 77, 177}}) {
-    const Bytes block = encode_dxt(solid_image(c[2], c[1], c[0]), false, 2);
-    uint8_t decoded[64];
-    decode_dxt1_block(block.data(), decoded);
-    EXPECT_LE(max_abs_error(solid_image(c[2], c[1], c[0]).bgra.data(), decoded, 64), c[0] ? 3 : 0) << int(c[0]);
-    EXPECT_GE(u16_at(&block[0]), u16_at(&block[2]));
-  }
-}
-
-TEST(DxtSquishRows, OneColourTwoAlphasIsTwoPoints) {
-  // In DXT5 one colour under two alphas makes two coincident points; their
-  // fit puts the rounded colour at both ends.
-  Test_Image im = solid_image(200, 150, 100);
-  for (int p = 0; p < 6; ++p) im.bgra[4 * p + 3] = 40;
-  const uint16_t rounded = uint16_t(int(200 / 255.0f * 31 + 0.5f) << 11 | int(150 / 255.0f * 63 + 0.5f) << 5 |
-                                    int(100 / 255.0f * 31 + 0.5f));
-  const Bytes ends{uint8_t(rounded), uint8_t(rounded >> 8), uint8_t(rounded), uint8_t(rounded >> 8), 0, 0, 0, 0};
-  for (uint8_t fit = 0; fit < 3; ++fit) {
-    const Bytes block = encode_dxt(im, true, fit);
-    EXPECT_EQ(Bytes(block.begin() + 8, block.end()), ends);
-    uint8_t decoded[64];
-    decode_dxt5_block(block.data(), decoded);
-    EXPECT_EQ(channel(im.bgra, 3), channel(Bytes(decoded, decoded + 64), 3));
-  }
-}
-
 // ------------------------------------------------------------ RGTC1 / alpha
 
 TEST(AlphaBlocks, Rgtc1RowsMatchBlocksInEveryLayout) {
@@ -283,51 +254,7 @@ TEST(AlphaBlocks, EncoderCases) {
   EXPECT_EQ((Bytes{80, 10}), Bytes(block.begin(), block.begin() + 2));
 }
 
-TEST(AlphaBlocks, ExactEncoderKeepsEndsAndMatchesItsPalette) {
-  std::mt19937 rng(11);
-  for (int t = 0; t < 1000; ++t) {
-    uint8_t v[16], choices[6], out[8], decoded[16];
-    const int kinds = 1 + int(rng() % 6);
-    for (auto& c : choices) c = uint8_t(rng() % 4 == 0 ? (rng() % 2) * 255 : rng() % 256);
-    for (auto& x : v) x = choices[rng() % kinds];
-    compress_alpha_block_exact(v, out);
-    decode_rgtc1_block(msb_block_to_rgtc1(out).data(), decoded);
-    int error = 0;
-    uint8_t lo = 255, hi = 0;
-    for (int p = 0; p < 16; ++p) {
-      if (v[p] == 0 || v[p] == 255)
-        ASSERT_EQ(v[p], decoded[p]) << t;
-      else
-        lo = std::min(lo, v[p]), hi = std::max(hi, v[p]);
-      error += std::abs(v[p] - decoded[p]);
-    }
-    // No worse than the six-value palette between the middle extremes (the
-    // reference decoder rounds interpolated entries, the encoder floors them).
-    if (lo <= hi) {
-      uint8_t palette[8], indices[16];
-      build_alpha_palette_6(lo, hi, palette);
-      ASSERT_LE(error, match_alpha_palette(v, palette, indices) + 16) << t;
-    }
-  }
-}
-
 // ------------------------------------------------------------ YCoCg-DXT5
-
-TEST(YcocgRows, BlackAndGreyBlocks) {
-  const Bytes black = encode_ycocg(solid_image(0, 0, 0, 7));
-  EXPECT_EQ((Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0x84, 0, 0, 0, 0, 0, 0}), black);
-  Test_Image almost = solid_image(0, 0, 0);
-  almost.bgra[4 * 9 + 1] = 1;
-  EXPECT_NE(black, encode_ycocg(almost));
-  for (uint8_t g : {1, 77, 254}) {
-    const Bytes block = encode_ycocg(solid_image(g, g, g));
-    EXPECT_EQ((Bytes{uint8_t(g + 1), g}), Bytes(block.begin(), block.begin() + 2));
-    EXPECT_EQ(3, u16_at(&block[8]) & 31);  // scale 4
-    uint8_t decoded[64];
-    decode_ycocg_dxt5_block(block.data(), decoded);
-    for (int i = 0; i < 64; ++i) ASSERT_LE(i % 4 == 3 ? 0 : std::abs(decoded[i] - g), 2) << int(g);
-  }
-}
 
 TEST(YcocgRows, PictureQualityLayoutsAndStride) {
   const Test_Image im = cut_image("astronaut_512x512.bgra", 96, 64);

@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -99,13 +98,6 @@ TEST(FrameRate, Normalisation) {
       EXPECT_EQ(printed, "ERROR src fps invalid : 0/1. Fps overwrite by 25/1\n");
     }
   }
-}
-
-TEST(FrameRate, TimecodeRates) {
-  for (Frame_Rate ok : {Frame_Rate{24, 1}, {25, 1}, {30, 1}, {120, 1}, {24000, 1001}, {60000, 1001}, {255, 1}})
-    EXPECT_TRUE(is_tc_fps_supported(ok)) << ok.numerator << "/" << ok.denominator;
-  EXPECT_EQ(printed_by([] { EXPECT_FALSE(is_tc_fps_supported({25, 2}) || is_tc_fps_supported({256, 1})); }),
-            "Warning unsupported fps (25/2), for tc\nWarning unsupported fps (256/1), for tc\n");
 }
 
 TEST(VideoAtoms, SampleDescriptionPerCodec) {
@@ -300,21 +292,4 @@ TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
     EXPECT_THROW(AdobeAlfaUDTA_Writer{crop}, std::runtime_error);
     EXPECT_EQ(VelnoAlphaUDTA_Writer(crop).payload(), (Bytes{'u', 'n', 'k', 'n', 'o', 'w', 'n', 0}));
   });
-}
-
-TEST(AtomDump, VideoOnlyTree) {
-  Video_Fixture f;
-  Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
-  std::ostringstream out;
-  dump_atom_tree(moov, out);
-  std::istringstream lines(out.str());
-  std::vector<std::string> all;
-  for (std::string line; std::getline(lines, line);) all.push_back(line);
-  ASSERT_EQ(all.size(), 2u + 19 + 1);
-  // One tab per level below the movie's direct children.
-  const std::pair<size_t, const char*> expected[] = {
-      {0, "ATOM : moov. LENGTH : 814"}, {2, "ATOM : trak. LENGTH : 698"}, {5, "\tATOM : load. LENGTH : 24"},
-      {8, "\t\tATOM : mdhd. LENGTH : 32"}, {11, "\t\t\tATOM : vmhd. LENGTH : 20"},
-      {20, "\t\t\t\tATOM : stco. LENGTH : 20"}, {21, "UDTA : Empty (not write)"}};
-  for (const auto& [line, text] : expected) EXPECT_EQ(all[line], text);
 }

@@ -148,11 +148,7 @@ TEST(AudioAtoms, ChunkTables) {
 }
 
 TEST(TimecodeAtoms, SampleDescriptionAndReferences) {
-  struct Case {
-    Frame_Rate rate;
-    uint8_t drop;
-    uint32_t flags, scale, duration, frames;
-  };
+  struct Case { Frame_Rate rate; uint8_t drop; uint32_t flags, scale, duration, frames; };
   const Case cases[] = {{{25, 1}, 1, 0, 25, 1, 25},           {{24000, 1001}, 1, 0, 2997, 125, 24},
                         {{30000, 1001}, 1, 1, 2997, 100, 30}, {{30000, 1001}, 0, 0, 2997, 100, 30},
                         {{60000, 1001}, 1, 1, 2997, 50, 60},  {{255, 1}, 0, 0, 255, 1, 255}};
@@ -185,13 +181,10 @@ TEST(TimecodeAtoms, TrackIdsAndReferences) {
   Video_Track_Description video;
   video.width = video.height = 64;
   video.codec = {'H', 'a', 'p', '1'};
-  video.sample_count = 250;
-  video.rate = {30000, 1001};
-  video.offsets = &offsets;
-  video.sizes = &sizes;
+  video.sample_count = 250, video.rate = {30000, 1001};
+  video.offsets = &offsets, video.sizes = &sizes;
   Timecode_Settings timecode;
-  timecode.on = 1;
-  timecode.sample_offset = 5000;
+  timecode.on = 1, timecode.sample_offset = 5000;
   Extension_List extensions;
   Moov_Video_Writer moov(video, timecode, 2, extensions);
   EXPECT_EQ(moov.timecode_track_id(), 4);
@@ -220,21 +213,4 @@ TEST(TimecodeAtoms, TrackIdsAndReferences) {
   EXPECT_EQ(slow->timecode_track_id(), -1);
   EXPECT_EQ(slow->children().size(), 2u);
   EXPECT_EQ(be32(&slow->children()[0]->payload()[96]), 2u);
-}
-
-TEST(TimecodeValue, Split) {
-  Timecode_Value tc;
-  tc.set(25.0f, 90061);
-  uint8_t h, m, s, f;
-  tc.split(h, m, s, f);
-  EXPECT_EQ(std::vector<int>({h, m, s, f}), std::vector<int>({1, 0, 2, 11}));
-  EXPECT_EQ(printed_by([&] { tc.print(); }), "Timecode : fps : 25 ; frames : 90061 ; 01:00:02:11\n");
-  tc.set(25.0f, 25ull * 3600 * 123);  // 123 hours: only the last two digits are shown
-  EXPECT_EQ(tc.to_string(), "23:00:00:00");
-  for (float fps : {0.0f, 0.5f, 0.999f, -3.0f}) {
-    tc.set(fps, 1000);
-    EXPECT_EQ(tc.to_string(), "00:00:00:00") << fps;
-  }
-  tc.set(1.0f, 3661);
-  EXPECT_EQ(tc.to_string(), "01:01:01:00");
 }

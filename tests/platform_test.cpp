@@ -117,17 +117,6 @@ TEST(Utf, RoundTripAcrossTheCodeSpace) {
   }
 }
 
-TEST(Utf, KnownTextsAndTheFirstZero) {
-  std::string utf8;
-  ASSERT_TRUE(platform::utf16_to_utf8(u"/tmp/caf\u00e9 \u20ac\U0001F600.mov", utf8));
-  EXPECT_EQ(utf8, "/tmp/caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80.mov");
-  const char16_t with_zero[] = {u'a', u'b', 0, u'c'};
-  ASSERT_TRUE(platform::utf16_to_utf8(std::u16string_view(with_zero, 4), utf8));
-  EXPECT_EQ(utf8, "ab");
-  ASSERT_TRUE(platform::utf16_to_utf8(u"", utf8));
-  EXPECT_EQ(utf8, "");
-}
-
 TEST(Utf, BadInputIsRefusedAndLeavesNothing) {
   const char16_t high = 0xD83D, low = 0xDE00;
   // Lone high at the end, high then not a low, lone low, a pair in the wrong order, two highs.

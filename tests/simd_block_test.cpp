@@ -1,8 +1,7 @@
 // The vector twins of the cluster set-up kernels against a model of their
 // arithmetic and against the scalar packs, the single-channel and DXT1 twins
-// against the scalar kernels on random blocks (ties included), a DXT1 block
-// whose endpoints hang on the precision of the initial axis, and the kernels
-// each mask installs.
+// against the scalar kernels on random blocks (ties included), and a DXT1
+// block whose endpoints hang on the precision of the initial axis.
 // The pinned texture digests hold every form's bytes on whole frames.
 #include <gtest/gtest.h>
 
@@ -296,23 +295,6 @@ TEST(SimdDxt1, InitialAxisScaledInDoubleFixesTheseEndpoints) {
       EXPECT_EQ(0, std::memcmp(out, want, 8)) << name << " q" << int(quality);
     }
   }
-}
-
-TEST(SimdBlockInstall, SlotsFollowCodeQualityAndMask) {
-  REQUIRE_CPU(cpu_has_avx());
-  const auto setup = [](uint32_t code, uint8_t quality, uint32_t mask, uint8_t no_alpha = 0) {
-    Dxt_Encoder_Context context{};
-    context.source_has_no_alpha = no_alpha;
-    EXPECT_EQ(0u, setup_dxt_encoder(&context, 64, 64, code, quality, 0, Pix_Fmt_Bgra8, 0, 1, mask));
-    return context.head;
-  };
-  EXPECT_EQ(setup(Texture_Code_Dxt5, 1, 0xF8).rgtc1_fit_indices,
-            cpu_has_avx2() ? rgtc1_fit_indices_avx2 : rgtc1_fit_indices_avx);
-  EXPECT_EQ(setup(Texture_Code_Dxt5, 1, 0xF8, 1).extract_plane_alpha, fill_opaque_plane);
-  // No AVX2 pack for DXT at quality 3; no Simd_Flag_Enable, scalar only.
-  EXPECT_EQ(setup(Texture_Code_Dxt1, 3, 0xF8).cs_kernels.pack_block_from_float,
-            dxt1_pack_block_from_float);
-  EXPECT_EQ(setup(Texture_Code_Dxt5, 2, 0xF0).rgtc1_fit_indices, rgtc1_fit_indices);
 }
 
 }  // namespace

@@ -184,22 +184,4 @@ TEST(ClusterFitVectorSums, MatchTheirFormsReference) {
     }
 }
 
-TEST(ClusterFitVectorInstall, FillsOnlyWithItsBits) {
-  const Dxt_Kernel_Head scalar = head_with(0);
-  // Without AVX or without the enable bit nothing changes.
-  for (uint32_t mask : {Simd_Flag_Enable | Simd_Flag_Fma, Simd_Flag_Avx | Simd_Flag_Fma}) {
-    const Dxt_Kernel_Head h = head_with(mask);
-    EXPECT_EQ(std::memcmp(&h, &scalar, sizeof scalar), 0) << mask;
-  }
-  // Without the scalar cluster fit (other texture codes) nothing is filled.
-  Dxt_Encoder_Context empty{};
-  install_cluster_fit_vector_kernels(&empty, Fma_Mask);
-  EXPECT_EQ(empty.head.cluster_fit_n16_records, nullptr);
-  // Stage F of two colours has an FMA form only; stage D below 16 colours
-  // belongs to the sweep family.
-  EXPECT_EQ(head_with(Avx_Mask).cluster_fit_final[0], scalar.cluster_fit_final[0]);
-  EXPECT_EQ(head_with(Fma_Mask).cluster_fit_final[0], &dxt_cluster_fit_block_n_avx_fma<2>);
-  EXPECT_EQ(head_with(Avx_Mask).cluster_fit_four_levels[7], scalar.cluster_fit_four_levels[7]);
-}
-
 }  // namespace

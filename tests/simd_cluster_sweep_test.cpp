@@ -164,30 +164,3 @@ TEST_F(ClusterSweep, EqualErrorsKeepTheFirstAndTheBestHeld) {
     EXPECT_TRUE(same_fit(out, run(twin, out, sums_, records)));
   }
 }
-
-TEST(ClusterSweepInstall, FillsItsSlotsOnlyForSearchedDxtCodes) {
-  const auto installed = [](uint32_t code, uint8_t quality, uint32_t mask) {
-    Dxt_Encoder_Context c{};
-    c.texture_code = code;
-    c.quality = quality;
-    install_cluster_fit_kernels(&c);
-    install_cluster_sweep_vector_kernels(&c, mask);
-    return c.head;
-  };
-  const uint32_t avx = Simd_Flag_Enable | Simd_Flag_Avx, fma = avx | Simd_Flag_Fma;
-  Dxt_Kernel_Head h = installed(Texture_Code_Dxt5, 2, avx);
-  EXPECT_EQ(h.cluster_fit_records[14 - 2], cluster_fit_records_n_avx<14>);
-  EXPECT_EQ(h.cluster_fit_final[2 - 2], dxt_cluster_fit_block_n2_avx);
-  EXPECT_EQ(h.cluster_fit_final[7 - 2], dxt_cluster_fit_block);  // another family's slot
-  h = installed(Texture_Code_Dxt1, 3, fma);
-  EXPECT_EQ(h.cluster_fit_four_levels[5 - 2], cluster_fit_four_levels_n_avx_fma<5>);
-  EXPECT_EQ(h.cluster_fit_final[3 - 2], dxt_cluster_fit_block_n3_avx_fma);
-  const Dxt_Kernel_Head scalar = installed(Texture_Code_Dxt1, 3, 0);
-  for (const auto& [code, quality, mask] :
-       {std::tuple{Texture_Code_Dxt1, 1, fma}, std::tuple{Texture_Code_Ycocg_Dxt5, 3, fma},
-        std::tuple{Texture_Code_Dxt1, 3, uint32_t(Simd_Flag_Avx)},
-        std::tuple{Texture_Code_Dxt5, 2, uint32_t(Simd_Flag_Enable)}}) {
-    h = installed(code, uint8_t(quality), mask);
-    EXPECT_EQ(std::memcmp(&h, &scalar, sizeof h), 0) << code << " q" << quality;
-  }
-}

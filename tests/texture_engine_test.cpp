@@ -1,7 +1,6 @@
-// Texture engine core: set-up (messages, cleared slots, slice plans), SIMD
-// filtering, geometry and buffers, and the frame driver's invariants: the
-// same bytes for every thread count, for bottom-up frames and for padded or
-// cropped edges.
+// Texture engine core: set-up slice plans, geometry and buffers, and the
+// frame driver's invariants: the same bytes for every thread count, for
+// bottom-up frames and for padded or cropped edges.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
@@ -15,24 +14,17 @@
 #include "tests/texture_test_frames.h"
 #include "texture_encoder/alpha_block.h"
 #include "texture_encoder/pixel_formats.h"
-#include "texture_encoder/simd_features.h"
 
 namespace {
 
 struct Setup_Outcome {
-  uint32_t result = 0;
-  std::string printed;
   Dxt_Encoder_Context context{};
 };
 
 Setup_Outcome run_setup(uint16_t width, uint16_t height, uint32_t code, uint8_t quality,
-                        uint32_t pix_fmt = Pix_Fmt_Bgra8, uint32_t threads = 1,
-                        uint32_t pad_mode = Pad_Mode_Edge, uint32_t mask = 0xF8) {
+                        uint32_t pix_fmt = Pix_Fmt_Bgra8, uint32_t threads = 1) {
   Setup_Outcome o;
-  o.printed = printed_by([&] {
-    o.result = setup_dxt_encoder(&o.context, width, height, code, quality, 0, pix_fmt, pad_mode,
-                                 threads, mask);
-  });
+  setup_dxt_encoder(&o.context, width, height, code, quality, 0, pix_fmt, Pad_Mode_Edge, threads, 0xF8);
   return o;
 }
 
@@ -43,76 +35,6 @@ Test_Image test_frame(int width, int height) {
 }  // namespace
 
 // ---- Set-up -----------------------------------------------------------------
-
-TEST(Setup, PrintsEachMessageForItsCause) {
-  for (uint32_t code = 0; code <= 6; ++code) {
-    const Setup_Outcome bad_format = run_setup(64, 64, code, 1, 0);
-    EXPECT_EQ(bad_format.result, 1u);
-    EXPECT_EQ(bad_format.printed, "Pad invalid pix fmt : 0\n");
-  }
-  EXPECT_EQ(run_setup(64, 64, 2, 1, 3).printed, "Pad invalid pix fmt : 3\n");
-  const Setup_Outcome unknown_code = run_setup(64, 64, 7, 1);
-  EXPECT_EQ(unknown_code.result, 1u);
-  EXPECT_EQ(unknown_code.printed, "ERROR : DxtEnc unknown texture code : 7\n");
-  // The RGTC1 paths ignore the quality.
-  const Setup_Outcome luma = run_setup(64, 64, Texture_Code_Rgtc1_Luma, 7);
-  EXPECT_EQ(luma.result, 0u);
-  EXPECT_EQ(luma.printed, "");
-
-  const std::pair<uint32_t, const char*> refusals[] = {
-      {Texture_Code_Dxt1, "DxtEnc DXT1 Qualite inconnu : "},
-      {Texture_Code_Dxt5, "DxtEnc DXT5 Qualite inconnu : "},
-      {Texture_Code_Ycocg_Dxt5, "DxtEnc DXT5 ycocg unknown quality : "},
-      {Texture_Code_Ycocg_Dxt5_Rgtc1, "DxtEnc DXT5 ycocg unknown quality : "},
-      {Texture_Code_Bc7, "BC7 invalid quality : "}};
-  for (const auto& [code, message] : refusals) {
-    for (uint8_t quality : {0, 4, 9}) {
-      const Setup_Outcome outcome = run_setup(64, 64, code, quality);
-      EXPECT_EQ(outcome.result, 1u) << message;
-      EXPECT_EQ(outcome.printed, message + std::to_string(quality) + "\n");
-      EXPECT_EQ(outcome.context.slice_worker, nullptr) << message;  // it encodes nothing
-    }
-  }
-  // Accepted set-ups print nothing (the digests encode every code and quality).
-  EXPECT_EQ(run_setup(64, 64, Texture_Code_Bc7, 3).printed, "");
-}
-
-TEST(Setup, ClearsEverySlotItDoesNotFill) {
-  Dxt_Encoder_Context context;
-  std::memset(&context, 0xCD, sizeof context);  // what an owner's memory may hold
-  context.source_has_no_alpha = 1;
-  ASSERT_EQ(setup_dxt_encoder(&context, 100, 20, Texture_Code_Rgtc1_Alpha, 1, 0, Pix_Fmt_Bgra8,
-                              Pad_Mode_Black, 1, 0xF8),
-            0u);
-  EXPECT_EQ(context.source_has_no_alpha, 1);
-  EXPECT_EQ(context.slice_worker, encode_slice_rgtc1);
-  EXPECT_EQ(context.slice_worker_second, nullptr);
-  EXPECT_EQ(context.head.extract_plane_alpha, fill_opaque_plane);
-  EXPECT_EQ(context.head.extract_plane_luma, nullptr);
-  EXPECT_EQ(context.head.ycocg_load_block, nullptr);
-  EXPECT_EQ(context.head.bc7_row_converter, nullptr);
-  EXPECT_EQ(context.head.cs_kernels.gather_block, nullptr);
-  EXPECT_EQ(context.head.cluster_fit_n16_final, nullptr);
-  EXPECT_EQ(context.slice_start_rows[0], 0);
-  EXPECT_EQ(context.slice_row_counts[63], 0);
-  EXPECT_EQ(context.pad_mode, uint32_t(Pad_Mode_Black));
-
-  // A refused or never set-up context leaves no worker, and the driver writes nothing.
-  Dxt_Encoder_Context refused, never_set_up{};
-  std::memset(&refused, 0xCD, sizeof refused);
-  printed_by([&] {
-    EXPECT_EQ(setup_dxt_encoder(&refused, 8, 8, 7, 1, 0, Pix_Fmt_Bgra8, 0, 1, 0), 1u);
-  });
-  EXPECT_EQ(refused.slice_worker, nullptr);
-  std::vector<uint8_t> pixels(8 * 8 * 4, 77);
-  const uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
-  const int64_t strides[4] = {32, 0, 0, 0};
-  const std::vector<uint8_t> sentinel(4 * 24, 0xA5);
-  std::vector<uint8_t> out = sentinel;
-  encode_dxt_frame(&refused, out.data(), planes, strides);
-  encode_dxt_frame(&never_set_up, out.data(), planes, strides);
-  EXPECT_EQ(out, sentinel);
-}
 
 TEST(Setup, PlansSlicesOfWholeBlockRows) {
   Setup_Outcome small = run_setup(64, 100, Texture_Code_Rgtc1_Alpha, 1, Pix_Fmt_Bgra8, 8);
@@ -154,33 +76,7 @@ TEST(Setup, PlansSlicesOfWholeBlockRows) {
   }
 }
 
-// ---- Processor features ----------------------------------------------------
-
-TEST(SimdFeatures, FiltersWhatTheProcessorLacks) {
-  EXPECT_EQ(filter_simd_features(0xF8, true, false, true), 0x78u);
-  EXPECT_EQ(filter_simd_features(0xF8, false, true, true), 0x18u);
-  EXPECT_EQ(filter_simd_features(0xF8, true, true, false), 0xB8u);
-  EXPECT_EQ(filter_simd_features(0xF8, true, true, true), 0xF8u);
-  EXPECT_EQ(filter_copy_simd_features(0xE8, false, false), 0x48u);
-  EXPECT_EQ(filter_copy_simd_features(0xE8, true, false), 0x68u);
-  EXPECT_EQ(detect_simd_features(0x08), 0x08u);
-  EXPECT_EQ(detect_simd_features(0x107), 0x107u);
-}
-
-TEST(SimdFeatures, ReportsThreadsAndFeatures) {
-  const std::string printed = printed_by([] { report_simd_features(100); });
-  const uint32_t processors = platform::processor_count();
-  const uint32_t threads = processors < 2 ? 1 : std::min(4u, processors);
-  const uint32_t mask = detect_simd_features(0xF8);
-  std::string expected = "Threads Use : " + std::to_string(threads) + "\n";
-  expected += "Supported SIMD Features :\n";
-  expected += (mask & 0x20) ? "AVX  : YES\n" : "AVX  : NO\n";
-  expected += (mask & 0x80) ? "AVX2 : YES\n" : "AVX2 : NO\n";
-  expected += (mask & 0x40) ? "FMA3 : YES\n" : "FMA3 : NO\n";
-  EXPECT_EQ(printed, expected);
-}
-
-// ---- Geometry, buffers, copies -----------------------------------------------
+// ---- Geometry and buffers -----------------------------------------------
 
 TEST(Geometry, BlockCountsAndTextureSizes) {
   EXPECT_EQ(dxt_texture_size(1920, 1080, Texture_Code_Dxt1, Pad_Mode_Edge), 1036800u);
@@ -231,27 +127,6 @@ TEST(AlignedBuffer, GrowsOnlyWhenAskedForMore) {
   EXPECT_EQ(printed_by([&] { EXPECT_EQ(aligned_buffer_alloc(&buffer, 0, impossible), 1u); }),
             "alloc error (for size : " + std::to_string(long(impossible)) + ")\n");
   EXPECT_EQ(buffer, nullptr);
-}
-
-namespace {
-int aligned_calls = 0, unaligned_calls = 0;
-void count_aligned(void* d, const void* s, size_t n) { ++aligned_calls, std::memcpy(d, s, n); }
-void count_unaligned(void* d, const void* s, size_t n) { ++unaligned_calls, std::memcpy(d, s, n); }
-}  // namespace
-
-TEST(CopyKernels, ChoseBySourceAlignment) {
-  Copy_Kernel_Pair pair{};
-  EXPECT_EQ(install_copy_kernel_pair(&pair, 0xA8), 0u);
-  alignas(32) uint8_t source[96], destination[96] = {};
-  for (int i = 0; i < 96; ++i) source[i] = uint8_t(i * 7);
-  copy_with_kernel_pair(&pair, destination, source + 16, 80);
-  EXPECT_EQ(std::memcmp(destination, source + 16, 80), 0);
-
-  const Copy_Kernel_Pair counting{count_unaligned, count_aligned};
-  copy_with_kernel_pair(&counting, destination, source + 16, 8);
-  EXPECT_EQ(unaligned_calls, 1);
-  copy_with_kernel_pair(&counting, destination, source + 32, 8);
-  EXPECT_EQ(aligned_calls, 1);
 }
 
 // ---- Frame driver ------------------------------------------------------------

@@ -1,5 +1,5 @@
 // Conversion templates over every pixel layout they read, the sample
-// reductions, unsupported formats, raw buffer sizes and the pad kernels.
+// reductions and the pad kernels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -137,19 +137,6 @@ TEST(PixelFormats, EveryReadableFormatGivesTheSameChannels) {
   }
 }
 
-TEST(PixelFormats, AlphaLayoutsAndEdgeSamples) {
-  // The reductions at the ends of their ranges, which random samples rarely meet.
-  static_assert(sample32768_to_8(32767) == 255 && sample32768_to_8(128) == 1);
-  static_assert(sample10_to_8(1024) == 0 && sample10_to_8(1023) == 255);
-  for (uint32_t f = 0; f < 17; ++f)
-    EXPECT_EQ(pix_fmt_has_no_alpha(f), f == 8 || f == 9 || f == 11 || f == 12 || f == 13 || f == 15);
-  uint8_t plane[16] = {};
-  uint64_t min = 0, max = 0;
-  fill_opaque_plane(plane, nullptr, nullptr, 0, 0, &min, &max);
-  EXPECT_EQ(std::count(plane, plane + 16, 255), 16);
-  EXPECT_TRUE(min == 255 && max == 255);
-}
-
 TEST(PixelFormats, YcocgOfWideSamples) {
   // Full-range 16-bit samples are divided by 255: full scale clamps to 1.
   Rgba_Block white;
@@ -166,34 +153,6 @@ TEST(PixelFormats, YcocgOfWideSamples) {
               &all_black);
   EXPECT_EQ(block.y[0], ((255.0f + 2.0f * 0.0f + 127.5f + 2.0f) * 0.25f) / 255.0f);  // R 1, G 0
   EXPECT_EQ(block.y[1], 0.5f / 255.0f);  // the other pixels are all zero
-}
-
-TEST(PixelFormats, UnsupportedFormatsLeaveZeros) {
-  std::vector<uint8_t> source(256, 0x77);
-  const uint8_t* p = source.data();
-  uint8_t alpha[64], rgba[64], planar[64];
-  std::memset(alpha, 0xEE, 64), std::memset(rgba, 0xEE, 64), std::memset(planar, 0xEE, 64);
-  uint64_t min = 99, max = 99, result = 99;
-  EXPECT_EQ(printed_by([&] {
-              to_alpha_template<7, 0>(alpha, p, p, p, p, 64, 64, 64, 64, &min, &max);
-              to_rgba_template<16, false>(rgba, p, p, p, p, 64, 64, 64, 64);
-              EXPECT_EQ((to_planar_rgb_template_c<7, 1>(planar, p, p, p, 64, 64, 64, &result)), 0u);
-              EXPECT_EQ(get_raw_buffer_line_size(16, 8), 0u);
-            }),
-            "ERROR : to_alpha_template : pix fmt non gere : 7\n"
-            "ERROR : to_rgba_template : pix fmt non gere : 16\n"
-            "ERROR : to_planar_rgb_template_c : pix fmt non implemente : 7\n"
-            "ERROR : get_raw_buffer_line_size : Unsupported pix fmt\n");
-  EXPECT_EQ(std::count(alpha, alpha + 16, 0) + std::count(rgba, rgba + 64, 0) +
-                std::count(planar, planar + 48, 0), 16 + 64 + 48);
-  EXPECT_TRUE(min == 0 && max == 0);
-}
-
-TEST(PixelFormats, RawBufferSizes) {
-  EXPECT_EQ(get_raw_buffer_line_size(5, 1), 32u);
-  EXPECT_EQ(get_raw_buffer_line_size(9, 1), 64u);
-  EXPECT_EQ(get_raw_buffer_line_size(8, 7), 128u);
-  EXPECT_EQ(get_raw_buffer_size(9, 5, 1), 64u * 8u);
 }
 
 TEST(Padding, EdgeBlocksReadRowsAtTheExactStride) {
