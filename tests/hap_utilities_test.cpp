@@ -204,7 +204,10 @@ Bytes three_colour_dxt1(const Test_Image& im) {
         int best = 0, best_error = 1 << 30;
         for (int e = 0; e < 4; ++e) {
           int error = 0;
-          for (int c = 0; c < 3; ++c) error += (palette[3 * e + c] - px[i][2 - c]) * (palette[3 * e + c] - px[i][2 - c]);
+          for (int c = 0; c < 3; ++c) {
+            const int d = palette[3 * e + c] - px[i][2 - c];
+            error += d * d;
+          }
           if (error < best_error) best = e, best_error = error;
         }
         word |= uint32_t(best) << (2 * i);
@@ -420,15 +423,16 @@ TEST(HapProcess, ThreeColourFrameKeepsItsColoursInDxtFive) {
   set_dxt_frame_on_pointer(&source, dxt1.data(), 600, 400, Dxt_Codec_DXT1);
   set_dxt_frame_on_pointer(&target, dxt5.data(), 600, 400, Dxt_Codec_DXT5);
   convert_dxt_frame(&source, &target);
-  const Bytes before = shown_colours(dxt1, 600, 400, Dxt_Codec_DXT1), after = shown_colours(dxt5, 600, 400, Dxt_Codec_DXT5);
+  const Bytes before = shown_colours(dxt1, 600, 400, Dxt_Codec_DXT1);
+  const Bytes after = shown_colours(dxt5, 600, 400, Dxt_Codec_DXT5);
   // The same bytes shown as four colours would be 34 dB from what the DXT1
   // frame shows, every midpoint pixel a sixth of its block's range away.
   EXPECT_GT(psnr_bgra(before.data(), after.data(), before.size() / 4, false), 40.0);
   // Blocks a DXT5 half holds exactly (equal endpoints, or endpoints only) keep every pixel.
   int exact_blocks = 0;
   for (size_t b = 0; b < dxt1.size() / 8; ++b) {
-    const uint16_t c0 = uint16_t(dxt1[8 * b] | dxt1[8 * b + 1] << 8), c1 = uint16_t(dxt1[8 * b + 2] | dxt1[8 * b + 3] << 8);
-    if (c0 != c1 && (dxt_colour_index_word(&dxt1[8 * b]) & 0xAAAAAAAAu) != 0) continue;
+    const uint8_t* block = &dxt1[8 * b];
+    if ((block[0] != block[2] || block[1] != block[3]) && (dxt_colour_index_word(block) & 0xAAAAAAAAu) != 0) continue;
     ++exact_blocks;
     ASSERT_EQ(0, max_abs_error(&before[48 * b], &after[48 * b], 48)) << b;
   }
@@ -655,22 +659,21 @@ TEST(HapProcess, RowEncodersRefuseRowsPastThePictureAndNullBuffers) {
   // drivers and block-row functions.
   Bytes source(16 * 8, 0x40), out(16 * 4, 0);
   using Rows = void (*)(uint16_t first, uint16_t count, const uint8_t* src, uint8_t* dst);
+  // The block-row functions are called once per block row.
+  using U16 = uint16_t;
+  using P = const uint8_t*;
   const Rows rows[] = {
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) { compress_dxt1_rows_argb(f, s, 4, 8, n, 16, d, 0, 1); },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) { compress_dxt5_rows_bgra(f, s, 4, 8, n, 16, d, 1, 2, 1); },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) {
-        for (uint32_t r = f; r < f + n / 4u; ++r) compress_dxt_block_row(uint16_t(r), s, 4, 8, 16, d, 0, 2, 1, 0);
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_dxt1_rows_argb(f, s, 4, 8, n, 16, d, 0, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_dxt5_rows_bgra(f, s, 4, 8, n, 16, d, 1, 2, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) {
+        for (uint32_t r = f; r < f + n / 4u; ++r) compress_dxt_block_row(U16(r), s, 4, 8, 16, d, 0, 2, 1, 0);
       },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) { compress_rgtc1_rows_argb(f, s, 4, 8, n, 16, d, 1); },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) { compress_rgtc1_rows_bgra(f, s, 4, 8, n, 16, d, 0, 1); },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) {
-        compress_ycocg_dxt5_rows_argb(f, s, 4, 8, n, 16, d, 1, 16, 2);
-      },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) {
-        compress_ycocg_dxt5_rows_bgra(f, s, 4, 8, n, 16, d, 0, 16, 1, 0);
-      },
-      [](uint16_t f, uint16_t n, const uint8_t* s, uint8_t* d) {
-        for (uint32_t r = f; r < f + n / 4u; ++r) compress_ycocg_dxt5_block_row(uint16_t(r), s, 4, 8, 16, d, 0, 16, 1, 1, 0);
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_rgtc1_rows_argb(f, s, 4, 8, n, 16, d, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_rgtc1_rows_bgra(f, s, 4, 8, n, 16, d, 0, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_ycocg_dxt5_rows_argb(f, s, 4, 8, n, 16, d, 1, 16, 2); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_ycocg_dxt5_rows_bgra(f, s, 4, 8, n, 16, d, 0, 16, 1, 0); },
+      [](U16 f, U16 n, P s, uint8_t* d) {
+        for (uint32_t r = f; r < f + n / 4u; ++r) compress_ycocg_dxt5_block_row(U16(r), s, 4, 8, 16, d, 0, 16, 1, 1, 0);
       },
   };
   const std::string outside = "encodeur dxt : lignes source hors de l'image";
