@@ -54,14 +54,18 @@ void clear_dxt_frame(Dxt_Frame* frame);
 
 // ---- Texture operations ----
 // DXT5 -> DXT1 (colour halves), DXT5 -> RGTC1 (alpha halves), DXT1 -> DXT5
-// (opaque alpha added). Sizes must match and the target must hold the result.
+// (opaque alpha added). Colour blocks keep the colours they show: a block
+// of one palette form that the other cannot hold is rewritten (exactly where
+// it can be, else fitted again to four colours for DXT5). Sizes must match
+// and the target must hold the result.
 void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target);
 // Copies the box of blocks starting at (first_column, first_row) into target,
 // whose block grid must be exactly the box; the box must lie inside the source.
 void crop_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target, uint16_t first_column,
                     uint16_t first_row, uint16_t columns, uint16_t rows);
 // Empty border in whole blocks; mode 1 treats fully transparent blocks (DXT5,
-// RGTC1) as empty, mode 0 black ones (DXT1).
+// RGTC1) as empty, mode 0 black ones (DXT1). Null outputs are refused
+// ("Crop detect : sortie absente").
 void detect_dxt_crop(const Dxt_Frame* frame, uint16_t* top, uint16_t* bottom, uint16_t* left,
                      uint16_t* right, uint8_t mode);
 void detect_dxt_crop_alpha(const Dxt_Frame* frame, uint16_t* top, uint16_t* bottom, uint16_t* left,

@@ -7,30 +7,37 @@
 // stride bytes apart; block rows first_block_row to first_block_row +
 // row_count / 4 - 1 are encoded (none when row_count is below 4); block (r, c)
 // is written at (r * width / 4 + c) * block size bytes from the destination's
-// start, whatever the first block row. Every source row read must exist; the
-// drivers refuse with a runtime error (check_block_rows) what they can see
-// is wrong: a width that is not a multiple of 4, a stride shorter than a row
-// of width pixels, bottom-up rows below the picture. An
-// orientation of 1 means top-down (stored row 0 is the picture's top), any
-// other value bottom-up. Calls on disjoint block rows may run concurrently.
+// start, whatever the first block row. The height bounds the block rows in
+// either orientation: the source holds height rows, and block rows reaching
+// past them are refused. Every driver refuses with a runtime error
+// (check_block_rows) what it can see is wrong: a null source or destination,
+// a width that is not a multiple of 4, a stride shorter than a row of width
+// pixels, block rows past the height. An orientation of 1 means top-down
+// (stored row 0 is the picture's top), any other value bottom-up. Calls on
+// disjoint block rows may run concurrently.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
-// Refuses block rows that would be read outside the source: a width that is
-// not a multiple of 4 (the last block would reach into the next row, and the
-// destination rows would overlap), rows shorter than width pixels, and, for a
-// bottom-up source, block rows reaching below stored row 0. Nothing is read
+// Refuses block rows that would be read or written outside the caller's
+// buffers: a null source or destination, a width that is not a multiple of 4
+// (the last block would reach into the next row, and the destination rows
+// would overlap), rows shorter than width pixels, and block rows reaching past
+// the height, from the top (top-down) or below stored row 0 (bottom-up); with
+// the height at most 65535 no block row number wraps either. Nothing is read
 // when there are no block rows.
-inline void check_block_rows(uint32_t first_block_row, uint32_t block_rows, uint16_t width,
-                             uint16_t height, uint16_t stride, bool top_down) {
+inline void check_block_rows(const uint8_t* source, const uint8_t* destination,
+                             uint32_t first_block_row, uint32_t block_rows, uint16_t width,
+                             uint16_t height, uint16_t stride) {
   if (block_rows == 0) return;
+  if (!source || !destination)
+    throw std::runtime_error("encodeur dxt : source ou destination nulle");
   if (width % 4 != 0) throw std::runtime_error("encodeur dxt : largeur non multiple de 4");
   if (uint32_t(stride) < uint32_t(width) * 4)
     throw std::runtime_error("encodeur dxt : stride inferieur a une ligne de pixels");
-  if (!top_down && (first_block_row + block_rows) * 4 > height)
+  if ((first_block_row + block_rows) * 4 > height)
     throw std::runtime_error("encodeur dxt : lignes source hors de l'image");
 }
 
@@ -73,15 +80,16 @@ void build_colour_set(const uint8_t rgba[64], Colour_Set* set);
 void compress_dxt_block(const uint8_t rgba[64], uint8_t* out, Dxt_Fit_Mode fit_mode,
                         bool colour_only);
 
-// One block row r of either layout and orientation; height is read only
-// bottom-up. colour_only 1 writes DXT1, 0 DXT5.
+// One block row r of either layout and orientation; rows past the height
+// are refused. colour_only 1 writes DXT1, 0 DXT5.
 void compress_dxt_block_row(uint16_t block_row, const uint8_t* source, uint16_t width,
                             uint16_t height, uint16_t stride, uint8_t* destination,
                             Dxt_Fit_Mode fit_mode, uint32_t layout, uint8_t orientation,
                             uint8_t colour_only);
 
-// Row drivers. A, R, G, B sources are top-down. The twin flag is accepted for
-// callers of the two-member interface and does not change the output.
+// Row drivers. A, R, G, B sources are top-down, their rows bounded by the
+// height as well. The twin flag is accepted for callers of the two-member
+// interface and does not change the output.
 void compress_dxt1_rows_argb(uint16_t first_block_row, const uint8_t* source, uint16_t width,
                              uint16_t height, uint16_t row_count, uint16_t stride,
                              uint8_t* destination, uint8_t twin, Dxt_Fit_Mode fit_mode);
@@ -101,7 +109,8 @@ void compress_dxt5_rows_bgra(uint16_t first_block_row, const uint8_t* source, ui
 
 // Alpha of each pixel (first byte of A, R, G, B pixels, last of B, G, R, A)
 // to 8-byte RGTC1 blocks with compress_alpha_block_fast. A nonzero vector
-// flag takes its SSE4.1 twin when the processor has SSE4.1 (same bytes).
+// flag takes its SSE4.1 twin when the processor has SSE4.1 (same bytes). The
+// A, R, G, B driver reads its rows top-down; the height bounds them there too.
 void compress_rgtc1_rows_argb(uint16_t first_block_row, const uint8_t* source, uint16_t width,
                               uint16_t height, uint16_t row_count, uint16_t stride,
                               uint8_t* destination, uint8_t vector);
@@ -163,7 +172,8 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
                                    uint16_t height, uint16_t stride, uint8_t* destination,
                                    uint8_t path, uint16_t block_stride, uint32_t layout,
                                    uint8_t orientation, uint32_t pair_mode);
-// Row drivers: A, R, G, B top-down, and B, G, R, A in either orientation.
+// Row drivers: A, R, G, B top-down, and B, G, R, A in either orientation; the
+// height bounds the rows in both.
 void compress_ycocg_dxt5_rows_argb(uint16_t first_block_row, const uint8_t* source,
                                    uint16_t width, uint16_t height, uint16_t row_count,
                                    uint16_t stride, uint8_t* destination, uint8_t path,

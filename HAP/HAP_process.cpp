@@ -2,6 +2,7 @@
 // decoding, border and alpha detection, over the frame and texture services.
 #include "HAP/HAP_process.h"
 
+#include <functional>
 #include <initializer_list>
 #include <new>
 #include <stdexcept>
@@ -34,13 +35,22 @@ void require(bool condition, const char* message) {
 }
 
 // Each buffer is read or written (or grown, which frees its old block) while
-// the others are in use, so one record given for two roles would be read
+// the others are in use, so one record given for two roles, or two records
+// over the same memory (a record borrowing another's block), would be read
 // after being freed or copied onto itself. Absent records are refused where
 // they are used.
-void require_distinct(std::initializer_list<const Padded_Buffer*> buffers) {
+void require_separate(std::initializer_list<const Padded_Buffer*> buffers) {
+  const auto overlap = [](const Padded_Buffer& a, const Padded_Buffer& b) {
+    if (!a.data || !b.data || a.capacity == 0 || b.capacity == 0) return false;
+    const std::less<const uint8_t*> before;
+    return before(a.data, b.data + b.capacity) && before(b.data, a.data + a.capacity);
+  };
   for (auto i = buffers.begin(); i != buffers.end(); ++i)
-    for (auto j = i + 1; j != buffers.end(); ++j)
-      require(!*i || *i != *j, "buffers de travail : un meme buffer est donne pour deux roles");
+    for (auto j = i + 1; j != buffers.end(); ++j) {
+      if (!*i || !*j) continue;
+      require(*i != *j, "buffers de travail : un meme buffer est donne pour deux roles");
+      require(!overlap(**i, **j), "buffers de travail : deux buffers partagent la meme memoire");
+    }
 }
 
 // How a one-texture source may be re-encoded: the block codec its texture
@@ -82,7 +92,7 @@ class Frame_Processor {
 
   // Returns the encoded target's byte count.
   uint32_t run() {
-    require_distinct({p_.source, p_.target, p_.colour_texture, p_.alpha_texture, p_.cropped_colour,
+    require_separate({p_.source, p_.target, p_.colour_texture, p_.alpha_texture, p_.cropped_colour,
                       p_.cropped_alpha, p_.converted});
     set_hap_frame_from_buffer(&source_, p_.source_width, p_.source_height, p_.source);
     init_hap_frame_on_buffer(&target_, p_.target, p_.target_width, p_.target_height,
@@ -173,6 +183,7 @@ class Frame_Processor {
 
 std::string process_hap_frame(const Hap_Process_Params& params, uint32_t* error,
                               uint32_t* bytes_used) {
+  if (!error) return "Erreur process frame hap : drapeau d'erreur absent";
   *error = 0;
   const uint32_t target_width = params.crop ? uint32_t(params.crop_width) * 4 : params.source_width;
   const uint32_t target_height = params.crop ? uint32_t(params.crop_height) * 4 : params.source_height;
@@ -192,11 +203,12 @@ std::string process_hap_frame(const Hap_Process_Params& params, uint32_t* error,
 std::string decode_hap_frame_to_dxt(Padded_Buffer* hap, Padded_Buffer* first, Padded_Buffer* second,
                                     uint32_t codec, uint16_t chunk_count, uint32_t width,
                                     uint32_t height, uint32_t* error) {
+  if (!error) throw std::runtime_error("decode_hap_frame_to_dxt, drapeau d'erreur absent");
   *error = 0;
   uint32_t first_codec = 0, second_codec = 0;
   hap_codec_to_dxt_codecs(codec, &first_codec, &second_codec);
   const uint32_t expected_textures = codec == Hap_Internal_YCoCg_DXT5_RGTC1 ? 2 : 1;
-  require_distinct({hap, first, expected_textures == 2 ? second : nullptr});
+  require_separate({hap, first, expected_textures == 2 ? second : nullptr});
   Dxt_Frame textures[2];
   set_dxt_frame_from_buffer(&textures[0], first, width, height, Dxt_Codec(first_codec));
   if (expected_textures == 2)
@@ -234,11 +246,12 @@ std::string detect_hap_frame_crop(Padded_Buffer* hap, Padded_Buffer* dxt, uint32
                                   uint32_t width, uint32_t height, uint8_t mode, uint32_t* error,
                                   uint16_t* top, uint16_t* bottom, uint16_t* left,
                                   uint16_t* right) {
+  if (!error) return "Erreur process detect crop hap frame : drapeau d'erreur absent";
   *error = 0;
   bool codec_mismatch = false;
   std::string text = guarded(
       [&] {
-        require_distinct({hap, dxt});
+        require_separate({hap, dxt});
         Hap_Frame frame;
         set_hap_frame_from_buffer(&frame, width, height, hap);
         uint32_t first_codec = 0, second_codec = 0;
@@ -265,9 +278,10 @@ std::string detect_hap_frame_crop(Padded_Buffer* hap, Padded_Buffer* dxt, uint32
 
 std::string detect_hap_frame_need_alpha(Padded_Buffer* hap, Padded_Buffer* dxt, uint32_t width,
                                         uint32_t height, uint32_t* result) {
+  if (!result) return "Erreur process hap frame : resultat absent";
   *result = 0;
   try {
-    require_distinct({hap, dxt});
+    require_separate({hap, dxt});
     Hap_Frame frame;
     set_hap_frame_from_buffer(&frame, width, height, hap);
     Dxt_Codec codec = Dxt_Codec_RGTC1;

@@ -5,11 +5,14 @@
 //
 // None of these throws for the failures it expects: each returns a text,
 // empty on success, else a fixed French prefix and the cause, and sets its
-// error flag (or result) to 1. Widths and heights are in pixels; codecs are
-// Hap_Internal_Codec values. Calls keep no state; buffers must not be shared
-// between calls running at the same time, and one buffer record given for two
-// roles of a call is refused ("buffers de travail : un meme buffer est donne
-// pour deux roles").
+// error flag (or result) to 1. A null flag or result is refused before
+// anything else, without being written: the text says so (decode_hap_frame_to_dxt
+// throws, like its other set-up failures). Widths and heights are in pixels;
+// codecs are Hap_Internal_Codec values. Calls keep no state; buffers must not
+// be shared between calls running at the same time, and one buffer record
+// given for two roles of a call ("buffers de travail : un meme buffer est
+// donne pour deux roles") or records whose blocks overlap ("buffers de
+// travail : deux buffers partagent la meme memoire") are refused.
 #pragma once
 #include <cstdint>
 #include <string>

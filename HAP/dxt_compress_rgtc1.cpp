@@ -9,7 +9,7 @@ namespace {
 void drive_rows(uint16_t first_block_row, const uint8_t* source, uint16_t width, uint16_t height,
                 uint16_t row_count, uint16_t stride, uint8_t* destination, int value_byte,
                 bool top_down, uint8_t vector) {
-  check_block_rows(first_block_row, row_count / 4u, width, height, stride, top_down);
+  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
   const bool use_vector = vector && cpu_has_sse41();
   for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r) {
     uint8_t* out = destination + size_t(r) * (width / 4) * 8;

@@ -100,7 +100,7 @@ void drive_rows(uint16_t first_block_row, const uint8_t* source, uint16_t width,
                                  fixed_block_row<Layout, Colour_Only, 1>,
                                  fixed_block_row<Layout, Colour_Only, 2>};
   const Member member = members[fit_mode < 2 ? fit_mode : 2];
-  check_block_rows(first_block_row, row_count / 4u, width, height, stride, orientation == 1);
+  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
   for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r) {
     if (orientation == 1)
       member(uint16_t(r), source, width, height, stride, destination);
@@ -148,7 +148,7 @@ void compress_dxt_block_row(uint16_t block_row, const uint8_t* source, uint16_t 
                             uint16_t height, uint16_t stride, uint8_t* destination,
                             Dxt_Fit_Mode fit_mode, uint32_t layout, uint8_t orientation,
                             uint8_t colour_only) {
-  check_block_rows(block_row, 1, width, height, stride, orientation == 1);
+  check_block_rows(source, destination, block_row, 1, width, height, stride);
   encode_block_row(block_row, source, width, height, stride, destination, fit_mode, layout,
                    orientation == 1, colour_only == 1);
 }

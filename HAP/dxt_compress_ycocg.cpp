@@ -36,7 +36,7 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
                                    uint16_t height, uint16_t stride, uint8_t* destination,
                                    uint8_t path, uint16_t block_stride, uint32_t layout,
                                    uint8_t orientation, uint32_t pair_mode) {
-  check_block_rows(block_row, 1, width, height, stride, orientation == 1);
+  check_block_rows(source, destination, block_row, 1, width, height, stride);
   // A narrower step would write each block's end past the next one's start
   // and the row's last block past the destination.
   if (block_stride < 16) throw std::runtime_error("encodeur ycocg : pas de bloc inferieur a 16");
@@ -84,6 +84,7 @@ void compress_ycocg_dxt5_rows_argb(uint16_t first_block_row, const uint8_t* sour
                                    uint16_t width, uint16_t height, uint16_t row_count,
                                    uint16_t stride, uint8_t* destination, uint8_t path,
                                    uint16_t block_stride, uint32_t pair_mode) {
+  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
   for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r)
     compress_ycocg_dxt5_block_row(uint16_t(r), source, width, height, stride, destination, path,
                                   block_stride, Dxt_Layout_ARGB, 1,
@@ -94,6 +95,7 @@ void compress_ycocg_dxt5_rows_bgra(uint16_t first_block_row, const uint8_t* sour
                                    uint16_t width, uint16_t height, uint16_t row_count,
                                    uint16_t stride, uint8_t* destination, uint8_t path,
                                    uint16_t block_stride, uint8_t orientation, uint32_t pair_mode) {
+  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
   for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r)
     compress_ycocg_dxt5_block_row(uint16_t(r), source, width, height, stride, destination, path,
                                   block_stride, Dxt_Layout_BGRA, orientation,

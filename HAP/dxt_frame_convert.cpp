@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "HAP/DXT_Frame.h"
+#include "HAP/DXT_compress.h"
 
 namespace {
 
@@ -23,6 +24,36 @@ void dxt5_colour_to_dxt1(const uint8_t* in, uint8_t* out) {
   std::memcpy(out + 2, in, 2);
   // Exchanged endpoints swap entries 0 with 1 and 2 with 3.
   for (int i = 4; i < 8; ++i) out[i] = uint8_t(in[i] ^ 0x55);
+}
+
+// The other way, a DXT1 block whose colour 0 is not above colour 1 shows
+// colour 0, colour 1, their midpoint and black (transparent black, shown
+// black in an opaque frame); in a DXT5 colour half the same bytes would show
+// four colours. The block is kept where its pixels use only its endpoints,
+// rewritten exactly when its endpoints are equal (the colour, and black for
+// index 3), and otherwise its decoded pixels are fitted again to four colours.
+void dxt1_colour_to_dxt5(const Dxt_Frame* source, uint64_t offset, uint8_t* out) {
+  const uint8_t* in = source->data + offset;
+  const uint32_t c0 = in[0] | in[1] << 8, c1 = in[2] | in[3] << 8;
+  const uint32_t indices = dxt_colour_index_word(in);
+  std::memcpy(out, in, 8);
+  // The high bit of an index is set for entries 2 and 3, the ones that differ.
+  if (c0 > c1 || (indices & 0xAAAAAAAAu) == 0) return;
+  if (c0 == c1) {
+    // Colour 1 becomes black; index 3 becomes 1 and every other index 0.
+    const uint32_t black = indices & indices >> 1 & 0x55555555u;
+    const uint8_t rewritten[6] = {0, 0, uint8_t(black), uint8_t(black >> 8), uint8_t(black >> 16),
+                                  uint8_t(black >> 24)};
+    std::memcpy(out + 2, rewritten, 6);
+    return;
+  }
+  uint8_t rgb[48], rgba[64];
+  decode_dxt1_block(source, offset, rgb);
+  for (int p = 0; p < 16; ++p) {
+    std::memcpy(rgba + 4 * p, rgb + 3 * p, 3);
+    rgba[4 * p + 3] = 255;
+  }
+  compress_dxt_block(rgba, out, 1, true);  // cluster fit
 }
 
 }  // namespace
@@ -55,7 +86,7 @@ void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target) {
     uint8_t* out = target->data + b * out_bytes;
     if (out_bytes == 16) {
       std::memcpy(out, opaque_alpha, 8);
-      std::memcpy(out + 8, in, 8);
+      dxt1_colour_to_dxt5(source, b * in_bytes, out + 8);
     } else if (keep_offset == 8) {
       dxt5_colour_to_dxt1(in + 8, out);
     } else {

@@ -60,6 +60,7 @@ void check_frame(const Dxt_Frame* frame) {
 
 void detect_dxt_crop(const Dxt_Frame* frame, uint16_t* top, uint16_t* bottom, uint16_t* left,
                      uint16_t* right, uint8_t mode) {
+  if (!top || !bottom || !left || !right) throw std::runtime_error("Crop detect : sortie absente");
   *top = *bottom = *left = *right = 0;
   if (mode == 1 && frame->codec != Dxt_Codec_DXT5 && frame->codec != Dxt_Codec_RGTC1)
     throw std::runtime_error(

@@ -159,6 +159,65 @@ Bytes halves(const Bytes& tex, int half) {
   return out;
 }
 
+// The colours a DXT1 or DXT5 texture shows, R, G, B for the 16 pixels of each
+// block in turn, read with the frame utilities' own block decoders.
+Bytes shown_colours(Bytes tex, uint32_t w, uint32_t h, Dxt_Codec codec) {
+  Dxt_Frame frame;
+  set_dxt_frame_on_pointer(&frame, tex.data(), w, h, codec);
+  Bytes out;
+  uint8_t pixels[64];
+  for (uint64_t offset = 0; offset < frame.length; offset += dxt_block_bytes(codec)) {
+    if (codec == Dxt_Codec_DXT1) {
+      decode_dxt1_block(&frame, offset, pixels);
+      out.insert(out.end(), pixels, pixels + 48);
+      continue;
+    }
+    decode_dxt5_block(&frame, offset, pixels);
+    for (int i = 0; i < 16; ++i) out.insert(out.end(), &pixels[4 * i + 1], &pixels[4 * i + 4]);
+  }
+  return out;
+}
+
+// DXT1 blocks in three-colour form, as another encoder may write them: the
+// endpoints are the darkest and the brightest pixel with colour 0 not above
+// colour 1, and each pixel takes the nearest of them, their midpoint and black.
+Bytes three_colour_dxt1(const Test_Image& im) {
+  const auto pack = [](const uint8_t* bgr) {
+    return uint16_t((bgr[2] * 31 + 127) / 255 << 11 | (bgr[1] * 63 + 127) / 255 << 5 | (bgr[0] * 31 + 127) / 255);
+  };
+  Bytes out;
+  for (int by = 0; by < im.height / 4; ++by)
+    for (int bx = 0; bx < im.width / 4; ++bx) {
+      const uint8_t* px[16];
+      for (int i = 0; i < 16; ++i) px[i] = &im.bgra[(size_t(4 * by + i / 4) * im.width + 4 * bx + i % 4) * 4];
+      const auto luma = [](const uint8_t* p) { return p[0] + 2 * p[1] + p[2]; };
+      const auto [dark, bright] = std::minmax_element(px, px + 16, [&](auto a, auto b) { return luma(a) < luma(b); });
+      const uint16_t c0 = std::min(pack(*dark), pack(*bright)), c1 = std::max(pack(*dark), pack(*bright));
+      Bytes block = {uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8), 0, 0, 0, 0};
+      Dxt_Frame one;
+      set_dxt_frame_on_pointer(&one, block.data(), 4, 4, Dxt_Codec_DXT1);
+      uint8_t palette[48];  // entries 0 to 3 at pixels 0 to 3
+      block[4] = 0xE4;
+      decode_dxt1_block(&one, 0, palette);
+      uint32_t word = 0;
+      for (int i = 0; i < 16; ++i) {
+        int best = 0, best_error = 1 << 30;
+        for (int e = 0; e < 4; ++e) {
+          int error = 0;
+          for (int c = 0; c < 3; ++c) {
+            const int d = palette[3 * e + c] - px[i][2 - c];
+            error += d * d;
+          }
+          if (error < best_error) best = e, best_error = error;
+        }
+        word |= uint32_t(best) << (2 * i);
+      }
+      for (int k = 0; k < 4; ++k) block[4 + k] = uint8_t(word >> (8 * k));
+      out.insert(out.end(), block.begin(), block.end());
+    }
+  return out;
+}
+
 const std::string prefix = "Erreur process frame hap : ";
 
 }  // namespace
@@ -336,6 +395,50 @@ TEST(HapProcess, DxtFiveColourHalvesKeepTheirColours) {
   }
 }
 
+TEST(HapProcess, DxtOneThreeColourBlocksKeepTheirColours) {
+  // Blocks whose colour 0 is not above colour 1 (three colours and black):
+  // blue..red all at the midpoint (127, 0, 127), blue..red all black, green
+  // twice with black pixels; then two blocks a DXT5 colour half shows as
+  // they are: four-colour, and endpoints only.
+  const Bytes blocks = {0x1F, 0x00, 0x00, 0xF8, 0xAA, 0xAA, 0xAA, 0xAA, 0x1F, 0x00, 0x00, 0xF8, 0xFF, 0xFF,
+                        0xFF, 0xFF, 0xE0, 0x07, 0xE0, 0x07, 0xE4, 0x1B, 0x4E, 0xB1, 0x00, 0xF8, 0x1F, 0x00,
+                        0xE4, 0x1B, 0x4E, 0xB1, 0x1F, 0x00, 0x00, 0xF8, 0x44, 0x11, 0x14, 0x41};
+  Stored_Frame hap(20, 4, Hap_Internal_DXT1, blocks, {}, 1);
+  Process_Run to_hapa(&hap.buffer, 20, 4, Hap_Internal_DXT5);
+  ASSERT_EQ(with("", 0), to_hapa.run());
+  const Bytes dxt5 = to_hapa.texture(20, 4, Dxt_Codec_DXT5);
+  const Bytes before = shown_colours(blocks, 20, 4, Dxt_Codec_DXT1), after = shown_colours(dxt5, 20, 4, Dxt_Codec_DXT5);
+  std::vector<int> errors;
+  for (size_t b = 0; b < 5; ++b) errors.push_back(max_abs_error(&before[48 * b], &after[48 * b], 48));
+  EXPECT_LE(errors[0], 1);  // four colours have no midpoint: fitted again
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), std::vector<int>(errors.begin() + 1, errors.end()));
+  const Bytes colour_halves = halves(dxt5, 1);
+  EXPECT_EQ(Bytes(blocks.begin() + 24, blocks.end()), Bytes(colour_halves.begin() + 24, colour_halves.end()));
+}
+
+TEST(HapProcess, ThreeColourFrameKeepsItsColoursInDxtFive) {
+  const Test_Image im = load_test_image("coffee_600x400.bgra");
+  Bytes dxt1 = three_colour_dxt1(im), dxt5(dxt1.size() * 2);
+  Dxt_Frame source, target;
+  set_dxt_frame_on_pointer(&source, dxt1.data(), 600, 400, Dxt_Codec_DXT1);
+  set_dxt_frame_on_pointer(&target, dxt5.data(), 600, 400, Dxt_Codec_DXT5);
+  convert_dxt_frame(&source, &target);
+  const Bytes before = shown_colours(dxt1, 600, 400, Dxt_Codec_DXT1);
+  const Bytes after = shown_colours(dxt5, 600, 400, Dxt_Codec_DXT5);
+  // The same bytes shown as four colours would be 34 dB from what the DXT1
+  // frame shows, every midpoint pixel a sixth of its block's range away.
+  EXPECT_GT(psnr_bgra(before.data(), after.data(), before.size() / 4, false), 40.0);
+  // Blocks a DXT5 half holds exactly (equal endpoints, or endpoints only) keep every pixel.
+  int exact_blocks = 0;
+  for (size_t b = 0; b < dxt1.size() / 8; ++b) {
+    const uint8_t* block = &dxt1[8 * b];
+    if ((block[0] != block[2] || block[1] != block[3]) && (dxt_colour_index_word(block) & 0xAAAAAAAAu) != 0) continue;
+    ++exact_blocks;
+    ASSERT_EQ(0, max_abs_error(&before[48 * b], &after[48 * b], 48)) << b;
+  }
+  EXPECT_GT(exact_blocks, 100);
+}
+
 TEST(HapProcess, CropsCanonicalisesAndConverts) {
   const Test_Image im = cut_image("astronaut_alpha_512x512.bgra", 128, 64);
   const Bytes dxt5 = encode_dxt(im, true, 0);
@@ -476,6 +579,60 @@ TEST(HapProcess, UnsafeBuffersRefused) {
             detect_hap_frame_need_alpha(&hapa.buffer, &hapa.buffer, 32, 16, &error));
 }
 
+TEST(HapProcess, OverlappingBuffersAndNullFlagsRefused) {
+  const Test_Image im = cut_image("astronaut_alpha_512x512.bgra", 64, 64);
+  Stored_Frame hapa(64, 64, Hap_Internal_DXT5, encode_dxt(im, true, 0), {}, 1);
+  const std::string overlap = "buffers de travail : deux buffers partagent la meme memoire";
+  // A work record borrowing the source's block, which growing it would free.
+  Process_Run borrowing(&hapa.buffer, 64, 64, Hap_Internal_DXT1);
+  Padded_Buffer borrowed = hapa.buffer;
+  borrowed.capacity = 16;
+  borrowing.params.colour_texture = &borrowed;
+  EXPECT_EQ(with(prefix + overlap, 1), borrowing.run());
+  // The converted texture inside the target's block.
+  Process_Run inside(&hapa.buffer, 64, 64, Hap_Internal_DXT1);
+  Padded_Buffer converted = inside.target;
+  converted.data += converted.capacity / 2, converted.capacity /= 2;
+  inside.params.converted = &converted;
+  EXPECT_EQ(with(prefix + overlap, 1), inside.run());
+  // The frame and the texture buffer in one block, the texture's start within
+  // the frame's part.
+  Buffer shared(1 << 16);
+  std::memcpy(shared.data, hapa.buffer.data, hapa.buffer.length);
+  Padded_Buffer frame = shared, texture = shared;
+  frame.length = hapa.buffer.length, frame.capacity = 1 << 15;
+  texture.data += 1 << 10, texture.capacity = 1 << 15;
+  uint32_t result = 9, error = 9;
+  uint16_t border[4];
+  EXPECT_EQ("Erreur process hap frame : " + overlap, detect_hap_frame_need_alpha(&frame, &texture, 64, 64, &result));
+  EXPECT_EQ(1u, result);
+  EXPECT_EQ("Erreur process detect crop hap frame : " + overlap,
+            detect_hap_frame_crop(&frame, &shared, Hap_Internal_DXT5, 64, 64, 1, &error, &border[0], &border[1],
+                                  &border[2], &border[3]));
+  EXPECT_EQ(overlap, error_text([&] {
+              decode_hap_frame_to_dxt(&frame, &texture, nullptr, Hap_Internal_DXT5, 1, 64, 64, &error);
+            }));
+  // Records side by side in one block are accepted.
+  texture.data = shared.data + frame.capacity;
+  EXPECT_EQ("", detect_hap_frame_need_alpha(&frame, &texture, 64, 64, &result));
+
+  // A null flag or result is refused without being written through.
+  Process_Run run(&hapa.buffer, 64, 64, Hap_Internal_DXT5);
+  EXPECT_EQ(prefix + "drapeau d'erreur absent", process_hap_frame(run.params, nullptr));
+  EXPECT_EQ("decode_hap_frame_to_dxt, drapeau d'erreur absent", error_text([&] {
+              decode_hap_frame_to_dxt(&hapa.buffer, &texture, nullptr, Hap_Internal_DXT5, 1, 64, 64, nullptr);
+            }));
+  EXPECT_EQ("Erreur process detect crop hap frame : drapeau d'erreur absent",
+            detect_hap_frame_crop(&hapa.buffer, &texture, Hap_Internal_DXT5, 64, 64, 1, nullptr, &border[0],
+                                  &border[1], &border[2], &border[3]));
+  EXPECT_EQ("Erreur process detect crop hap frame : Crop detect : sortie absente",
+            detect_hap_frame_crop(&hapa.buffer, &texture, Hap_Internal_DXT5, 64, 64, 1, &error, &border[0], nullptr,
+                                  &border[2], &border[3]));
+  EXPECT_EQ(1u, error);
+  EXPECT_EQ("Erreur process hap frame : resultat absent",
+            detect_hap_frame_need_alpha(&hapa.buffer, &texture, 64, 64, nullptr));
+}
+
 TEST(HapProcess, RowEncodersRefuseRowsOutsideTheSource) {
   // 6 pixels wide: the second block of a row would reach into the next row.
   Bytes source(6 * 4 * 8, 0x40), out(64 * 4, 0);
@@ -495,6 +652,44 @@ TEST(HapProcess, RowEncodersRefuseRowsOutsideTheSource) {
   // The same calls within bounds, and no block row at all, are accepted.
   EXPECT_EQ("(no exception)", error_text([&] { compress_rgtc1_rows_bgra(0, source.data(), 4, 8, 8, 24, out.data(), 0, 0); }));
   EXPECT_EQ("(no exception)", error_text([&] { compress_dxt1_rows_bgra(0, source.data(), 6, 8, 3, 24, out.data(), 0, 0, 1); }));
+}
+
+TEST(HapProcess, RowEncodersRefuseRowsPastThePictureAndNullBuffers) {
+  // A 4 x 8 top-down picture of exactly 8 rows, given to every family's
+  // drivers and block-row functions.
+  Bytes source(16 * 8, 0x40), out(16 * 4, 0);
+  using Rows = void (*)(uint16_t first, uint16_t count, const uint8_t* src, uint8_t* dst);
+  // The block-row functions are called once per block row.
+  using U16 = uint16_t;
+  using P = const uint8_t*;
+  const Rows rows[] = {
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_dxt1_rows_argb(f, s, 4, 8, n, 16, d, 0, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_dxt5_rows_bgra(f, s, 4, 8, n, 16, d, 1, 2, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) {
+        for (uint32_t r = f; r < f + n / 4u; ++r) compress_dxt_block_row(U16(r), s, 4, 8, 16, d, 0, 2, 1, 0);
+      },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_rgtc1_rows_argb(f, s, 4, 8, n, 16, d, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_rgtc1_rows_bgra(f, s, 4, 8, n, 16, d, 0, 1); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_ycocg_dxt5_rows_argb(f, s, 4, 8, n, 16, d, 1, 16, 2); },
+      [](U16 f, U16 n, P s, uint8_t* d) { compress_ycocg_dxt5_rows_bgra(f, s, 4, 8, n, 16, d, 0, 16, 1, 0); },
+      [](U16 f, U16 n, P s, uint8_t* d) {
+        for (uint32_t r = f; r < f + n / 4u; ++r) compress_ycocg_dxt5_block_row(U16(r), s, 4, 8, 16, d, 0, 16, 1, 1, 0);
+      },
+  };
+  const std::string outside = "encodeur dxt : lignes source hors de l'image";
+  const std::string null = "encodeur dxt : source ou destination nulle";
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const auto call = [&](uint16_t first, uint16_t count, const uint8_t* src, uint8_t* dst) {
+      return error_text([&] { rows[i](first, count, src, dst); });
+    };
+    EXPECT_EQ("(no exception)", call(1, 4, source.data(), out.data())) << i;  // the last block row
+    EXPECT_EQ(outside, call(0, 12, source.data(), out.data())) << i;
+    EXPECT_EQ(outside, call(2, 4, source.data(), out.data())) << i;
+    EXPECT_EQ(null, call(0, 8, nullptr, out.data())) << i;
+    EXPECT_EQ(null, call(0, 8, source.data(), nullptr)) << i;
+    // Block row 65535, whose successor would wrap to 0.
+    EXPECT_EQ(outside, call(65535, 8, source.data(), out.data())) << i;
+  }
 }
 
 TEST(HapProcess, CropAndAlphaDetection) {
