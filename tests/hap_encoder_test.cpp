@@ -304,6 +304,7 @@ TEST(HapEncoder, FrameThreadFailureSurfacesAndTheMovieKeepsWhatCameBefore) {
       // It surfaced on a later push or at the close.
       EXPECT_GT(pushed, failing_frame);
       EXPECT_EQ(error_text([&] { front->flush(); }), "injected failure");  // once failed, always
+      EXPECT_EQ(error_text([&] { front->add_audio(nullptr, 0, 0); }), "injected failure");
     }
     EXPECT_EQ(error, "injected failure");
     expect_movie_holds(movie.path, clip, failing_frame, Hap_Internal_RGTC1, 4);
