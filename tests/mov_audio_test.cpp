@@ -170,14 +170,14 @@ TEST(MovAudio, AudioReadBackEqualsInputThenSilence) {
 // the track ends with the video, as its header and edit list say.
 TEST(MovAudio, AudioPastTheVideoStaysInTheFileButNotInTheTrack) {
   struct Case {
-    int frames;            // at 25 fps
-    uint32_t audio_frames;  // 48 kHz 16-bit mono
-    uint32_t duration;
+    int frames;                    // at 25 fps
+    uint32_t audio_frames;         // 48 kHz 16-bit mono
+    uint32_t duration;             // the video's, in sample frames
     std::vector<uint32_t> chunks;  // sample frames per chunk
   };
   const Case cases[] = {
-      {25, 72000, 48000, {48000}},          // 1 s of video, 1.5 s of audio
-      {10, 130000, 19200, {19200}},         // 0.4 s, 2.7 s: blocks added after the video
+      {25, 72000, 48000, {48000}},         // 1 s of video, 1.5 s of audio
+      {10, 130000, 19200, {19200}},        // 0.4 s, 2.7 s: blocks added after the video
       {35, 70000, 67200, {48000, 19200}},  // 1.4 s, 1.46 s: within the last block
   };
   for (const Case& c : cases) {
