@@ -92,25 +92,34 @@ Hap_Encoder::~Hap_Encoder() {
   if (writer_thread_.joinable()) writer_thread_.join();
 }
 
+Mov_Writer_HL* Hap_Encoder::idle_writer() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wait_until_written(lock);
+  if (failure_) std::rethrow_exception(failure_);
+  return writer_.get();
+}
+
 void Hap_Encoder::set_audio_tracks(uint32_t track_count, uint32_t sample_rate,
                                    uint16_t bits_per_sample, uint32_t channels_per_track,
                                    uint8_t is_float, uint32_t channel_layout) {
-  if (writer_)
-    writer_->set_audio_tracks(track_count, sample_rate, bits_per_sample, channels_per_track,
-                              is_float, channel_layout);
+  if (Mov_Writer_HL* writer = idle_writer())
+    writer->set_audio_tracks(track_count, sample_rate, bits_per_sample, channels_per_track,
+                             is_float, channel_layout);
 }
 
 void Hap_Encoder::add_audio(const void* samples, int64_t sample_frames, uint32_t track_index) {
-  if (writer_) writer_->add_audio(static_cast<const uint8_t*>(samples), sample_frames, track_index);
+  if (Mov_Writer_HL* writer = idle_writer())
+    writer->add_audio(static_cast<const uint8_t*>(samples), sample_frames, track_index);
 }
 
 void Hap_Encoder::set_alpha_mode(uint8_t mode) {
-  if (!writer_) return;
+  Mov_Writer_HL* writer = idle_writer();
+  if (!writer) return;
   Movie_Metadata metadata;
   metadata.enable = 1;
   metadata.version = 1;
   metadata.alpha_mode = mode;
-  writer_->set_movie_metadata(metadata);
+  writer->set_movie_metadata(metadata);
 }
 
 void Hap_Encoder::set_alpha_premultiplied() { set_alpha_mode(alpha_premultiplied); }
@@ -215,9 +224,7 @@ void Hap_Encoder::push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t c
 }
 
 uint32_t Hap_Encoder::flush() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  wait_until_written(lock);
-  if (failure_) std::rethrow_exception(failure_);
+  idle_writer();
   return std::exchange(uncollected_, 0);
 }
 

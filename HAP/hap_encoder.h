@@ -61,12 +61,15 @@ class Hap_Encoder {
   Hap_Encoder(const Hap_Encoder&) = delete;
   Hap_Encoder& operator=(const Hap_Encoder&) = delete;
 
-  // Forwarded to the movie writer (nothing without one).
+  // Forwarded to the movie writer (nothing without one) once every frame
+  // pushed so far is written, so audio given between pushes lands where it
+  // would after a flush. A failure of an earlier frame is rethrown instead.
   void set_audio_tracks(uint32_t track_count, uint32_t sample_rate, uint16_t bits_per_sample,
                         uint32_t channels_per_track, uint8_t is_float, uint32_t channel_layout);
   void add_audio(const void* samples, int64_t sample_frames, uint32_t track_index);
 
-  // Record the alpha mode (premultiplied or straight) in the movie's user data.
+  // Record the alpha mode (premultiplied or straight) in the movie's user
+  // data; they wait and rethrow like the audio calls.
   void set_alpha_premultiplied();
   void set_alpha_straight();
 
@@ -126,6 +129,11 @@ class Hap_Encoder {
   void writer_loop();
   // Waits until every frame pushed is written or dropped. Lock held.
   void wait_until_written(std::unique_lock<std::mutex>& lock);
+  // The movie writer (null without one) once the writer thread is done with
+  // it: every frame pushed is written, and none is pushed while the caller
+  // uses it, since the front is used from one thread at a time. Rethrows the
+  // first failure.
+  Mov_Writer_HL* idle_writer();
   void set_alpha_mode(uint8_t mode);
 
   std::unique_ptr<Mov_Writer_HL, Writer_Deleter> writer_;

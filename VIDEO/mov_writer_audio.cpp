@@ -203,13 +203,12 @@ std::vector<uint64_t> Mov_Writer_HL::get_audio_chunk_offsets(uint32_t track,
   return offsets;
 }
 
-// Every track is described with the same length: the video's duration, or
-// the longest audio handed in when that runs past the video, so no received
-// sample is left out of its track; never more than a header can count.
+// Every track is described with the video's duration, one chunk per block
+// from the first: audio handed in past the video stays in its blocks but is not
+// part of the track, so the track ends with the video as its header and edit
+// list say. Never more than a header can count.
 void Mov_Writer_HL::add_audio_tracks_to(Moov_Video_Writer& tree) {
   uint64_t duration = get_audio_duration();
-  for (uint32_t track = 0; track < audio_.track_count; ++track)
-    duration = std::max(duration, audio_.frames_received[track]);
   // Only a video longer than the limit gets here: its audio is described up
   // to the limit rather than losing the whole header.
   if (duration > max_audio_frames_) {

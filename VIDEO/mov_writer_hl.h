@@ -77,7 +77,7 @@ class Mov_Writer_HL {
   // Writes the pending audio, the silence up to the video's duration, the
   // media-data size, the timecode sample and the header; closes the file.
   // Every audio track is described with the video's duration in sample
-  // frames, or with the longest audio given when that runs longer.
+  // frames; audio given past it stays in the file but not in the track.
   // Runs once: any later call fails with "Invalid file pointer". On failure
   // the file is cut back to its media data and timecode sample, so no partial
   // header stays.

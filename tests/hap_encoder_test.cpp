@@ -234,6 +234,47 @@ TEST(HapEncoder, FramesReachTheMovieInPushOrderInBothModes) {
 
 namespace {
 
+// Keeps frames in flight a little, so that calls made between pushes meet the
+// writer thread at work.
+void slow_frames(void*, uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+
+}  // namespace
+
+// Audio settings and samples given between pushes land where they would if
+// the frames pushed so far had been written first: the movie is the one made
+// by flushing before each call.
+TEST(HapEncoder, AudioBetweenPushesGivesTheBytesOfFlushingFirst) {
+  const Clip clip = make_clip(75, 64, 32);  // 3 s at 25 fps
+  Bytes audio(3 * 8000 * 2);                 // 3 s of 8 kHz 16-bit mono
+  for (size_t i = 0; i < audio.size(); ++i) audio[i] = uint8_t(i * 7 + (i >> 9));
+  const auto export_with_audio = [&](const std::string& path, uint32_t thread_mode, bool flush_first) {
+    auto front = make_front(path, clip, {Hap_Codec_Alpha_Only, thread_mode, 4});
+    front->set_frame_thread_hook(slow_frames, nullptr);
+    for (size_t k = 0; k < clip.frames.size(); ++k) {
+      front->push_frame(clip.frames[k].data(), 64 * 4, 0);
+      if (flush_first && (k == 1 || k == 24 || k == 74)) front->flush();
+      // The first block then comes before the third frame.
+      if (k == 1) front->set_audio_tracks(1, 8000, 16, 1, 0, 0);
+      // 2.5 s: the second second goes into the block that the 25th frame,
+      // still in flight, reserves.
+      if (k == 24) front->add_audio(audio.data(), 20000, 0);
+      if (k == 74) front->add_audio(audio.data() + 40000, 4000, 0);
+    }
+    front->close();
+  };
+  const Temp_File flushed("audio_flushed.mov"), threaded("audio_threaded.mov"), serial("audio_serial.mov");
+  export_with_audio(flushed.path, 1, true);
+  export_with_audio(threaded.path, 2, false);
+  export_with_audio(serial.path, 1, false);
+  expect_movie_holds(flushed.path, clip, clip.frames.size(), Hap_Internal_RGTC1, 4);
+  const mov_test::Mov_File movie(flushed.path);
+  EXPECT_EQ(movie.track_data(movie.track("soun")), audio);
+  EXPECT_EQ(read_file(threaded.path), read_file(flushed.path));
+  EXPECT_EQ(read_file(serial.path), read_file(flushed.path));
+}
+
+namespace {
+
 void fail_on_frame(void* failing_frame, uint64_t frame_number) {
   if (frame_number == *static_cast<uint64_t*>(failing_frame)) throw std::runtime_error("injected failure");
 }
@@ -263,6 +304,7 @@ TEST(HapEncoder, FrameThreadFailureSurfacesAndTheMovieKeepsWhatCameBefore) {
       // It surfaced on a later push or at the close.
       EXPECT_GT(pushed, failing_frame);
       EXPECT_EQ(error_text([&] { front->flush(); }), "injected failure");  // once failed, always
+      EXPECT_EQ(error_text([&] { front->add_audio(nullptr, 0, 0); }), "injected failure");
     }
     EXPECT_EQ(error, "injected failure");
     expect_movie_holds(movie.path, clip, failing_frame, Hap_Internal_RGTC1, 4);

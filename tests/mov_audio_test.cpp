@@ -166,18 +166,44 @@ TEST(MovAudio, AudioReadBackEqualsInputThenSilence) {
   EXPECT_EQ(be32(&mov.payload(*mov.find("moov/mvhd"))[96]), 5u);
 }
 
-TEST(MovAudio, AudioLongerThanTheVideoIsKeptWhole) {
-  Movie m("longer", packed_rate(25, 1));
-  m.writer->set_audio_tracks(1, 44100, 16, 1, 0, 0);
-  m.video(10);                                 // 0.4 s: one block reserved
-  const Bytes audio = pattern(110250 * 2, 3);  // 2.5 s
-  add_in_pieces(*m.writer, audio, 2, 0);
-  const mov_test::Mov_File mov = m.finalise();
-  const auto track = mov.track("soun");
-  EXPECT_EQ(track.sample_count, 110250u);
-  EXPECT_EQ(track.chunk_offsets.size(), 3u);
-  EXPECT_EQ(mov.track_data(track), audio);
-  EXPECT_GT(track.chunk_offsets[1], mov.track("vide").chunk_offsets.back());  // later blocks after the video
+// Audio past the video's duration stays in the blocks but not in the track:
+// the track ends with the video, as its header and edit list say.
+TEST(MovAudio, AudioPastTheVideoStaysInTheFileButNotInTheTrack) {
+  struct Case {
+    int frames;                    // at 25 fps
+    uint32_t audio_frames;         // 48 kHz 16-bit mono
+    uint32_t duration;             // the video's, in sample frames
+    std::vector<uint32_t> chunks;  // sample frames per chunk
+  };
+  const Case cases[] = {
+      {25, 72000, 48000, {48000}},         // 1 s of video, 1.5 s of audio
+      {10, 130000, 19200, {19200}},        // 0.4 s, 2.7 s: blocks added after the video
+      {35, 70000, 67200, {48000, 19200}},  // 1.4 s, 1.46 s: within the last block
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frames);
+    Movie m("past_video" + std::to_string(c.frames), packed_rate(25, 1));
+    m.writer->set_audio_tracks(1, 48000, 16, 1, 0, 0);
+    m.video(c.frames);
+    const Bytes audio = pattern(c.audio_frames * 2, 3);
+    add_in_pieces(*m.writer, audio, 2, 0);
+    const mov_test::Mov_File mov = m.finalise();
+    const auto track = mov.track("soun");
+    ASSERT_EQ(track.stts.size(), 1u);
+    EXPECT_EQ((U64s{track.media_duration, track.sample_count, track.stts[0].count, track.track_duration}),
+              (U64s{c.duration, c.duration, c.duration, uint64_t(c.frames)}));
+    EXPECT_EQ(track.samples_per_chunk(), c.chunks);
+    const U64s& blocks = m.writer->audio_block_offsets();
+    EXPECT_EQ(track.chunk_offsets, U64s(blocks.begin(), blocks.begin() + c.chunks.size()));
+    EXPECT_EQ(mov.track_data(track), Bytes(audio.begin(), audio.begin() + c.duration * 2));
+    // Every second given is in its block, past the track's end too.
+    ASSERT_EQ(blocks.size(), (c.audio_frames + 47999) / 48000);
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      Bytes expected(audio.begin() + k * 96000, audio.begin() + std::min<size_t>(audio.size(), (k + 1) * 96000));
+      expected.resize(96000, 0);
+      EXPECT_EQ(mov.read(blocks[k], 96000), expected) << "block " << k;
+    }
+  }
 }
 
 TEST(MovAudio, EverySampleFormatStoredAsGiven) {
@@ -213,7 +239,7 @@ TEST(MovAudio, EverySampleFormatStoredAsGiven) {
 TEST(MovAudio, PlanarAudioIsInterleaved) {
   Movie m("planar", packed_rate(25, 1));
   m.writer->set_audio_tracks(1, 8000, 16, 3, 0, 0);
-  m.video(25);
+  m.video(26);  // 8320 sample frames
   const uint64_t frames = 8000 + 123;
   const Bytes planes[3] = {pattern(frames * 2, 1), pattern(frames * 2, 2), pattern(frames * 2, 3)};
   const uint8_t* pointers[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
@@ -222,8 +248,9 @@ TEST(MovAudio, PlanarAudioIsInterleaved) {
   m.writer->add_planar_audio(pointers, 3, frames, 0);
   const mov_test::Mov_File mov = m.finalise();
   const Bytes data = mov.track_data(mov.track("soun"));
-  ASSERT_EQ(data.size(), frames * 6);
-  for (uint64_t i = 0; i < data.size(); ++i) ASSERT_EQ(data[i], planes[i / 2 % 3][i / 6 * 2 + i % 2]) << i;
+  ASSERT_EQ(data.size(), 8320 * 6);
+  for (uint64_t i = 0; i < frames * 6; ++i) ASSERT_EQ(data[i], planes[i / 2 % 3][i / 6 * 2 + i % 2]) << i;
+  EXPECT_EQ(Bytes(data.begin() + frames * 6, data.end()), Bytes((8320 - frames) * 6, 0));
 }
 
 TEST(MovAudio, RefusedSettingsAndCalls) {
@@ -273,9 +300,9 @@ TEST(MovAudio, AudioPastTheFrameLimitIsRefusedWhenPushed) {
   EXPECT_EQ(m.writer->audio_frames_received(0), 20000u);
   const mov_test::Mov_File mov = m.finalise();
   EXPECT_EQ(mov.track("vide").sample_count, 25u);
-  EXPECT_EQ(mov.track("soun").sample_count, 20000u);
-  const Bytes data = mov.track_data(mov.track("soun"));
-  EXPECT_EQ(Bytes(data.begin(), data.begin() + 2 * 20000), Bytes(audio.begin(), audio.begin() + 2 * 20000));
+  EXPECT_EQ(mov.track("soun").sample_count, 8000u);  // the video's second
+  EXPECT_EQ(mov.read(m.writer->audio_block_offsets()[2], 2 * 4000),
+            Bytes(audio.begin() + 2 * 16000, audio.begin() + 2 * 20000));  // the last frames taken
 
   // A video longer than the limit: its audio is described up to the limit.
   Movie l("limit_video", packed_rate(25, 1));
