@@ -15,9 +15,6 @@
 
 namespace {
 
-// Offset of alpha_inset_range: half of one 8-bit step.
-constexpr float y_half_code = 0.0019607844f;
-
 template <int Lane>
 __m128 broadcast(__m128 v) {
   return _mm_shuffle_ps(v, v, _MM_SHUFFLE(Lane, Lane, Lane, Lane));
@@ -83,7 +80,7 @@ void y_halves(const Ycocg_Block blocks[2], uint64_t words[2]) {
   const __m128 low = _mm_setr_ps(blocks[0].y_min, blocks[1].y_min, 0, 0);
   const __m128 high = _mm_setr_ps(blocks[0].y_max, blocks[1].y_max, 0, 0);
   const __m128 d = _mm_sub_ps(_mm_mul_ps(_mm_sub_ps(high, low), _mm_set1_ps(0.03125f)),
-                              _mm_set1_ps(y_half_code));
+                              _mm_set1_ps(ycocg::half_code));
   const __m128 lo = clamp_unit(_mm_add_ps(low, d)), hi = clamp_unit(_mm_sub_ps(high, d));
   // Lanes: high byte of block 0, of block 1, low byte of block 0, of block 1.
   alignas(16) int32_t bytes[4];
