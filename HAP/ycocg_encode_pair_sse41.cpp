@@ -48,7 +48,8 @@ void y_thresholds(__m128 lo, __m128 hi, __m128* first, __m128* second) {
     const __m128 sum = _mm_add_ps(_mm_mul_ps(lo_weight, lo), _mm_mul_ps(hi_weight, hi));
     return _mm_add_ps(_mm_mul_ps(sum, seventh), h);
   };
-  *first = _mm_blend_ps(mix(_mm_setr_ps(7, 6, 5, 4), _mm_setr_ps(0, 1, 2, 3)), _mm_add_ps(lo, h), 1);
+  const __m128 first_mixed = mix(_mm_setr_ps(7, 6, 5, 4), _mm_setr_ps(0, 1, 2, 3));
+  *first = _mm_blend_ps(first_mixed, _mm_add_ps(lo, h), 1);  // the lowest is lo + h
   *second = mix(_mm_setr_ps(3, 2, 1, 0), _mm_setr_ps(4, 5, 6, 7));
 }
 
@@ -220,7 +221,8 @@ void ycocg_encode_block_pair_sse41(const Ycocg_Block blocks[2], uint8_t* const o
     // A falling covariance exchanges the Cg ends of the box.
     const __m128 swapped = _mm_shuffle_ps(boxes[b], boxes[b], _MM_SHUFFLE(1, 2, 3, 0));
     __m128i index[4];
-    colours[b] = colour_half(blocks[b].cocg, _mm_blendv_ps(boxes[b], swapped, swap_masks[b]), index);
+    const __m128 box = _mm_blendv_ps(boxes[b], swapped, swap_masks[b]);
+    colours[b] = colour_half(blocks[b].cocg, box, index);
     index_bytes[b] = to_bytes(index);
   }
   const uint64_t indices = pack_colour_indices(index_bytes[0], index_bytes[1]);

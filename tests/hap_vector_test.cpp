@@ -1,8 +1,8 @@
 // The SSE4.1 kernels of the frame utilities against their scalar twins: the
 // fast RGTC1 block and the vector flag of the RGTC1 row drivers, the exact
-// alpha encoder and its building blocks, the YCoCg conversion and the path
-// flag and pair mode of the YCoCg-DXT5 row encoder. Same bytes (or bits) on
-// many random blocks and on the test images.
+// alpha encoder and its building blocks, the YCoCg conversion, the pair
+// encoder and the path flag and pair mode of the YCoCg-DXT5 row encoder. Same
+// bytes (or bits) on many random blocks and on the test images.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,9 +43,9 @@ void random_values(std::mt19937& rng, uint8_t out[16]) {
 // One 4x4 block of B, G, R, A pixels, of a kind that stresses one rule of
 // the YCoCg-DXT5 steps: random bytes, a few colours, one flat colour, black
 // (alpha set, so only R, G, B decide), black with one channel lit, channels at
-// 0 or 255, near black, near white, grey levels, and coarse levels whose
-// chroma lands on palette points and midpoints (equal distances, covariance
-// exactly 0, Y values on a threshold).
+// 0 or 255, near black, near white, grey levels, coarse levels whose chroma
+// lands on palette points and midpoints (equal distances, covariance exactly
+// 0), and colours close to grey (the largest chroma scale).
 void random_ycocg_block(std::mt19937& rng, uint8_t* rows, size_t stride) {
   const int kind = int(rng() % 10);
   uint8_t colours[4][3];
@@ -90,7 +90,8 @@ float y_threshold(int count, float lo, float hi) {
   uint32_t below = 0, above = std::bit_cast<uint32_t>(2.0f);
   while (above - below > 1) {
     const uint32_t middle = below + (above - below) / 2;
-    (thresholds_at_or_above(std::bit_cast<float>(middle), lo, hi) >= count ? below : above) = middle;
+    const bool reached = thresholds_at_or_above(std::bit_cast<float>(middle), lo, hi) >= count;
+    (reached ? below : above) = middle;
   }
   return std::bit_cast<float>(below);
 }
@@ -243,39 +244,31 @@ TEST(YcocgVector, PathFlagAndPairModeGiveTheSameBytes) {
 TEST(YcocgVector, PairEncodingGivesTheScalarBytesOnRandomBlocks) {
   REQUIRE_SSE41();
   std::mt19937 rng(104);
-  // Odd block counts leave a last block alone; 4 pixels wide has no pair.
+  // About 31000 blocks. Odd block counts leave a last block alone; 4 pixels
+  // wide has no pair.
   struct Frame_Case {
     uint16_t blocks_wide, blocks_high, block_stride;
     uint8_t orientation;
   };
   const Frame_Case cases[] = {{41, 1200, 16, 1}, {40, 300, 24, 0}, {3, 200, 16, 0},
                               {1, 50, 16, 1},   {2, 50, 32, 1}};
-  size_t blocks_compared = 0;
   for (const Frame_Case& c : cases) {
     const uint16_t w = uint16_t(4 * c.blocks_wide), h = uint16_t(4 * c.blocks_high);
     const size_t stride = size_t(w) * 4 + 8;  // rows padded past the picture
-    Bytes bgra(stride * h), argb(stride * h);
+    Bytes bgra(stride * h);
     for (int r = 0; r < c.blocks_high; ++r)
       for (int x = 0; x < c.blocks_wide; ++x)
         random_ycocg_block(rng, &bgra[4 * r * stride + 16 * x], stride);
-    for (size_t i = 0; i < bgra.size(); ++i) argb[i] = bgra[(i & ~size_t(3)) + 3 - i % 4];
     // A band of block rows in the middle, so the rows outside stay unwritten.
     const uint16_t first = uint16_t(c.blocks_high / 5), rows = uint16_t(4 * (c.blocks_high / 2));
     const size_t size = size_t(c.blocks_wide) * c.blocks_high * c.block_stride;
-    Bytes reference(size, 0xAA), pair(size, 0xAA), pair_argb(size, 0xAA);
+    Bytes reference(size, 0xAA), pair(size, 0xAA);
     compress_ycocg_dxt5_rows_bgra(first, bgra.data(), w, h, rows, uint16_t(stride),
                                   reference.data(), 0, c.block_stride, c.orientation, 0);
     compress_ycocg_dxt5_rows_bgra(first, bgra.data(), w, h, rows, uint16_t(stride), pair.data(),
                                   1, c.block_stride, c.orientation, 2);
     ASSERT_EQ(reference, pair) << c.blocks_wide << " " << c.orientation;
-    if (c.orientation == 1) {
-      compress_ycocg_dxt5_rows_argb(first, argb.data(), w, h, rows, uint16_t(stride),
-                                    pair_argb.data(), 1, c.block_stride, 2);
-      ASSERT_EQ(reference, pair_argb) << c.blocks_wide;
-    }
-    blocks_compared += size_t(c.blocks_wide) * (rows / 4);
   }
-  EXPECT_GT(blocks_compared, 30000u);
 }
 
 TEST(YcocgVector, PairKernelGivesTheScalarBytesOnLumaThresholds) {
@@ -285,7 +278,7 @@ TEST(YcocgVector, PairKernelGivesTheScalarBytesOnLumaThresholds) {
   // tie counted the other way, changes an index.
   std::mt19937 rng(9104);
   const auto grid = [&] { return float(rng() % 1021) / 1020.0f; };
-  for (int t = 0; t < 4000; ++t) {
+  for (int t = 0; t < 2000; ++t) {
     Ycocg_Block blocks[2];
     for (Ycocg_Block& block : blocks) {
       float a = grid(), b = t % 5 ? grid() : a;
