@@ -3,7 +3,8 @@
 // luma inset and thresholds, chroma box with diagonal, scale, inset and the
 // branch-free index rule), called here without the engine's shortcuts for
 // single-luma and flat-chroma blocks, and with the fixed black block. The
-// faster paths convert the pixels with SSE4.1, one block or a pair at a time.
+// faster paths convert the pixels with SSE4.1, one block at a time, or a pair
+// at a time and then encode the pair in vector lanes too.
 #include "HAP/DXT_compress.h"
 #include "HAP/ycocg_vector.h"
 #include "texture_encoder/simd_features.h"
@@ -41,9 +42,12 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
   // and the row's last block past the destination.
   if (block_stride < 16) throw std::runtime_error("encodeur ycocg : pas de bloc inferieur a 16");
   const bool top_down = orientation == 1;
-  // The faster paths differ from the plain one only in how the pixels are
-  // converted, and only where the processor has the instructions for it.
-  const bool vector = path != 0 && cpu_has_sse41();
+  // The faster paths differ from the plain one only in how the steps are
+  // run, and only where the processor has the instructions for it. The
+  // processor is asked once: its answer does not change, and each asking is
+  // slow (under a hypervisor it leaves the guest).
+  static const bool has_sse41 = cpu_has_sse41();
+  const bool vector = path != 0 && has_sse41;
   uint8_t* out = destination + size_t(block_row) * (width / 4) * block_stride;
   uint32_t x = 0;
   if (vector && pair_mode == 2) {
@@ -54,8 +58,10 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
       Ycocg_Block blocks[2];
       bool black[2];
       ycocg_load_block_pair_sse41(raw, layout, blocks, black);
-      encode_loaded_block(&blocks[0], black[0], out);
-      encode_loaded_block(&blocks[1], black[1], out + block_stride);
+      uint8_t* const pair_out[2] = {out, out + block_stride};
+      ycocg_encode_block_pair_sse41(blocks, pair_out);
+      for (int b = 0; b < 2; ++b)
+        if (black[b]) std::memcpy(pair_out[b], black_block, 16);
     }
   }
   for (; x < width; x += 4, out += block_stride) {

@@ -1,10 +1,13 @@
 // The SSE4.1 kernels of the frame utilities against their scalar twins: the
 // fast RGTC1 block and the vector flag of the RGTC1 row drivers, the exact
-// alpha encoder and its building blocks, the YCoCg conversion and the path
-// flag and pair mode of the YCoCg-DXT5 row encoder. Same bytes (or bits) on
-// many random blocks and on the test images.
+// alpha encoder and its building blocks, the YCoCg conversion, the pair
+// encoder and the path flag and pair mode of the YCoCg-DXT5 row encoder. Same
+// bytes (or bits) on many random blocks and on the test images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -14,6 +17,7 @@
 #include "HAP/ycocg_vector.h"
 #include "tests/support/test_support.h"
 #include "tests/texture_test_frames.h"
+#include "texture_encoder/alpha_block.h"
 #include "texture_encoder/simd_features.h"
 #include "texture_encoder/ycocg_block.h"
 
@@ -34,6 +38,62 @@ void random_values(std::mt19937& rng, uint8_t out[16]) {
     c = pick == 0 ? 0 : pick == 1 ? 255 : uint8_t((base + int(rng() % spread)) % 256);
   }
   for (int p = 0; p < 16; ++p) out[p] = choices[rng() % kinds];
+}
+
+// One 4x4 block of B, G, R, A pixels, of a kind that stresses one rule of
+// the YCoCg-DXT5 steps: random bytes, a few colours, one flat colour, black
+// (alpha set, so only R, G, B decide), black with one channel lit, channels at
+// 0 or 255, near black, near white, grey levels, coarse levels whose chroma
+// lands on palette points and midpoints (equal distances, covariance exactly
+// 0), and colours close to grey (the largest chroma scale).
+void random_ycocg_block(std::mt19937& rng, uint8_t* rows, size_t stride) {
+  const int kind = int(rng() % 10);
+  uint8_t colours[4][3];
+  for (auto& colour : colours)
+    for (auto& c : colour) {
+      const uint8_t v = uint8_t(rng());
+      c = kind == 4 ? uint8_t(v % 2 ? 255 : 0)
+          : kind == 5 ? uint8_t(v % 3)
+          : kind == 6 ? uint8_t(255 - v % 3)
+          : kind == 8 ? uint8_t(std::min(255, 32 * (v % 9)))
+          : kind == 9 ? uint8_t(120 + 4 * (v % 5))
+                      : v;
+    }
+  const int distinct = kind == 2 ? 1 : 1 + int(rng() % 4);
+  const int lit = kind == 3 ? int(rng() % 48) : -1;
+  for (int p = 0; p < 16; ++p) {
+    uint8_t* pixel = rows + (p / 4) * stride + 4 * (p % 4);
+    const uint8_t* colour = colours[rng() % distinct];
+    for (int c = 0; c < 3; ++c) {
+      pixel[c] = kind == 0 ? uint8_t(rng()) : kind == 3 ? 0 : colour[c];
+      if (kind == 7) pixel[c] = colour[0];  // grey
+      if (p * 3 + c == lit && lit % 2) pixel[c] = 1;
+    }
+    pixel[3] = uint8_t(rng());
+  }
+}
+
+// How many of the Y thresholds between lo and hi are at or above v, read back
+// from the index the scalar rule gives v.
+int thresholds_at_or_above(float v, float lo, float hi) {
+  float values[16];
+  std::fill(values, values + 16, v);
+  uint64_t word = 0;
+  alpha_indices_float(values, lo, hi, &word);
+  const int index = int(word >> 16 & 7);
+  return index == 0 ? 0 : index == 1 ? 7 : index - 1;
+}
+
+// The count-th highest Y threshold: the largest float that still has count
+// thresholds at or above it, found by halving the range of float bit patterns.
+float y_threshold(int count, float lo, float hi) {
+  uint32_t below = 0, above = std::bit_cast<uint32_t>(2.0f);
+  while (above - below > 1) {
+    const uint32_t middle = below + (above - below) / 2;
+    const bool reached = thresholds_at_or_above(std::bit_cast<float>(middle), lo, hi) >= count;
+    (reached ? below : above) = middle;
+  }
+  return std::bit_cast<float>(below);
 }
 
 // The test images cut to a width that is a multiple of 4 but not of 8, so the
@@ -177,6 +237,79 @@ TEST(YcocgVector, PathFlagAndPairModeGiveTheSameBytes) {
       compress_ycocg_dxt5_rows_argb(0, reversed.data(), w, h, h, stride, argb.data(), 1, 16, pair_mode);
       EXPECT_EQ(reference, bgra) << im.width << " " << pair_mode;
       EXPECT_EQ(reference, argb) << im.width << " " << pair_mode;
+    }
+  }
+}
+
+TEST(YcocgVector, PairEncodingGivesTheScalarBytesOnRandomBlocks) {
+  REQUIRE_SSE41();
+  std::mt19937 rng(104);
+  // About 31000 blocks. Odd block counts leave a last block alone; 4 pixels
+  // wide has no pair.
+  struct Frame_Case {
+    uint16_t blocks_wide, blocks_high, block_stride;
+    uint8_t orientation;
+  };
+  const Frame_Case cases[] = {{41, 1200, 16, 1}, {40, 300, 24, 0}, {3, 200, 16, 0},
+                              {1, 50, 16, 1},   {2, 50, 32, 1}};
+  for (const Frame_Case& c : cases) {
+    const uint16_t w = uint16_t(4 * c.blocks_wide), h = uint16_t(4 * c.blocks_high);
+    const size_t stride = size_t(w) * 4 + 8;  // rows padded past the picture
+    Bytes bgra(stride * h);
+    for (int r = 0; r < c.blocks_high; ++r)
+      for (int x = 0; x < c.blocks_wide; ++x)
+        random_ycocg_block(rng, &bgra[4 * r * stride + 16 * x], stride);
+    // A band of block rows in the middle, so the rows outside stay unwritten.
+    const uint16_t first = uint16_t(c.blocks_high / 5), rows = uint16_t(4 * (c.blocks_high / 2));
+    const size_t size = size_t(c.blocks_wide) * c.blocks_high * c.block_stride;
+    Bytes reference(size, 0xAA), pair(size, 0xAA);
+    compress_ycocg_dxt5_rows_bgra(first, bgra.data(), w, h, rows, uint16_t(stride),
+                                  reference.data(), 0, c.block_stride, c.orientation, 0);
+    compress_ycocg_dxt5_rows_bgra(first, bgra.data(), w, h, rows, uint16_t(stride), pair.data(),
+                                  1, c.block_stride, c.orientation, 2);
+    ASSERT_EQ(reference, pair) << c.blocks_wide << " " << c.orientation;
+  }
+}
+
+TEST(YcocgVector, PairKernelGivesTheScalarBytesOnLumaThresholds) {
+  REQUIRE_SSE41();
+  // Besides its range, each block holds every luma threshold of its inset
+  // range and the float just above it, so a threshold one rounding off, or a
+  // tie counted the other way, changes an index.
+  std::mt19937 rng(9104);
+  const auto grid = [&] { return float(rng() % 1021) / 1020.0f; };
+  for (int t = 0; t < 2000; ++t) {
+    Ycocg_Block blocks[2];
+    for (Ycocg_Block& block : blocks) {
+      float a = grid(), b = t % 5 ? grid() : a;
+      if (a > b) std::swap(a, b);
+      float lo = a, hi = b;
+      alpha_inset_range(&lo, &hi);
+      block.y[0] = block.y_min = a;
+      block.y[1] = block.y_max = b;
+      for (int k = 1; k <= 7; ++k) {
+        const float threshold = y_threshold(k, lo, hi);
+        block.y[2 * k] = threshold;
+        block.y[2 * k + 1] = std::nextafter(threshold, 2.0f);
+      }
+      Cocg_Block& cocg = block.cocg;
+      for (int p = 0; p < 16; ++p) {
+        cocg.co[p] = grid();
+        cocg.cg[p] = t % 3 ? grid() : cocg.co[p];  // on the diagonal
+      }
+      cocg.cocg_box[0] = *std::min_element(cocg.co, cocg.co + 16);
+      cocg.cocg_box[1] = *std::min_element(cocg.cg, cocg.cg + 16);
+      cocg.cocg_box[2] = *std::max_element(cocg.co, cocg.co + 16);
+      cocg.cocg_box[3] = *std::max_element(cocg.cg, cocg.cg + 16);
+    }
+    uint8_t pair[2][16], scalar[2][16];
+    uint8_t* const out[2] = {pair[0], pair[1]};
+    ycocg_encode_block_pair_sse41(blocks, out);
+    for (int b = 0; b < 2; ++b) {
+      Ycocg_Block copy = blocks[b];
+      ycocg_encode_y_alpha(scalar[b], &copy);
+      ycocg_encode_cocg(scalar[b] + 8, &copy.cocg);
+      ASSERT_EQ(Bytes(scalar[b], scalar[b] + 16), Bytes(pair[b], pair[b] + 16)) << t << " " << b;
     }
   }
 }
