@@ -163,9 +163,10 @@ void pack_alpha_block_msb_sse41(uint8_t luma0, uint8_t luma1, const uint8_t indi
 void encode_ycocg_dxt5_block(const uint8_t bgra[64], uint8_t out[16]);
 
 // One block row; all-black blocks get the fixed block (colour0 0x8403). The
-// path flag and pair mode pick how the blocks are converted: path 0 the
-// scalar conversion; path 1, on processors with SSE4.1, the vector one, a
-// block at a time, or with pair mode 2 the two blocks of each pair together.
+// path flag and pair mode pick how the blocks are converted and encoded:
+// path 0 the scalar steps; path 1, on processors with SSE4.1, the vector
+// conversion a block at a time, or with pair mode 2 the two blocks of each
+// pair converted and encoded together in vector lanes.
 // The bytes written do not depend on them. A block_stride below 16 is
 // refused (runtime error).
 void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, uint16_t width,
