@@ -44,14 +44,14 @@ Bytes snappy(const Bytes& in) {
 
 Bytes head(const Bytes& b, size_t n, size_t from = 0) { return Bytes(b.begin() + from, b.begin() + from + n); }
 
-// A 256-byte chunk whose snappy form is exactly 100 bytes: random head, zero
-// middle and a short random tail, sized by search.
-Bytes chunk_compressing_to_100() {
-  for (size_t head = 32; head <= 200; ++head)
-    for (size_t tail = 0; tail < 16; ++tail) {
+// A 256-byte chunk whose snappy form is exactly `size` bytes: random bytes
+// with a run of zeros, placed and sized by search.
+Bytes chunk_compressing_to(size_t size) {
+  for (size_t run = 0; run < 256; ++run)
+    for (size_t from = 0; from + run <= 256; from += 16) {
       Bytes c = random_bytes(256, 7);
-      std::fill(c.begin() + head, c.end() - tail, 0);
-      if (snappy(c).size() == 100) return c;
+      std::fill(c.begin() + from, c.begin() + from + run, 0);
+      if (snappy(c).size() == size) return c;
     }
   ADD_FAILURE() << "no chunk of that size";
   return {};
@@ -114,7 +114,7 @@ Bytes chunked_section(const Bytes& compressors, const std::vector<uint32_t>& siz
 }  // namespace
 
 TEST(HapFormat, ChunkedExampleBytes) {
-  const Bytes chunk = chunk_compressing_to_100();
+  const Bytes chunk = chunk_compressing_to(100);
   Bytes texture;
   for (int i = 0; i < 4; ++i) texture.insert(texture.end(), chunk.begin(), chunk.end());
   const Bytes out = encode(texture, Hap_Texture_Format_RGB_DXT1, Hap_Compressor_Snappy, 4);
@@ -131,6 +131,16 @@ TEST(HapFormat, ChunkedExampleBytes) {
   EXPECT_EQ(head(mixed, 4, 12), (Bytes{0x0B, 0x0B, 0x0A, 0x0B}));
   EXPECT_EQ(head(mixed, 4, 28), (Bytes{0, 1, 0, 0}));
   EXPECT_EQ(decoded(mixed, 1024), texture);
+  // A chunk whose snappy form is exactly as long as the chunk gains nothing
+  // from it: stored raw.
+  const Bytes tie = chunk_compressing_to(256);
+  std::copy(chunk.begin(), chunk.end(), texture.begin() + 512);
+  std::copy(tie.begin(), tie.end(), texture.begin() + 768);
+  const Bytes tied = encode(texture, Hap_Texture_Format_RGB_DXT1, Hap_Compressor_Snappy, 4);
+  EXPECT_EQ(head(tied, 20, 12), (Bytes{0x0B, 0x0B, 0x0B, 0x0A, 0x10, 0, 0, 0x03, 0x64, 0, 0, 0,
+                                       0x64, 0, 0, 0, 0x64, 0, 0, 0}));
+  EXPECT_EQ(head(tied, 4, 32), (Bytes{0, 1, 0, 0}));
+  EXPECT_EQ(decoded(tied, 1024), texture);
   // A single chunk that does not shrink: a raw section.
   const Bytes small = random_bytes(16, 3);
   const Bytes raw = encode(small, Hap_Texture_Format_RGB_DXT1, Hap_Compressor_Snappy, 1);

@@ -268,6 +268,30 @@ TEST(DxtSquishRows, LayoutsOrientationAndRowRanges) {
   }
 }
 
+TEST(DxtSquishRows, OneColourAtSeveralAlphasBesideOthers) {
+  // In DXT5 one colour under four alphas is four coincident points; beside a
+  // second colour the fit of the fit mode still has two places to reach.
+  // Colours of 0 and 255 lie on the 5:6:5 grid and the four alphas fit the
+  // six-value alpha palette, so the block comes back exactly, whichever colour
+  // comes first and whichever channel tells them apart.
+  const uint8_t alphas[4] = {255, 128, 64, 0};
+  for (int channel = 0; channel < 3; ++channel)
+    for (bool several_first : {true, false}) {
+      Test_Image im = solid_image(255, 0, 255);
+      for (int p = 0; p < 16; ++p) {
+        const bool several = (p < 8) == several_first;
+        if (!several) im.bgra[4 * p + channel] ^= 255;
+        im.bgra[4 * p + 3] = several ? alphas[p % 4] : 255;
+      }
+      for (uint8_t fit = 0; fit < 3; ++fit) {
+        uint8_t decoded[64];
+        decode_dxt5_block(encode_dxt(im, true, fit).data(), decoded);
+        EXPECT_EQ(Bytes(decoded, decoded + 64), im.bgra)
+            << "channel " << channel << " first " << several_first << " fit " << int(fit);
+      }
+    }
+}
+
 // ------------------------------------------------------------ RGTC1 / alpha
 
 TEST(AlphaBlocks, Rgtc1RowsMatchBlocksInEveryLayout) {
@@ -311,6 +335,26 @@ TEST(AlphaBlocks, EncoderCases) {
   for (int p = 0; p < 16; ++p) v[p] = p < 5 ? 10 : p < 10 ? 80 : 15;
   block = encode(v);
   EXPECT_EQ((Bytes{80, 10}), Bytes(block.begin(), block.begin() + 2));
+}
+
+TEST(AlphaBlocks, ExactEncoderTakesTheCloserPalette) {
+  auto decode_exact = [](const Bytes& v) {
+    uint8_t out[8], decoded[16];
+    compress_alpha_block_exact(v.data(), out);
+    decode_rgtc1_block(msb_block_to_rgtc1(out).data(), decoded);
+    return Bytes(decoded, decoded + 16);
+  };
+  // Four 0s and values 100 to 130: the six-value palette spans 100..130 in
+  // steps of 6 and keeps 0 exact; the eight-value one would have to span
+  // 0..130 in steps of about 19.
+  Bytes v{0, 0, 0, 0, 115};
+  for (int x = 100; x <= 130; x += 3) v.push_back(uint8_t(x));
+  Bytes decoded = decode_exact(v);
+  for (int p = 0; p < 16; ++p) EXPECT_LE(std::abs(decoded[p] - v[p]), v[p] ? 3 : 0) << int(v[p]);
+  // 0 to 140 in steps of 20 lies on the eight-value palette from 0 to 140;
+  // the six-value one from 20 to 140 misses most of them.
+  for (int p = 0; p < 16; ++p) v[p] = uint8_t(20 * (p % 8));
+  EXPECT_EQ(v, decode_exact(v));
 }
 
 // ------------------------------------------------------------ YCoCg-DXT5

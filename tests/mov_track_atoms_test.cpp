@@ -214,3 +214,33 @@ TEST(TimecodeAtoms, TrackIdsAndReferences) {
   EXPECT_EQ(slow->children().size(), 2u);
   EXPECT_EQ(be32(&slow->children()[0]->payload()[96]), 2u);
 }
+
+TEST(TimecodeValue, SplitsAtItsRate) {
+  Timecode_Value tc;
+  uint8_t h, m, s, f;
+  tc.set(25.0f, 90061);
+  tc.split(h, m, s, f);
+  EXPECT_EQ((U32s{h, m, s, f}), (U32s{1, 0, 2, 11}));
+  EXPECT_EQ(printed_by([&] { tc.print(); }), "Timecode : fps : 25 ; frames : 90061 ; 01:00:02:11\n");
+  const std::pair<float, uint64_t> zero_rates[] = {{0.0f, 1000}, {0.5f, 1000}};
+  for (const auto& [fps, count] : zero_rates) {
+    tc.set(fps, count);
+    EXPECT_EQ(tc.to_string(), "00:00:00:00") << fps;
+  }
+  // The hour, minute and second hold fps x 3600, fps x 60 and fps frames,
+  // each truncated on its own: at 30000/1001 that is 107892, 1798 and 29, so
+  // the frame before the first whole hour still reads minute 60. No frame
+  // numbers are dropped.
+  const struct { float fps; uint64_t count; const char* text; } cases[] = {
+      {30000.0f / 1001, 107892, "01:00:00:00"},
+      {30000.0f / 1001, 107891, "00:60:00:11"},
+      {30000.0f / 1001, 1798 * 10 + 29 * 3 + 5, "00:10:03:05"},
+      {60.0f, 216000 * 2 + 3600 * 3 + 60 * 4 + 59, "02:03:04:59"},
+      {25.0f, 25ull * 3600 * 123, "23:00:00:00"},  // 123 hours: the last two digits
+      {1.0f, 3600ull * 300 + 61, "44:01:01:00"},   // 300 hours kept in 8 bits: 44
+  };
+  for (const auto& c : cases) {
+    tc.set(c.fps, c.count);
+    EXPECT_EQ(tc.to_string(), c.text) << c.fps << " " << c.count;
+  }
+}

@@ -3,6 +3,7 @@
 // quality on the test images. The pinned digests hold the exact bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
@@ -112,4 +113,30 @@ TEST(AlphaBlock, TestImagesKeepTheirChannel) {
     }
     EXPECT_GT(decoded_psnr(Tex::Rgtc1, texture, channel, false), floor) << file;
   }
+}
+
+TEST(AlphaBlock, EqualErrorsKeepTheSixValuePalette) {
+  auto index_of = [](const Block8& block, int pixel) {
+    uint64_t bits = 0;
+    for (int b = 7; b >= 2; --b) bits = bits << 8 | block[b];
+    return int(bits >> (3 * pixel) & 7);
+  };
+  // Eight 0s and eight 255s: both palettes are exact. The six-value ends widen
+  // from (255, 0) to 250..255; 0 and 255 sit on its fixed entries 6 and 7, and
+  // 255 also on entry 1, the lower index.
+  uint8_t values[16];
+  for (int i = 0; i < 16; ++i) values[i] = i % 2 ? 255 : 0;
+  Block8 block = full_fit(values);
+  EXPECT_EQ(block[0], 250);
+  EXPECT_EQ(block[1], 255);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(index_of(block, i), i % 2 ? 1 : 6) << i;
+  // 100 and 101: the six-value range widens to 100..105, the eight-value one
+  // to 100..107, and both hold 100 and 101.
+  for (int i = 0; i < 16; ++i) values[i] = uint8_t(100 + i / 8);
+  block = full_fit(values);
+  EXPECT_EQ(block[0], 100);
+  EXPECT_EQ(block[1], 105);
+  uint8_t decoded[16];
+  decode_rgtc1_block(block.data(), decoded);
+  EXPECT_TRUE(std::equal(values, values + 16, decoded));
 }

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "tests/support/test_support.h"
+#include "tests/texture_test_frames.h"
 #include "texture_encoder/cocg_endpoint_kernels.h"
 #include "texture_encoder/installers.h"
 
@@ -226,3 +227,30 @@ TEST(CocgSearch, FindsTheBestCandidateOfItsSetWithinTheCandidateLimits) {
 }
 
 }  // namespace
+
+TEST(YcocgColourHalf, ChromaScaleAtItsBounds) {
+  // Co = (R - B + 1) / 2 + 128 and Cg = (2G - R - B + 2) / 4 + 128, over 255.
+  // Co or Cg 64 lies exactly 64/255 from neutral (128/255 is twice 64/255 in
+  // single precision too): scale 1. 96 is 32/255 away: scale 2; 96.5 is
+  // closer: scale 4. The other channel stays within a quarter of neutral.
+  struct Case { uint8_t r, g, b; uint32_t scale; };
+  const Case cases[] = {{0, 64, 129, 1}, {129, 0, 129, 1}, {0, 32, 65, 2}, {65, 0, 65, 2}, {0, 32, 64, 4}};
+  const uint32_t masks[] = {0, 0xF8};  // scalar, and every vector level the processor has
+  for (const Case& c : cases)
+    for (bool beside_grey : {false, true}) {
+      Test_Image image = solid_image(c.r, c.g, c.b);
+      if (beside_grey)
+        for (int i = 0; i < 8; ++i) std::fill_n(&image.bgra[4 * i], 3, 128);
+      for (uint8_t quality = 1; quality <= 3; ++quality)
+        for (uint32_t mask : masks) {
+          Encode_Request request;
+          request.texture_code = Texture_Code_Ycocg_Dxt5;
+          request.quality = quality, request.mask = mask;
+          const std::vector<uint8_t> block = encode_frame(image, request).value();
+          EXPECT_EQ(block[8] & 31, int(c.scale - 1)) << int(c.r) << " " << int(c.g) << " " << int(c.b)
+                                                     << " quality " << int(quality) << " mask " << mask
+                                                     << (beside_grey ? " beside grey" : "");
+          EXPECT_EQ(block[10] & 31, int(c.scale - 1));
+        }
+    }
+}
