@@ -382,8 +382,11 @@ TEST(PixelFormats, YcocgLoadersOfBothRowOrders) {
                            int64_t, int64_t, uint64_t*);
   // Y, its range, Co, Cg and the box (not the unused floats), then the black flag.
   const auto fields = [](const Ycocg_Block& b, uint64_t black) {
-    std::vector<float> v(b.y, b.y + 18);
-    v.insert(v.end(), b.cocg.co, b.cocg.co + 36);
+    std::vector<float> v(std::begin(b.y), std::end(b.y));
+    v.insert(v.end(), {b.y_min, b.y_max});
+    v.insert(v.end(), std::begin(b.cocg.co), std::end(b.cocg.co));
+    v.insert(v.end(), std::begin(b.cocg.cg), std::end(b.cocg.cg));
+    v.insert(v.end(), std::begin(b.cocg.cocg_box), std::end(b.cocg.cocg_box));
     v.push_back(float(black));
     return v;
   };

@@ -39,10 +39,10 @@ void alpha_pack_block_8(uint8_t first, uint8_t second, const uint8_t* indices16,
     alpha_pack_block(first, second, indices16, out8);
     return;
   }
-  // Equal endpoints cannot select the 8-value palette, and in the 6-value one
-  // indices 6 and 7 would mean 0 and 255; every value is the endpoint, so
-  // index 0 serves every pixel.
+  // Equal endpoints cannot select the 8-value palette; index 0 is their value
+  // in the 6-value one.
   uint8_t renamed[16];
-  for (int i = 0; i < 16; ++i) renamed[i] = first == second ? 0 : renamed_in_eight(indices16[i] & 7);
+  for (int i = 0; i < 16; ++i)
+    renamed[i] = first == second ? 0 : renamed_in_eight(indices16[i] & 7);
   alpha_pack_block(second, first, renamed, out8);
 }
