@@ -1,6 +1,7 @@
 // Single-channel blocks (RGTC1 textures, DXT5 alpha): decoded error within
-// what the chosen 6- or 8-value palette allows on random blocks, and decoded
-// quality on the test images. The pinned digests hold the exact bytes.
+// what the chosen 6- or 8-value palette allows on random blocks, decoded
+// quality on the test images, and the block writers read back by a decoder.
+// The pinned digests hold the exact bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -139,4 +140,83 @@ TEST(AlphaBlock, EqualErrorsKeepTheSixValuePalette) {
   uint8_t decoded[16];
   decode_rgtc1_block(block.data(), decoded);
   EXPECT_TRUE(std::equal(values, values + 16, decoded));
+}
+
+// ---- Block writers ----------------------------------------------------------
+
+namespace {
+
+// What a decoder reads from a single-channel block, with the inner palette
+// values rounded down as the encoder builds them.
+std::array<int, 16> decode_rounding_down(const Block8& block) {
+  const int e0 = block[0], e1 = block[1];
+  int palette[8] = {e0, e1, 0, 0, 0, 0, 0, 255};
+  if (e0 > e1) {
+    for (int k = 2; k < 8; ++k) palette[k] = ((8 - k) * e0 + (k - 1) * e1) / 7;
+  } else {
+    for (int k = 2; k < 6; ++k) palette[k] = ((6 - k) * e0 + (k - 1) * e1) / 5;
+  }
+  uint64_t bits = 0;
+  for (int b = 0; b < 6; ++b) bits |= uint64_t(block[2 + b]) << (8 * b);
+  std::array<int, 16> values;
+  for (int i = 0; i < 16; ++i) values[i] = palette[(bits >> (3 * i)) & 7];
+  return values;
+}
+
+// Value k of a palette as the encoder searches it: first, second, then the
+// inner values from first towards second; the 6-value one ends with 0, 255.
+int searched_value(bool six, int first, int second, int k) {
+  if (k < 2) return k == 0 ? first : second;
+  if (!six) return ((8 - k) * first + (k - 1) * second) / 7;
+  if (k >= 6) return k == 6 ? 0 : 255;
+  return ((6 - k) * first + (k - 1) * second) / 5;
+}
+
+}  // namespace
+
+TEST(AlphaPack, SixAndEightValueFormsDecodeToTheSearchedPalette) {
+  std::mt19937 random(77);
+  const int ends[] = {0, 1, 254, 255};
+  for (int trial = 0; trial < 4000; ++trial) {
+    // Either order, equal endpoints, and the ends of the range.
+    int first = int(random() % 256), second = int(random() % 256);
+    if (trial % 7 == 0) second = first;
+    if (trial % 11 == 0) first = ends[random() % 4];
+    uint8_t indices[16];
+    for (uint8_t& k : indices) k = uint8_t(random() % 8);
+
+    for (const bool six : {true, false}) {
+      Block8 block{};
+      (six ? alpha_pack_block_6 : alpha_pack_block_8)(uint8_t(first), uint8_t(second), indices,
+                                                      block.data());
+      // The decoder's palette is the searched one: 6 values when e0 <= e1.
+      if (first != second) {
+        ASSERT_EQ(block[0] <= block[1], six) << first << " " << second;
+      }
+      const std::array<int, 16> decoded = decode_rounding_down(block);
+      for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(decoded[i], searched_value(six, first, second, indices[i]))
+            << (six ? "6" : "8") << "-value, endpoints " << first << " " << second
+            << ", index " << int(indices[i]);
+    }
+  }
+}
+
+TEST(AlphaPack, IndicesGoWhereTheFloatIndexRulePutsThem) {
+  // alpha_indices_float writes pixel i's index at bit 16 + 3i of the block
+  // word; packed from the same endpoints and indices, the bytes must agree.
+  std::mt19937 random(78);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int trial = 0; trial < 500; ++trial) {
+    float values[16];
+    for (float& v : values) v = unit(random);
+    const auto [lo, hi] = std::minmax_element(values, values + 16);
+    uint64_t word = random() & 0xFFFF;
+    alpha_indices_float(values, *lo, *hi, &word);
+    uint8_t indices[16];
+    for (int i = 0; i < 16; ++i) indices[i] = uint8_t((word >> (16 + 3 * i)) & 7);
+    Block8 block{};
+    alpha_pack_block(uint8_t(word), uint8_t(word >> 8), indices, block.data());
+    for (int b = 0; b < 8; ++b) ASSERT_EQ(block[b], uint8_t(word >> (8 * b))) << trial << " " << b;
+  }
 }

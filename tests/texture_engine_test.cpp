@@ -1,11 +1,14 @@
-// Texture engine core: set-up slice plans, geometry and buffers, and the
-// frame driver's invariants: the same bytes for every thread count, for
-// bottom-up frames and for padded or cropped edges.
+// Texture engine core: set-up slice plans, geometry and buffers, the frame
+// driver's invariants (the same bytes for every thread count, for bottom-up
+// frames and for padded or cropped edges) and the small numeric operations.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "platform/system_info.h"
 #include "tests/texture_test_frames.h"
 #include "texture_encoder/alpha_block.h"
+#include "texture_encoder/numeric_ops.h"
 #include "texture_encoder/pixel_formats.h"
 
 namespace {
@@ -288,4 +292,53 @@ TEST(Setup, Bc7EncodersOpenOnManyThreadsAtOnce) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+// ---- Small numeric operations -------------------------------------------------
+
+TEST(NumericOps, RoundingClampingAbsoluteValuesAndSums) {
+  // truncate(x + 0.5), then 0..max; NaN and values past the 32-bit range
+  // take an end instead of an undefined conversion.
+  EXPECT_EQ(nearest_clamped(2.49f, 31), 2);
+  EXPECT_EQ(nearest_clamped(2.5f, 31), 3);
+  EXPECT_EQ(nearest_clamped(30.6f, 31), 31);
+  EXPECT_EQ(nearest_clamped(31.5f, 31), 31);
+  EXPECT_EQ(nearest_clamped(-0.9f, 31), 0);
+  EXPECT_EQ(nearest_clamped(-7.0f, 31), 0);
+  volatile float huge = 3e9f;  // a run-time value: no constant folding
+  EXPECT_EQ(nearest_clamped(huge, 63), 63);
+  EXPECT_EQ(nearest_clamped(-huge, 63), 0);
+  EXPECT_EQ(nearest_clamped(huge * 0.0f * std::numeric_limits<float>::infinity(), 63), 0);
+
+  EXPECT_EQ(clamp_to_bits(0, 5), 0u);
+  EXPECT_EQ(clamp_to_bits(31, 5), 31u);
+  EXPECT_EQ(clamp_to_bits(32, 5), 31u);
+  EXPECT_EQ(clamp_to_bits(-1, 6), 0u);
+  EXPECT_EQ(clamp_to_bits(1000, 0), 0u);
+  EXPECT_EQ(clamp_to_bits(INT32_MAX, 31), uint32_t(INT32_MAX));
+  EXPECT_EQ(clamp_to_bits(INT32_MAX, 32), uint32_t(INT32_MAX));
+
+  EXPECT_EQ(abs_i64(-5), 5u);
+  EXPECT_EQ(abs_i64(7), 7u);
+  volatile int64_t most_negative = INT64_MIN;
+  EXPECT_EQ(abs_i64(most_negative), uint64_t(1) << 63);
+
+  float a[4] = {1.0f, 2.0f, 3.0f, 0.25f};
+  const float b[4] = {0.5f, -2.0f, 10.0f, 1e-9f};
+  float sum[4];
+  add4(sum, a, b);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(sum[i], a[i] + b[i]) << i;
+  add4_in_place(a, b);
+  EXPECT_EQ(0, std::memcmp(a, sum, sizeof sum));
+
+  // Elements 8..10 only, each nearest_clamped(x * 255, 255).
+  float values[12];
+  std::fill_n(values, 12, 0.9f);
+  values[8] = 0.5f, values[9] = -0.1f, values[10] = 1.2f;
+  uint8_t bytes[4] = {1, 1, 1, 1};
+  floats_to_bytes3(values, bytes);
+  EXPECT_EQ(bytes[0], 128);
+  EXPECT_EQ(bytes[1], 0);
+  EXPECT_EQ(bytes[2], 255);
+  EXPECT_EQ(bytes[3], 1);
 }

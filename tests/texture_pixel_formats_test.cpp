@@ -15,6 +15,7 @@
 #include "tests/texture_test_frames.h"
 #include "texture_encoder/partial_block_padding.h"
 #include "texture_encoder/pixel_formats.h"
+#include "texture_encoder/ycocg_block.h"
 
 namespace {
 
@@ -372,5 +373,58 @@ TEST(PixelFormats, PlanarRgbInstances) {
     block(out.data(), s.p(0), s.p(1), s.p(2), s.p(3), s.strides[0], s.strides[1], s.strides[2],
           s.strides[3]);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(out[i], i % 4 == 3 ? 255 : rgba[i]) << fmt << " " << i;
+  }
+}
+
+TEST(PixelFormats, YcocgLoadersOfBothRowOrders) {
+  using Loader = void (*)(Ycocg_Block*, const uint8_t*, int64_t, uint64_t*);
+  using Convert = void (*)(float*, const uint8_t*, const uint8_t*, const uint8_t*, int64_t,
+                           int64_t, int64_t, uint64_t*);
+  // Y, its range, Co, Cg and the box (not the unused floats), then the black flag.
+  const auto fields = [](const Ycocg_Block& b, uint64_t black) {
+    std::vector<float> v(std::begin(b.y), std::end(b.y));
+    v.insert(v.end(), {b.y_min, b.y_max});
+    v.insert(v.end(), std::begin(b.cocg.co), std::end(b.cocg.co));
+    v.insert(v.end(), std::begin(b.cocg.cg), std::end(b.cocg.cg));
+    v.insert(v.end(), std::begin(b.cocg.cocg_box), std::end(b.cocg.cocg_box));
+    v.push_back(float(black));
+    return v;
+  };
+  const auto load = [&](Loader loader, const uint8_t* src, int64_t stride) {
+    Ycocg_Block b;
+    uint64_t black = 9;
+    loader(&b, src, stride, &black);
+    return fields(b, black);
+  };
+  const auto convert = [&](Convert conversion, const uint8_t* src, int64_t stride) {
+    Ycocg_Block b;
+    uint64_t black = 9;
+    conversion(b.y, src, nullptr, nullptr, stride, 0, 0, &black);
+    return fields(b, black);
+  };
+
+  std::mt19937 random(9);
+  for (int trial = 0; trial < 20; ++trial) {
+    Rgba_Block rgba;
+    for (uint8_t& v : rgba) v = uint8_t(random());
+    if (trial == 0)
+      for (int i = 0; i < 64; ++i) rgba[i] = i % 4 == 3 ? rgba[i] : 0;  // black, any alpha
+    const Stored_Block top_down = store(1, rgba, random);
+    const int64_t stride = top_down.strides[0];
+    // The same rows stored bottom-up, read from the last stored row upwards.
+    std::vector<uint8_t> bottom_up(top_down.planes[0].size());
+    for (int row = 0; row < 4; ++row)
+      std::memcpy(&bottom_up[size_t((3 - row) * stride)], &top_down.planes[0][size_t(row * stride)],
+                  size_t(stride));
+    const uint8_t* top = top_down.p(0);
+    const uint8_t* last_row = bottom_up.data() + 3 * stride;
+
+    const std::vector<float> plain = convert(to_ycocg<1>, top, stride);
+    const std::vector<float> integer = convert(to_ycocg_integer<1>, top, stride);
+    EXPECT_EQ(plain.back(), trial == 0 ? 1.0f : 0.0f);
+    EXPECT_EQ(load(ycocg_load_block, top, stride), plain);
+    EXPECT_EQ(load(ycocg_load_block_fmt2, last_row, -stride), plain);
+    EXPECT_EQ(load(ycocg_load_block_integer, top, stride), integer);
+    EXPECT_EQ(load(ycocg_load_block_integer_fmt2, last_row, -stride), integer);
   }
 }

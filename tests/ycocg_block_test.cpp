@@ -254,3 +254,39 @@ TEST(YcocgColourHalf, ChromaScaleAtItsBounds) {
         }
     }
 }
+
+// ---- Box helpers ---------------------------------------------------------
+
+TEST(CocgBox, WidenedBoxesAndDecodedCandidates) {
+  const float h = 1.0f / 510.0f;
+  float box[4] = {0.3f, 0.0f, 0.6f, 1.0f};
+  widen_cocg_box(box);
+  EXPECT_EQ(box[0], 0.3f - h);
+  EXPECT_EQ(box[1], 0.0f);
+  EXPECT_EQ(box[2], 0.6f + h);
+  EXPECT_EQ(box[3], 1.0f);
+  // A box of no size: the inset widens it by the same half step.
+  float inset[4] = {0.4f, 0.7f, 0.4f, 0.7f}, widened[4] = {0.4f, 0.7f, 0.4f, 0.7f};
+  inset_cocg_box(inset);
+  widen_cocg_box(widened);
+  EXPECT_TRUE(std::equal(inset, inset + 4, widened));
+
+  // Candidates decoded with scale 2 and 4 undone; magnifying them again and
+  // quantising gives back the codes.
+  std::mt19937 rng(12);
+  for (int n = 0; n < 200; ++n) {
+    const Cocg_Candidate c{int32_t(rng() % 32), int32_t(rng() % 64), int32_t(rng() % 32),
+                           int32_t(rng() % 64)};
+    const int codes[4] = {c.a0, c.b0, c.a1, c.b1}, tops[4] = {31, 63, 31, 63};
+    for (const int scale : {2, 4}) {
+      float decoded[4];
+      (scale == 2 ? cocg_candidate_to_box_s1 : cocg_candidate_to_box_s2)(decoded, &c);
+      for (int i = 0; i < 4; ++i) {
+        const double neutral = 128.0 / 255.0;
+        const double model = (double(codes[i]) / tops[i] - neutral) / scale + neutral;
+        EXPECT_NEAR(decoded[i], model, 1e-6) << n << " " << scale << " " << i;
+        EXPECT_EQ(std::lround(((decoded[i] - neutral) * scale + neutral) * tops[i]), codes[i]);
+      }
+    }
+  }
+}

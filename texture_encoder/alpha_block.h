@@ -24,6 +24,20 @@ void widen_alpha_range(uint32_t* lo, uint32_t* hi, uint32_t span);
 // The block of 16 equal values: value, then seven zero bytes.
 void write_constant_alpha_block(uint8_t* out8, uint8_t value);
 
+// Block writers. The 6- and 8-value forms take indices into the palette as the
+// encoder searches it: first, second, then the inner values from first towards
+// second (the 6-value one followed by 0 and 255).
+// Writes e0, e1 and the 16 indices (their low 3 bits) as they are.
+void alpha_pack_block(uint8_t e0, uint8_t e1, const uint8_t* indices16, uint8_t* out8);
+// Writes a 6-value block: the smaller endpoint first, the indices renamed when
+// that swaps the endpoints.
+void alpha_pack_block_6(uint8_t first, uint8_t second, const uint8_t* indices16, uint8_t* out8);
+// Writes an 8-value block: the larger endpoint first, the indices renamed when
+// that swaps the endpoints; equal endpoints, whose every value is that
+// endpoint, get index 0 throughout (in the 6-value palette that the decoder
+// then uses, 6 and 7 would mean 0 and 255).
+void alpha_pack_block_8(uint8_t first, uint8_t second, const uint8_t* indices16, uint8_t* out8);
+
 // Full fit: the better of the 6-value and the 8-value palette (ties keep the
 // 6-value one), through the head's rgtc1 slots. min and max are of all 16 values.
 void encode_alpha_block_hq(const Dxt_Kernel_Head* head, const uint8_t* values16, uint32_t min,

@@ -3,15 +3,11 @@
 #include "texture_encoder/alpha_block.h"
 
 void encode_alpha_block_fast(uint8_t* out8, const uint8_t* values16, uint32_t min, uint32_t max) {
-  out8[0] = uint8_t(max);
-  out8[1] = uint8_t(min);
   const int32_t d = int32_t(max) - int32_t(min);
   int32_t bias = d < 8 ? d - 1 : d / 2 + 2;
   bias -= 7 * int32_t(min);
 
-  uint32_t bits = 0;
-  int bit_count = 0;
-  uint8_t* out = out8 + 2;
+  uint8_t indices[16];
   for (int i = 0; i < 16; ++i) {
     int32_t t = 7 * int32_t(values16[i]) + bias;
     int32_t s = 0;
@@ -26,12 +22,7 @@ void encode_alpha_block_fast(uint8_t* out8, const uint8_t* values16, uint32_t mi
     if (t >= d) s += 1;
     uint32_t index = uint32_t(-s) & 7;
     if (index < 2) index ^= 1;
-    bits |= index << bit_count;
-    bit_count += 3;
-    while (bit_count >= 8) {
-      *out++ = uint8_t(bits);
-      bits >>= 8;
-      bit_count -= 8;
-    }
+    indices[i] = uint8_t(index);
   }
+  alpha_pack_block(uint8_t(max), uint8_t(min), indices, out8);
 }

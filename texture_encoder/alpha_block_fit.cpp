@@ -4,19 +4,6 @@
 
 #include "texture_encoder/alpha_block.h"
 
-namespace {
-
-// Three bytes hold eight 3-bit indices, low bits first.
-void pack_alpha_indices(const uint8_t* indices16, uint8_t* out6) {
-  for (int group = 0; group < 2; ++group) {
-    uint32_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits |= uint32_t(indices16[8 * group + i] & 7) << (3 * i);
-    for (int b = 0; b < 3; ++b) out6[3 * group + b] = uint8_t(bits >> (8 * b));
-  }
-}
-
-}  // namespace
-
 void rgtc1_block_min_max(const uint8_t* values16, uint64_t* min, uint64_t* max) {
   uint8_t lo = 255, hi = 0;
   for (int i = 0; i < 16; ++i) {
@@ -86,17 +73,12 @@ void encode_alpha_block_hq(const Dxt_Kernel_Head* head, const uint8_t* values16,
   head->rgtc1_fit_indices(values16, six, indices6, &error6);
   head->rgtc1_fit_indices(values16, eight, indices8, &error8);
 
+  // Widening leaves lo < hi in both, so the 8-value form writes hi8 first and
+  // the 6-value form keeps lo6 first.
   if (error8 < error6) {
-    // Written with e0 = hi8 > e1 = lo8, so each search index is renamed to the
-    // decoder's index of the same value.
-    out8[0] = uint8_t(hi8);
-    out8[1] = uint8_t(lo8);
-    for (uint8_t& k : indices8) k = k == 0 ? 1 : k == 1 ? 0 : uint8_t(9 - k);
-    pack_alpha_indices(indices8, out8 + 2);
+    alpha_pack_block_8(uint8_t(lo8), uint8_t(hi8), indices8, out8);
   } else {
-    out8[0] = uint8_t(lo6);
-    out8[1] = uint8_t(hi6);
-    pack_alpha_indices(indices6, out8 + 2);
+    alpha_pack_block_6(uint8_t(lo6), uint8_t(hi6), indices6, out8);
   }
 }
 

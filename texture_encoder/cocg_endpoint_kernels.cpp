@@ -49,15 +49,15 @@ template <int Scale, Box_Kind Kind>
 void inset_bbox_565(const float box_in[4], Cocg_Candidate* out) {
   float box[4];
   for (int i = 0; i < 4; ++i) box[i] = scale_box_value<Scale>(box_in[i]);
-  float d_co = -ycocg::half_code, d_cg = -ycocg::half_code;
   if constexpr (Kind == Box_Kind::Inset) {
-    d_co = (box[2] - box[0]) * (1.0f / 16.0f) - ycocg::half_code;
-    d_cg = (box[3] - box[1]) * (1.0f / 16.0f) - ycocg::half_code;
+    inset_cocg_box(box);
+  } else {
+    widen_cocg_box(box);
   }
-  out->a0 = ycocg::nearest(ycocg::clamp01(box[0] + d_co) * 31.0f);
-  out->b0 = ycocg::nearest(ycocg::clamp01(box[1] + d_cg) * 63.0f);
-  out->a1 = ycocg::nearest(ycocg::clamp01(box[2] - d_co) * 31.0f);
-  out->b1 = ycocg::nearest(ycocg::clamp01(box[3] - d_cg) * 63.0f);
+  out->a0 = ycocg::nearest(box[0] * 31.0f);
+  out->b0 = ycocg::nearest(box[1] * 63.0f);
+  out->a1 = ycocg::nearest(box[2] * 31.0f);
+  out->b1 = ycocg::nearest(box[3] * 63.0f);
 }
 
 // ycocg_refine: one flat candidate judged by pixel 0; replaces the best only
@@ -115,4 +115,12 @@ constexpr Cocg_Endpoint_Kernels scalar_set = {
 
 Cocg_Endpoint_Kernels cocg_endpoint_kernels_scalar(int quality) {
   return quality == 2 ? scalar_set<2> : scalar_set<3>;
+}
+
+void cocg_candidate_to_box_s1(float box[4], const Cocg_Candidate* candidate) {
+  cocg_candidate_box<false, 2>(*candidate, box);
+}
+
+void cocg_candidate_to_box_s2(float box[4], const Cocg_Candidate* candidate) {
+  cocg_candidate_box<false, 4>(*candidate, box);
 }

@@ -58,6 +58,11 @@ inline int cocg_low_pair_count(const Cocg_Candidate& c) {
 // The scalar kernel set of quality 2, or of quality 3 for any other value.
 Cocg_Endpoint_Kernels cocg_endpoint_kernels_scalar(int quality);
 
+// A candidate decoded as the search measures it, in box order (A0, B0, A1,
+// B1): code / 31 and code / 63 with chroma scale 2 (s1) or 4 (s2) undone.
+void cocg_candidate_to_box_s1(float box[4], const Cocg_Candidate* candidate);
+void cocg_candidate_to_box_s2(float box[4], const Cocg_Candidate* candidate);
+
 // Colour halves (8 bytes) at quality 2 and 3, flat blocks included; the
 // kernels come from the worker's kernel head.
 void ycocg_encode_cocg_q2(const Cocg_Endpoint_Kernels& kernels, uint8_t* out8, Cocg_Block* block);

@@ -42,6 +42,16 @@ inline float search_decode(int32_t code, float inverse_max) {
   }
 }
 
+// A candidate's endpoints in CoCg units, in box order: low Co, low Cg, high
+// Co, high Cg.
+template <bool Fused, int Scale>
+inline void cocg_candidate_box(const Cocg_Candidate& c, float box[4]) {
+  box[0] = search_decode<Fused, Scale>(c.a0, 1.0f / 31.0f);
+  box[1] = search_decode<Fused, Scale>(c.b0, 1.0f / 63.0f);
+  box[2] = search_decode<Fused, Scale>(c.a1, 1.0f / 31.0f);
+  box[3] = search_decode<Fused, Scale>(c.b1, 1.0f / 63.0f);
+}
+
 // The palette point t of the way from the high endpoint to the low one.
 template <bool Fused>
 inline float palette_point(float high, float low, float t) {
@@ -73,10 +83,12 @@ template <bool Fused, int Scale>
 struct Search_Palette {
   float co[4], cg[4];
   explicit Search_Palette(const Cocg_Candidate& c) {
-    co[0] = search_decode<Fused, Scale>(c.a1, 1.0f / 31.0f);
-    cg[0] = search_decode<Fused, Scale>(c.b1, 1.0f / 63.0f);
-    co[1] = search_decode<Fused, Scale>(c.a0, 1.0f / 31.0f);
-    cg[1] = search_decode<Fused, Scale>(c.b0, 1.0f / 63.0f);
+    float box[4];
+    cocg_candidate_box<Fused, Scale>(c, box);
+    co[0] = box[2];
+    cg[0] = box[3];
+    co[1] = box[0];
+    cg[1] = box[1];
     for (int k = 2; k < 4; ++k) {
       const float t = k == 2 ? ycocg::one_third : ycocg::two_thirds;
       co[k] = palette_point<Fused>(co[0], co[1], t);

@@ -2,10 +2,10 @@
 // always written in four-colour order (c0 > c1), or as one colour with a zero
 // index word, so that no pixel ever decodes to the transparent black of the
 // three-colour mode.
-#include <algorithm>
 #include <cstring>
 
 #include "texture_encoder/cs_kernels.h"
+#include "texture_encoder/numeric_ops.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void pack_words(uint16_t c0, uint16_t c1, const uint8_t* indices16, uint64_t* bl
 }
 
 uint16_t quantise_channel(float v, int levels) {
-  return uint16_t(std::clamp(int(v * float(levels) + 0.5f), 0, levels));
+  return uint16_t(nearest_clamped(v * float(levels), levels));
 }
 
 }  // namespace

@@ -10,13 +10,11 @@
 #include "texture_encoder/cluster_fit/cluster_fit.h"
 #include "texture_encoder/cs_kernels.h"
 #include "texture_encoder/dxt1_encoder.h"
+#include "texture_encoder/numeric_ops.h"
 
 namespace {
 
-uint8_t to_byte(float c) {
-  const int v = int(c * 255.0f + 0.5f);
-  return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
-}
+uint8_t to_byte(float c) { return uint8_t(nearest_clamped(c * 255.0f, 255)); }
 
 }  // namespace
 

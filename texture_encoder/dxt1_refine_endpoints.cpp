@@ -4,15 +4,7 @@
 #include <bit>
 
 #include "texture_encoder/dxt1_encoder.h"
-
-namespace {
-
-int clamp_field(float v, int top) {
-  const int x = int(v);  // toward zero
-  return x < 0 ? 0 : x > top ? top : x;
-}
-
-}  // namespace
+#include "texture_encoder/numeric_ops.h"
 
 void dxt1_refine_endpoints(const uint8_t* block48, uint16_t* c0, uint16_t* c1, uint32_t indices,
                            const uint32_t* channel_sums) {
@@ -37,8 +29,8 @@ void dxt1_refine_endpoints(const uint8_t* block48, uint16_t* c0, uint16_t* c1, u
   const int top[3] = {31, 63, 31};
   int first[3], second[3];
   for (int c = 0; c < 3; ++c) {
-    first[c] = clamp_field(float(at[c] * yy - bt[c] * xy) * scale[c] + 0.5f, top[c]);
-    second[c] = clamp_field(float(bt[c] * xx - at[c] * xy) * scale[c] + 0.5f, top[c]);
+    first[c] = nearest_clamped(float(at[c] * yy - bt[c] * xy) * scale[c], top[c]);
+    second[c] = nearest_clamped(float(bt[c] * xx - at[c] * xy) * scale[c], top[c]);
   }
   *c0 = uint16_t(first[0] << 11 | first[1] << 5 | first[2]);
   *c1 = uint16_t(second[0] << 11 | second[1] << 5 | second[2]);

@@ -63,6 +63,17 @@ void write_single_y(uint8_t* out8, int code);
 // takes 2 and of exactly 64/255 takes 1.
 uint32_t choose_cocg_scale(const float box[4]);
 
+// Each end of the box moved inwards by a 16th of the box's size less half an
+// 8-bit step (outwards when that is negative), then clamped to 0..1: the
+// endpoints before quantisation at quality 1, and the inset first endpoints
+// of the quality-2 and quality-3 search.
+void inset_cocg_box(float box[4]);
+
+// Each end of the box moved outwards by half an 8-bit step, clamped to 0..1:
+// the widened first endpoints of the search, which flat blocks start from at
+// quality 2.
+void widen_cocg_box(float box[4]);
+
 // Picks the box diagonal that follows the chroma's covariance: when Co and
 // Cg fall together the Cg ends of the box are exchanged.
 void select_bbox_diagonal(Cocg_Block* block);
@@ -71,6 +82,17 @@ void select_bbox_diagonal(Cocg_Block* block);
 // bottom-up frames). Sets *all_black to 1 when every pixel has R = G = B = 0
 // (alpha is ignored), else to 0.
 void ycocg_load_block(Ycocg_Block* out, const uint8_t* src, int64_t stride, uint64_t* all_black);
+// The same for pixel format 2 (bottom-up BGRA8), which reads exactly like
+// format 1 given the last stored row and a negative stride. Installed nowhere.
+void ycocg_load_block_fmt2(Ycocg_Block* out, const uint8_t* src, int64_t stride,
+                           uint64_t* all_black);
+// The two loaders over the integer conversion (to_ycocg_integer: Y = (R + 2G
+// + B) / 1020, Co = (2 (R - B) + 512) / 1020, Cg = (2G - R - B + 512) / 1020,
+// unclamped). Installed nowhere.
+void ycocg_load_block_integer(Ycocg_Block* out, const uint8_t* src, int64_t stride,
+                              uint64_t* all_black);
+void ycocg_load_block_integer_fmt2(Ycocg_Block* out, const uint8_t* src, int64_t stride,
+                                   uint64_t* all_black);
 
 // Quality-1 Y half (bytes 0..7) from the range inset by 1/32 of itself.
 void ycocg_encode_y_alpha(uint8_t* out8, Ycocg_Block* block);

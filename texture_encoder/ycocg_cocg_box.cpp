@@ -4,6 +4,25 @@
 #include "texture_encoder/dxt1_encoder.h"
 #include "texture_encoder/ycocg_block.h"
 
+void inset_cocg_box(float box[4]) {
+  // With exchanged Cg ends the Cg difference is negative and the same
+  // formulas move both ends inwards.
+  const float d_co = (box[2] - box[0]) * (1.0f / 16.0f) - ycocg::half_code;
+  const float d_cg = (box[3] - box[1]) * (1.0f / 16.0f) - ycocg::half_code;
+  box[0] += d_co;
+  box[1] += d_cg;
+  box[2] -= d_co;
+  box[3] -= d_cg;
+  for (int i = 0; i < 4; ++i) box[i] = ycocg::clamp01(box[i]);
+}
+
+void widen_cocg_box(float box[4]) {
+  box[0] = ycocg::clamp01(box[0] - ycocg::half_code);
+  box[1] = ycocg::clamp01(box[1] - ycocg::half_code);
+  box[2] = ycocg::clamp01(box[2] + ycocg::half_code);
+  box[3] = ycocg::clamp01(box[3] + ycocg::half_code);
+}
+
 namespace {
 
 using ycocg::neutral;
@@ -13,16 +32,7 @@ using ycocg::neutral;
 void quantize_cocg_box(float box[4], uint32_t scale, uint16_t* colour0, uint16_t* colour1) {
   const float s = static_cast<float>(scale);
   for (int i = 0; i < 4; ++i) box[i] = (box[i] - neutral) * s + neutral;
-
-  // inset_cocg_box; with exchanged Cg ends the Cg difference is negative and
-  // the same formulas move both ends inwards.
-  const float d_co = (box[2] - box[0]) * (1.0f / 16.0f) - ycocg::half_code;
-  const float d_cg = (box[3] - box[1]) * (1.0f / 16.0f) - ycocg::half_code;
-  box[0] += d_co;
-  box[1] += d_cg;
-  box[2] -= d_co;
-  box[3] -= d_cg;
-  for (int i = 0; i < 4; ++i) box[i] = ycocg::clamp01(box[i]);
+  inset_cocg_box(box);
 
   const int low_co = ycocg::nearest(box[0] * 31.0f);
   const int low_cg = ycocg::nearest(box[1] * 63.0f);
