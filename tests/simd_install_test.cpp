@@ -12,6 +12,7 @@
 
 #include "tests/simd_test_support.h"
 #include "texture_encoder/alpha_block.h"
+#include "texture_encoder/block_geometry.h"
 #include "texture_encoder/cluster_fit/cluster_fit.h"
 #include "texture_encoder/cocg_endpoint_kernels.h"
 #include "texture_encoder/cs_kernels.h"
@@ -21,6 +22,7 @@
 #include "texture_encoder/simd/alpha_vector.h"
 #include "texture_encoder/simd/cluster_fit_vector.h"
 #include "texture_encoder/simd/cluster_sweep_vector.h"
+#include "texture_encoder/simd/copy_vector.h"
 #include "texture_encoder/simd/cs_vector.h"
 #include "texture_encoder/simd/dxt1_vector.h"
 #include "texture_encoder/simd/ycocg_vector.h"
@@ -226,4 +228,19 @@ TEST(SimdInstall, PadKernelByFormatAndMode) {
       ASSERT_EQ(setup_dxt_encoder(&context, 8, 8, Texture_Code_Dxt1, 1, 0, fmt, mode, 1, 0xF8), 0u);
       EXPECT_EQ(context.head.pad_kernel, by_mode[fmt - 1][mode]) << "fmt " << fmt << " mode " << mode;
     }
+}
+
+TEST(SimdInstall, CopyPairByMask) {
+  Copy_Kernel_Pair standard{};
+  install_copy_kernel_pair(&standard, 0);
+  EXPECT_EQ(standard.copy_unaligned, standard.copy_aligned);
+  for (uint32_t requested : {0xA0u, 0x08u, 0x28u, 0x48u, 0xA8u, 0xE8u}) {
+    const uint32_t mask = detect_copy_simd_features(requested);
+    Copy_Kernel_Pair pair{};
+    install_copy_kernel_pair(&pair, requested);
+    EXPECT_EQ(pair.copy_unaligned, pick(mask, standard.copy_unaligned, stream_copy_unaligned_avx)) << requested;
+    EXPECT_EQ(pair.copy_aligned,
+              pick(mask, standard.copy_aligned, stream_copy_aligned_avx, stream_copy_aligned_avx2))
+        << requested;
+  }
 }

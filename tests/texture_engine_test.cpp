@@ -61,7 +61,8 @@ TEST(Setup, RefusalsPrintTheirLineAndLeaveNoWorker) {
       {Texture_Code_Bc7, 2, 7, "BC7 invalid quality : 7\n"},
   };
   for (const Refusal& r : refusals) {
-    Dxt_Encoder_Context context{};
+    Dxt_Encoder_Context context;
+    std::memset(&context, 0xCD, sizeof context);  // what an owner's memory may hold
     uint32_t result = 0;
     EXPECT_EQ(printed_by([&] {
                 result = setup_dxt_encoder(&context, 64, 64, r.code, r.quality, 0, r.pix_fmt,
