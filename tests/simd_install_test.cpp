@@ -54,13 +54,14 @@ void expect_count(Dxt_Kernel_Head& h, uint32_t mask) {
   // Stage A has no FMA form: the AVX kernels stay under the AVX-with-FMA set.
   h.cluster_partition_sums[i] =
       pick(mask, cluster_partition_sums_n<N>, cluster_partition_sums_n_avx<N>);
-  if constexpr (N == 16) return;
-  h.cluster_fit_records[i] = pick(mask, cluster_fit_records_n<N>, cluster_fit_records_n_avx<N>,
-                                  nullptr, nullptr, cluster_fit_records_n_avx_fma<N>);
-  if constexpr (N >= 3)
+  // Sixteen colours have slots of their own.
+  if constexpr (N < 16)
+    h.cluster_fit_records[i] = pick(mask, cluster_fit_records_n<N>, cluster_fit_records_n_avx<N>,
+                                    nullptr, nullptr, cluster_fit_records_n_avx_fma<N>);
+  if constexpr (N >= 3 && N < 16)
     h.cluster_fit_mean_pairs[i] = pick(mask, cluster_fit_mean_pairs_n<N>, cluster_fit_mean_pairs_n_avx<N>,
                                        nullptr, nullptr, cluster_fit_mean_pairs_n_avx_fma<N>);
-  if constexpr (N >= 5) {
+  if constexpr (N >= 5 && N < 16) {
     h.cluster_fit_three_levels[i] = pick(mask, cluster_fit_three_levels_n<N>, cluster_fit_three_levels_n_avx<N>,
                                          nullptr, nullptr, cluster_fit_three_levels_n_avx_fma<N>);
     h.cluster_fit_four_levels[i] = pick(mask, cluster_fit_four_levels_n<N>, cluster_fit_four_levels_n_avx<N>,

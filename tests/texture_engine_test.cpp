@@ -70,7 +70,8 @@ TEST(Setup, RefusalsPrintTheirLineAndLeaveNoWorker) {
               }),
               r.line);
     EXPECT_EQ(result, 1u) << r.line;
-    EXPECT_TRUE(context.slice_worker == nullptr && context.slice_worker_second == nullptr) << r.line;
+    EXPECT_TRUE(context.slice_worker == nullptr && context.slice_worker_second == nullptr)
+        << r.line;
   }
   // The RGTC1 workers ignore the quality; accepted set-ups print nothing.
   for (uint32_t code : {Texture_Code_Rgtc1_Luma, Texture_Code_Rgtc1_Alpha}) {
@@ -152,7 +153,9 @@ TEST(SimdFeatures, FiltersClearOnlyWhatTheProcessorLacks) {
 
 TEST(SimdFeatures, ReportsThreadsThenFeatures) {
   const uint32_t processors = platform::processor_count();
-  for (const auto& [height, slices] : {std::pair{100u, 4u}, std::pair{20u, 1u}, std::pair{60000u, 64u}}) {
+  // Height and the slices it allows: ceil(height / 32), at most 64.
+  for (const auto& [height, slices] :
+       {std::pair{100u, 4u}, std::pair{20u, 1u}, std::pair{60000u, 64u}}) {
     const uint32_t threads = processors < 2 ? 1 : std::min(slices, processors);
     const uint32_t mask = detect_simd_features(0xF8);
     std::string expected = "Threads Use : " + std::to_string(threads) + "\n";
