@@ -318,6 +318,61 @@ TEST(Exporter_Export, render_loop_failures) {
   }
 }
 
+// The host's frame suite with one fault (a refusal still gives its answer),
+// and an export loop that hands the callback a record whose encoder is missing
+// (the frame suite, then the encoder).
+enum class Frame_Fault { None, Pixels_Refused, Row_Bytes_Refused, Unknown_Exception };
+Frame_Fault frame_fault = Frame_Fault::None;
+const sdk::PPix_Suite* host_ppix = nullptr;
+const sdk::PPix_Suite faulty_ppix = [] {
+  sdk::PPix_Suite s{};
+  s.get_pixels = [](sdk::Frame_Handle frame, int32_t mode, char** pixels) -> sdk::Result {
+    if (frame_fault == Frame_Fault::Unknown_Exception) throw 7;
+    const sdk::Result got = host_ppix->get_pixels(frame, mode, pixels);
+    return frame_fault == Frame_Fault::Pixels_Refused ? 1 : got;
+  };
+  s.get_row_bytes = [](sdk::Frame_Handle frame, int32_t* row_bytes) -> sdk::Result {
+    const sdk::Result got = host_ppix->get_row_bytes(frame, row_bytes);
+    return frame_fault == Frame_Fault::Row_Bytes_Refused ? 1 : got;
+  };
+  return s;
+}();
+const sdk::Exporter_Utility_Suite loop_without_encoder = {
+    [](sdk::Plugin_Id, const sdk::Render_Params*, int32_t, sdk::Frame_Callback callback, void* data) {
+      struct { const sdk::PPix_Suite* ppix; void* encoder; } no_encoder{*static_cast<const sdk::PPix_Suite**>(data),
+                                                                          nullptr};
+      return callback(0, 0, 1, nullptr, &no_encoder);
+    }};
+
+// Each failure inside the frame callback prints its lines and returns 99, which
+// fails the loop: no frame is written.
+TEST(Exporter_Export, frame_callback_failures) {
+  const std::pair<Frame_Fault, const char*> cases[] = {
+      {Frame_Fault::Pixels_Refused, "Exception callback\nReason : could not GetPixels on completed frame\n"},
+      {Frame_Fault::Row_Bytes_Refused, "Exception callback\nReason : could not GetRowBytes on completed frame\n"},
+      {Frame_Fault::Unknown_Exception, "Exception Inconnue callback\n"},
+      {Frame_Fault::None, "ENCODER NULL\n"}};
+  for (const auto& [fault, lines] : cases) {
+    Export e("export_callback_fault");
+    frame_fault = fault;
+    e.tweak = [&e, fault = fault](host::Param_Tree&) {
+      auto* instance = static_cast<Exporter_Instance*>(e.session.instance());
+      host_ppix = instance->ppix;
+      instance->ppix = &faulty_ppix;
+      if (fault == Frame_Fault::None) instance->exporter_utility = &loop_without_encoder;
+    };
+    EXPECT_EQ(e.run(hapq), sdk::callback_failed) << lines;
+    // Whole lines, right after the quality line and before whatever the finalise says.
+    const std::string after_quality = "Quality : Low\n" + std::string(lines);
+    const size_t at = e.out.find(after_quality);
+    ASSERT_NE(at, std::string::npos) << e.out;
+    EXPECT_NE(e.out[at + after_quality.size()], '\n') << e.out;
+    EXPECT_TRUE(e.printed("video export failed")) << e.out;
+    EXPECT_EQ(std::filesystem::file_size(e.movie.path), 48u) << lines;
+  }
+  frame_fault = Frame_Fault::None;
+}
+
 // Empty and unconvertible paths, an audio rate no host offers, frame durations of 0, -5 and 1 tick.
 TEST(Exporter_Export, set_up_failures_give_3_without_a_movie) {
   const sdk::Ticks durations[] = {0, -5, 1};

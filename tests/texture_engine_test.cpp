@@ -1,9 +1,11 @@
-// Texture engine core: set-up slice plans, geometry and buffers, the frame
-// driver's invariants (the same bytes for every thread count, for bottom-up
-// frames and for padded or cropped edges) and the small numeric operations.
+// Texture engine core: set-up (messages, slice plans), processor features,
+// geometry and buffers, the frame driver's invariants (the same bytes for
+// every thread count, for bottom-up frames and for padded or cropped edges)
+// and the small numeric operations.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/system_info.h"
@@ -18,6 +21,7 @@
 #include "texture_encoder/alpha_block.h"
 #include "texture_encoder/numeric_ops.h"
 #include "texture_encoder/pixel_formats.h"
+#include "texture_encoder/simd_features.h"
 
 namespace {
 
@@ -39,6 +43,52 @@ Test_Image test_frame(int width, int height) {
 }  // namespace
 
 // ---- Set-up -----------------------------------------------------------------
+
+TEST(Setup, RefusalsPrintTheirLineAndLeaveNoWorker) {
+  struct Refusal {
+    uint32_t code, pix_fmt;
+    uint8_t quality;
+    const char* line;
+  };
+  const Refusal refusals[] = {
+      {Texture_Code_Dxt1, 0, 1, "Pad invalid pix fmt : 0\n"},
+      {Texture_Code_Bc7, 0, 1, "Pad invalid pix fmt : 0\n"},
+      {Texture_Code_Rgtc1_Luma, 3, 1, "Pad invalid pix fmt : 3\n"},
+      {7, 0, 1, "Pad invalid pix fmt : 0\n"},  // the pixel format is checked first
+      {7, 1, 1, "ERROR : DxtEnc unknown texture code : 7\n"},
+      {200, 2, 2, "ERROR : DxtEnc unknown texture code : 200\n"},
+      {Texture_Code_Dxt1, 1, 0, "DxtEnc DXT1 Qualite inconnu : 0\n"},
+      {Texture_Code_Dxt1, 1, 4, "DxtEnc DXT1 Qualite inconnu : 4\n"},
+      {Texture_Code_Dxt5, 2, 9, "DxtEnc DXT5 Qualite inconnu : 9\n"},
+      {Texture_Code_Ycocg_Dxt5, 1, 0, "DxtEnc DXT5 ycocg unknown quality : 0\n"},
+      {Texture_Code_Ycocg_Dxt5_Rgtc1, 1, 4, "DxtEnc DXT5 ycocg unknown quality : 4\n"},
+      {Texture_Code_Bc7, 1, 0, "BC7 invalid quality : 0\n"},
+      {Texture_Code_Bc7, 2, 7, "BC7 invalid quality : 7\n"},
+  };
+  for (const Refusal& r : refusals) {
+    Dxt_Encoder_Context context;
+    std::memset(&context, 0xCD, sizeof context);  // what an owner's memory may hold
+    uint32_t result = 0;
+    EXPECT_EQ(printed_by([&] {
+                result = setup_dxt_encoder(&context, 64, 64, r.code, r.quality, 0, r.pix_fmt,
+                                           Pad_Mode_Edge, 1, 0xF8);
+              }),
+              r.line);
+    EXPECT_EQ(result, 1u) << r.line;
+    EXPECT_TRUE(context.slice_worker == nullptr && context.slice_worker_second == nullptr)
+        << r.line;
+  }
+  // The RGTC1 workers ignore the quality; accepted set-ups print nothing.
+  for (uint32_t code : {Texture_Code_Rgtc1_Luma, Texture_Code_Rgtc1_Alpha}) {
+    Dxt_Encoder_Context context{};
+    EXPECT_EQ(printed_by([&] {
+                EXPECT_EQ(setup_dxt_encoder(&context, 64, 64, code, 7, 0, Pix_Fmt_Bgra8_Bottom_Up,
+                                            Pad_Mode_Edge, 1, 0xF8),
+                          0u);
+              }),
+              "");
+  }
+}
 
 TEST(Setup, PlansSlicesOfWholeBlockRows) {
   Setup_Outcome small = run_setup(64, 100, Texture_Code_Rgtc1_Alpha, 1, Pix_Fmt_Bgra8, 8);
@@ -77,6 +127,48 @@ TEST(Setup, PlansSlicesOfWholeBlockRows) {
       }
       EXPECT_EQ(next, height);
     }
+  }
+}
+
+// ---- Processor features ----------------------------------------------------
+
+TEST(SimdFeatures, FiltersClearOnlyWhatTheProcessorLacks) {
+  // (avx, avx2, fma) -> what 0xF8 becomes; 0x08 and bits outside the three always pass.
+  const std::tuple<bool, bool, bool, uint32_t> processors[] = {
+      {true, true, true, 0xF8},   {true, false, true, 0x78},  {true, true, false, 0xB8},
+      {true, false, false, 0x38}, {false, true, true, 0x18},  {false, false, false, 0x18}};
+  for (const auto& [avx, avx2, fma, expected] : processors) {
+    EXPECT_EQ(filter_simd_features(0xF8, avx, avx2, fma), expected) << avx << avx2 << fma;
+    EXPECT_EQ(filter_simd_features(0x10F, avx, avx2, fma), 0x10Fu);
+    EXPECT_EQ(filter_simd_features(0x08, avx, avx2, fma), 0x08u);
+  }
+  // The copy filter never looks at FMA: 0x40 passes as asked.
+  EXPECT_EQ(filter_copy_simd_features(0xE8, false, false), 0x48u);
+  EXPECT_EQ(filter_copy_simd_features(0xE8, false, true), 0x48u);
+  EXPECT_EQ(filter_copy_simd_features(0xE8, true, false), 0x68u);
+  EXPECT_EQ(filter_copy_simd_features(0xA8, true, true), 0xA8u);
+  EXPECT_EQ(filter_copy_simd_features(0x1A8, true, false), 0x128u);
+  // This processor's filters are the pure ones on what it has.
+  EXPECT_EQ(detect_simd_features(0xF8),
+            filter_simd_features(0xF8, cpu_has_avx(), cpu_has_avx2(), cpu_has_fma()));
+  EXPECT_EQ(detect_copy_simd_features(0xE8),
+            filter_copy_simd_features(0xE8, cpu_has_avx(), cpu_has_avx2()));
+  EXPECT_EQ(detect_simd_features(0x08), 0x08u);
+}
+
+TEST(SimdFeatures, ReportsThreadsThenFeatures) {
+  const uint32_t processors = platform::processor_count();
+  // Height and the slices it allows: ceil(height / 32), at most 64.
+  for (const auto& [height, slices] :
+       {std::pair{100u, 4u}, std::pair{20u, 1u}, std::pair{60000u, 64u}}) {
+    const uint32_t threads = processors < 2 ? 1 : std::min(slices, processors);
+    const uint32_t mask = detect_simd_features(0xF8);
+    std::string expected = "Threads Use : " + std::to_string(threads) + "\n";
+    expected += "Supported SIMD Features :\n";
+    expected += (mask & 0x20) ? "AVX  : YES\n" : "AVX  : NO\n";
+    expected += (mask & 0x80) ? "AVX2 : YES\n" : "AVX2 : NO\n";
+    expected += (mask & 0x40) ? "FMA3 : YES\n" : "FMA3 : NO\n";
+    EXPECT_EQ(printed_by([h = height] { report_simd_features(uint16_t(h)); }), expected) << height;
   }
 }
 

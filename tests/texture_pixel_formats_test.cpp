@@ -340,6 +340,7 @@ TEST(PixelFormats, AlphaBlockOfConsecutiveSamples) {
   const auto [copied, copy_min, copy_max] = run(to_alpha_block_min_max<10>, bytes);
   EXPECT_TRUE(std::equal(copied.begin(), copied.end(), bytes) && copy_min == 60 && copy_max == 195);
   for (const auto& [out, min, max] : {run(to_alpha_block_min_max<4>, wide),
+                                      run(to_alpha_block_min_max<6>, wide),
                                       run(to_alpha_block_min_max<14>, wide)}) {
     for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], wide[i] >> 8) << i;
     EXPECT_TRUE(min == 0 && max == 235);
@@ -351,6 +352,27 @@ TEST(PixelFormats, AlphaBlockOfConsecutiveSamples) {
   const auto [kept, kept_min, kept_max] = run(to_alpha_block_min_max<13>, wide);
   EXPECT_TRUE(std::count(kept.begin(), kept.end(), 0x42) == 16 && kept_min == 0x42 &&
               kept_max == 0x42);
+}
+
+TEST(PixelFormats, RawBufferSizes) {
+  // Blocks of 16 bytes a row rounded up to 32 for 8-bit formats, 32 for 16-bit ones, 64 for floats.
+  EXPECT_EQ(get_raw_buffer_line_size(5, 1), 32u);
+  EXPECT_EQ(get_raw_buffer_line_size(9, 1), 64u);
+  EXPECT_EQ(get_raw_buffer_line_size(9, 3), 64u);
+  EXPECT_EQ(get_raw_buffer_line_size(4, 0), 32u);
+  EXPECT_EQ(get_raw_buffer_line_size(8, 4), 64u);
+  EXPECT_EQ(get_raw_buffer_line_size(5, 6), 64u);
+  EXPECT_EQ(get_raw_buffer_line_size(8, 7), 128u);
+  EXPECT_EQ(get_raw_buffer_size(9, 5, 1), 64u * 8u);
+  EXPECT_EQ(get_raw_buffer_size(8, 8, 5), 64u * 8u);
+  for (uint32_t fmt : {8u, 15u, 99u}) {
+    EXPECT_EQ(printed_by([fmt] { get_raw_buffer_line_size(8, fmt); }),
+              "ERROR : get_raw_buffer_line_size : Unsupported pix fmt\n")
+        << fmt;
+    EXPECT_EQ(printed_by([fmt] { get_raw_buffer_size(8, 8, fmt); }),
+              "ERROR : get_raw_buffer_line_size : Unsupported pix fmt\n")
+        << fmt;
+  }
 }
 
 TEST(PixelFormats, PlanarRgbInstances) {
