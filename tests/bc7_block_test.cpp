@@ -24,9 +24,19 @@ Block decode(const uint8_t encoded[16]) {
   return rgba;
 }
 
-uint64_t squared_error(const Block& a, const uint8_t* b) {
+// The encoder's metric summed over the block: colour only for an opaque block,
+// colour and alpha otherwise.
+uint64_t metric_error(const Block& decoded, const uint8_t* source, const Bc7_Block_Params& params) {
+  uint32_t weights[4];
+  bc7_working_weights(params, weights);
+  const bool opaque = bc7_block_is_opaque(source);
   uint64_t sum = 0;
-  for (int i = 0; i < 64; ++i) sum += uint64_t((a[i] - b[i]) * (a[i] - b[i]));
+  for (int k = 0; k < 16; ++k) {
+    const uint8_t* a = &decoded[4 * k];
+    const uint8_t* b = source + 4 * k;
+    sum += opaque ? bc7_color_distance_rgb(a, b, params.perceptual, weights)
+                  : bc7_color_distance_rgba(a, b, params.perceptual, weights);
+  }
   return sum;
 }
 
@@ -39,9 +49,12 @@ uint32_t partition_of(const uint8_t encoded[16]) {
 
 struct Preset { int quality; Bc7_Block_Params params; };
 
+// The engine's three, and the encoder's own defaults (perceptual metric) as quality 0.
 std::vector<Preset> presets() {
+  Bc7_Block_Params defaults;
+  bc7_params_init(defaults);
   return {{1, bc7_engine_params(0, 4)}, {2, bc7_engine_params(1, 16)},
-          {3, bc7_engine_params(4, 64)}};
+          {3, bc7_engine_params(4, 64)}, {0, defaults}};
 }
 
 bool in_first(uint32_t partition, uint32_t count) {
@@ -53,19 +66,26 @@ bool in_first(uint32_t partition, uint32_t count) {
 // Encodes a block with a preset and checks everything the encoder promises;
 // returns the mode.
 uint32_t check_block(const Block& pixels, const Preset& preset) {
-  Bc7_Block_Choice choice;
-  const uint64_t error = bc7_choose_block(pixels.data(), preset.params, choice);
   uint8_t encoded[16];
   const bool alpha_path = bc7_encode_block(encoded, pixels.data(), preset.params);
-  const Block decoded = decode(encoded);
-  EXPECT_EQ(squared_error(decoded, pixels.data()), error) << "quality " << preset.quality;
-
-  uint8_t packed[16];
-  bc7_pack_block(packed, choice);
-  EXPECT_EQ(std::memcmp(packed, encoded, 16), 0);
-
   const bool opaque = bc7_block_is_opaque(pixels.data());
   EXPECT_EQ(alpha_path, !opaque);
+
+  // The path's own entry writes the same block and reports the error that
+  // block decodes to. Only the working weights are set: every trial fills the
+  // rest of the subset record.
+  Bc7_Subset_Params subset;
+  std::memset(&subset, 0xA5, sizeof subset);
+  bc7_working_weights(preset.params, subset.m_channel_weights);
+  uint8_t direct[16];
+  const uint64_t error =
+      opaque ? bc7_encode_block_opaque(direct, pixels.data(), preset.params, subset)
+             : bc7_encode_block_alpha(direct, pixels.data(), preset.params, subset);
+  EXPECT_EQ(std::memcmp(direct, encoded, 16), 0) << "quality " << preset.quality;
+  const Block decoded = decode(encoded);
+  EXPECT_EQ(metric_error(decoded, pixels.data(), preset.params), error)
+      << "quality " << preset.quality;
+
   const uint32_t mode = mode_of(encoded);
   if (opaque) {
     EXPECT_TRUE(mode == 6 || mode == 1) << mode;
