@@ -3,7 +3,10 @@
 // digests hold the encoder's exact choices and packing.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <random>
@@ -164,6 +167,82 @@ TEST(Bc7Encode, BlocksRoundTrip) {
         EXPECT_GT(used[mode], 0) << name << " mode " << mode << " quality " << preset.quality;
     }
   }
+}
+
+TEST(Bc7Helpers, ColoursAndModeFields) {
+  using Colour = std::array<uint8_t, 4>;
+  Colour colour;
+  bc7_set_color(colour.data(), 0, 255, 17, 200);
+  EXPECT_EQ(colour, (Colour{0, 255, 17, 200}));
+  bc7_set_color_clamped(colour.data(), -1, 256, 128, INT32_MIN);
+  EXPECT_EQ(colour, (Colour{0, 255, 128, 0}));
+  bc7_set_color_clamped(colour.data(), INT32_MAX, 0, 255, 1);
+  EXPECT_EQ(colour, (Colour{255, 0, 255, 1}));
+
+  const uint8_t base[4] = {10, 20, 30, 40};
+  EXPECT_FALSE(bc7_colors_differ(base, base));
+  for (int c = 0; c < 4; ++c) {
+    uint8_t other[4] = {10, 20, 30, 40};
+    other[c] ^= 1;
+    EXPECT_TRUE(bc7_colors_differ(base, other)) << "channel " << c;
+  }
+
+  // Index bits of modes 0..7 in the BC7 format: colour, then alpha (the
+  // second index set of modes 4 and 5); only those two modes rotate.
+  const uint32_t colour_bits[8] = {3, 3, 2, 2, 2, 2, 4, 2};
+  const uint32_t alpha_bits[8] = {0, 0, 0, 0, 3, 2, 0, 0};
+  for (uint32_t mode = 0; mode < 8; ++mode) {
+    EXPECT_EQ(bc7_color_index_bits(mode, 0), colour_bits[mode]) << mode;
+    EXPECT_EQ(bc7_alpha_index_bits(mode, 0), alpha_bits[mode]) << mode;
+    EXPECT_EQ(bc7_mode_has_rotation(mode), mode == 4 || mode == 5) << mode;
+  }
+  // Mode 4's index selector gives the colour the 3-bit set, alpha the 2-bit one.
+  EXPECT_EQ(bc7_color_index_bits(4, 1), 3u);
+  EXPECT_EQ(bc7_alpha_index_bits(4, 1), 2u);
+}
+
+TEST(Bc7Helpers, ScalarsAndFourFloatVectors) {
+  EXPECT_EQ(bc7_absf(-2.5f), 2.5f);
+  EXPECT_FALSE(std::signbit(bc7_absf(-0.0f)));
+  EXPECT_EQ(bc7_minf(-1.0f, 0.5f), -1.0f);
+  EXPECT_EQ(bc7_maxf(-1.0f, 0.5f), 0.5f);
+  EXPECT_EQ(bc7_min_u32(0xFFFFFFFFu, 1u), 1u);  // unsigned: all-ones is the largest
+  EXPECT_EQ(bc7_max_u32(1u, 0xFFFFFFFFu), 0xFFFFFFFFu);
+  EXPECT_EQ(bc7_clamp01(-0.25f), 0.0f);
+  EXPECT_EQ(bc7_clamp01(1.5f), 1.0f);
+  EXPECT_EQ(bc7_clamp01(0.75f), 0.75f);
+  EXPECT_TRUE(std::isnan(bc7_clamp01(std::nanf(""))));
+  EXPECT_EQ(bc7_squaref(-1.5f), 2.25f);
+  EXPECT_EQ(bc7_square(-255), 65025);
+  uint32_t x = 3, y = 0xFFFFFFFFu;
+  bc7_swap_u32(x, y);
+  EXPECT_EQ(x, 0xFFFFFFFFu);
+  EXPECT_EQ(y, 3u);
+
+  auto expect_lanes = [](const Bc7_Vec4& v, float r, float g, float b, float a) {
+    EXPECT_EQ(v.v[0], r);
+    EXPECT_EQ(v.v[1], g);
+    EXPECT_EQ(v.v[2], b);
+    EXPECT_EQ(v.v[3], a);
+  };
+  const Bc7_Vec4 p = bc7_vec4_set(1.0f, 2.0f, 3.0f, 4.0f);
+  const Bc7_Vec4 q = bc7_vec4_set(0.5f, -1.0f, 8.0f, -2.0f);
+  expect_lanes(p, 1.0f, 2.0f, 3.0f, 4.0f);
+  expect_lanes(bc7_vec4_splat(-0.5f), -0.5f, -0.5f, -0.5f, -0.5f);
+  const uint8_t pixel[4] = {0, 1, 128, 255};
+  expect_lanes(bc7_vec4_from_u8(pixel), 0.0f, 1.0f, 128.0f, 255.0f);
+  expect_lanes(bc7_vec4_add(p, q), 1.5f, 1.0f, 11.0f, 2.0f);
+  expect_lanes(bc7_vec4_sub(p, q), 0.5f, 3.0f, -5.0f, 6.0f);
+  EXPECT_EQ(bc7_vec4_dot(p, q), 0.5f - 2.0f + 24.0f - 8.0f);  // alpha takes part
+  expect_lanes(bc7_vec4_scale(p, -2.0f), -2.0f, -4.0f, -6.0f, -8.0f);
+  expect_lanes(bc7_vec4_normalize(bc7_vec4_set(0.0f, 3.0f, 0.0f, -4.0f)), 0.0f, 0.6f, 0.0f, -0.8f);
+  expect_lanes(bc7_vec4_normalize(bc7_vec4_splat(0.0f)), 0.0f, 0.0f, 0.0f, 0.0f);  // no NaN
+
+  Bc7_Vec4 v = bc7_vec4_set(-0.5f, 0.25f, 1.0f, 7.0f);
+  expect_lanes(bc7_vec4_clamped01(v), 0.0f, 0.25f, 1.0f, 1.0f);
+  expect_lanes(v, -0.5f, 0.25f, 1.0f, 7.0f);  // the copy leaves its source alone
+  bc7_vec4_clamp01(v);
+  expect_lanes(v, 0.0f, 0.25f, 1.0f, 1.0f);
 }
 
 }  // namespace
