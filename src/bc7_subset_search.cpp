@@ -199,23 +199,17 @@ uint64_t solid_subset(const Bc7_Subset_Params& params, Bc7_Subset_Result& result
     if (total == 0) break;
   }
   const uint32_t low_p = M::low_p(best), high_p = M::high_p(best);
-  auto entry = [&](int c) -> const Bc7_Single_Color_Entry& {
-    return M::entry(value[c], low_p, high_p);
-  };
-  auto decoded_channel = [&](int c) {
-    const uint32_t x = bc7_widen((uint32_t(entry(c).m_lo) << 1) | low_p, M::Endpoint_Bits + 1);
-    const uint32_t y = bc7_widen((uint32_t(entry(c).m_hi) << 1) | high_p, M::Endpoint_Bits + 1);
-    return ((64 - M::weight()) * x + M::weight() * y + 32) >> 6;
-  };
   // Without alpha the endpoints keep alpha 0 and the colour decodes opaque.
-  constexpr bool Alpha = M::Channels == 4;
-  bc7_set_color(result.m_low, entry(0).m_lo, entry(1).m_lo, entry(2).m_lo,
-                Alpha ? entry(3).m_lo : 0);
-  bc7_set_color(result.m_high, entry(0).m_hi, entry(1).m_hi, entry(2).m_hi,
-                Alpha ? entry(3).m_hi : 0);
-  uint8_t decoded[4];
-  bc7_set_color(decoded, decoded_channel(0), decoded_channel(1), decoded_channel(2),
-                Alpha ? decoded_channel(3) : 255);
+  Bc7_Single_Color_Entry entries[4] = {};
+  uint8_t decoded[4] = {0, 0, 0, 255};
+  for (int c = 0; c < M::Channels; ++c) {
+    entries[c] = M::entry(value[c], low_p, high_p);
+    const uint32_t x = bc7_widen((uint32_t(entries[c].m_lo) << 1) | low_p, M::Endpoint_Bits + 1);
+    const uint32_t y = bc7_widen((uint32_t(entries[c].m_hi) << 1) | high_p, M::Endpoint_Bits + 1);
+    decoded[c] = uint8_t(((64 - M::weight()) * x + M::weight() * y + 32) >> 6);
+  }
+  bc7_set_color(result.m_low, entries[0].m_lo, entries[1].m_lo, entries[2].m_lo, entries[3].m_lo);
+  bc7_set_color(result.m_high, entries[0].m_hi, entries[1].m_hi, entries[2].m_hi, entries[3].m_hi);
   result.m_p_bits[0] = low_p;
   result.m_p_bits[1] = Mode == 1 ? 0 : high_p;
   uint64_t error = 0;

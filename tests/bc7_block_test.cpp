@@ -169,6 +169,39 @@ TEST(Bc7Encode, BlocksRoundTrip) {
   }
 }
 
+// Through the two paths directly: modes their switches turn off never come out.
+TEST(Bc7Encode, PathsHonourTheirSwitches) {
+  auto mode_through_path = [](const Block& pixels, const Bc7_Block_Params& params) {
+    Bc7_Subset_Params subset{};
+    bc7_working_weights(params, subset.m_channel_weights);
+    uint8_t encoded[16];
+    if (bc7_block_is_opaque(pixels.data()))
+      bc7_encode_block_opaque(encoded, pixels.data(), params, subset);
+    else
+      bc7_encode_block_alpha(encoded, pixels.data(), params, subset);
+    return std::pair(mode_of(encoded), partition_of(encoded));
+  };
+  const Bc7_Block_Params engine = bc7_engine_params(1, 16);
+  Bc7_Block_Params no_partitions = engine, no_mode_5 = engine, no_mode_7 = engine;
+  no_partitions.max_partitions = 0;
+  no_mode_5.try_mode_5 = 0;
+  no_mode_7.try_mode_7 = 0;
+  std::map<uint32_t, int> used;
+  for (const Block& block : synthetic_blocks()) {
+    const bool opaque = bc7_block_is_opaque(block.data());
+    const auto [mode, partition] = mode_through_path(block, no_partitions);
+    // No mode 1 without partitions; mode 7 still runs, on partition 0.
+    EXPECT_TRUE(!opaque || mode == 6) << mode;
+    EXPECT_TRUE(mode != 7 || partition == 0) << partition;
+    ++used[mode];
+    if (!opaque) {
+      EXPECT_NE(mode_through_path(block, no_mode_5).first, 5u);
+      EXPECT_NE(mode_through_path(block, no_mode_7).first, 7u);
+    }
+  }
+  EXPECT_GT(used[7], 0);
+}
+
 TEST(Bc7Helpers, ColoursAndModeFields) {
   using Colour = std::array<uint8_t, 4>;
   Colour colour;
