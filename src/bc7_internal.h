@@ -1,7 +1,8 @@
 // Inner layers of the BC7 encoder, shared by its source files and its tests:
-// constant tables, the error metric, the per-subset records, endpoint
-// quantisation and index fitting, least squares, the subset search, the
-// partition choice, mode choice and bit packing.
+// constant tables, small colour, scalar and vector helpers, the error metric,
+// the per-subset records, endpoint quantisation and index fitting, least
+// squares, the subset search, the partition choice, mode choice and bit
+// packing.
 #pragma once
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,8 @@
 // BC7 blocks through the reference decoder: the encoder's promises at each
-// quality preset on synthetic and photographic blocks. The pinned texture
-// digests hold the encoder's exact choices and packing.
+// quality preset on synthetic and photographic blocks, through the block
+// routine and through its opaque and alpha paths; and the encoder's small
+// colour, mode, scalar and vector helpers against their definitions. The
+// pinned texture digests hold the encoder's exact choices and packing.
 #include <gtest/gtest.h>
 
 #include <array>
