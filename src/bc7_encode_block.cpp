@@ -25,8 +25,9 @@ const Subset_Mode_Settings Mode_1{8, bc7_weights3, bc7_factors3, 6, 0, 1, 1};
 const Subset_Mode_Settings Mode_7{4, bc7_weights2, bc7_factors2, 5, 1, 1, 0};
 const Subset_Mode_Settings Mode_5_Colour{4, bc7_weights2, bc7_factors2, 7, 0, 0, 0};
 
-void apply(const Subset_Mode_Settings& mode, Bc7_Subset_Params& subset, uint32_t count,
-           const uint8_t* pixels) {
+void apply(const Subset_Mode_Settings& mode, const Bc7_Block_Params& params,
+           Bc7_Subset_Params& subset, uint32_t count, const uint8_t* pixels) {
+  subset.m_perceptual_metric = params.perceptual;
   subset.m_pixel_count = count;
   subset.m_pixels = pixels;
   subset.m_level_count = mode.level_count;
@@ -43,7 +44,7 @@ void apply(const Subset_Mode_Settings& mode, Bc7_Subset_Params& subset, uint32_t
 uint64_t encode_whole_block(uint32_t mode, const Subset_Mode_Settings& settings,
                             const uint8_t pixels[64], const Bc7_Block_Params& params,
                             Bc7_Subset_Params& subset, Bc7_Block_Choice& out) {
-  apply(settings, subset, 16, pixels);
+  apply(settings, params, subset, 16, pixels);
   uint8_t trial[16];
   Bc7_Subset_Result result{};
   result.m_selectors = out.m_color_selectors;
@@ -81,7 +82,7 @@ bool try_two_subsets(uint32_t mode, const uint8_t pixels[64], const Bc7_Block_Pa
   Bc7_Subset_Result results[2]{};
   uint64_t sum = 0;
   for (uint32_t s = 0; s < 2; ++s) {
-    apply(mode == 1 ? Mode_1 : Mode_7, subset, counts[s], subset_pixels[s]);
+    apply(mode == 1 ? Mode_1 : Mode_7, params, subset, counts[s], subset_pixels[s]);
     results[s].m_selectors = selectors[s];
     results[s].m_trial_selectors = trial;
     sum += bc7_encode_subset(mode, subset, results[s], params);
@@ -101,40 +102,6 @@ bool try_two_subsets(uint32_t mode, const uint8_t pixels[64], const Bc7_Block_Pa
   }
   error = sum;
   return true;
-}
-
-uint64_t choose_opaque(const uint8_t pixels[64], const Bc7_Block_Params& params,
-                       Bc7_Subset_Params& subset, Bc7_Block_Choice& out) {
-  const uint64_t e6 = encode_whole_block(6, Mode_6_Opaque, pixels, params, subset, out);
-  if (e6 == 0 || params.max_partitions == 0) return e6;
-  uint64_t e1;
-  return try_two_subsets(1, pixels, params, subset, e6, out, e1) ? e1 : e6;
-}
-
-uint64_t choose_alpha(const uint8_t pixels[64], const Bc7_Block_Params& params,
-                      Bc7_Subset_Params& subset, Bc7_Block_Choice& out) {
-  uint64_t best = encode_whole_block(6, Mode_6_Alpha, pixels, params, subset, out);
-  if (best == 0) return 0;
-  if (params.try_mode_5) {
-    uint32_t alpha_min = 255, alpha_max = 0;
-    for (int k = 0; k < 16; ++k) {
-      alpha_min = std::min<uint32_t>(alpha_min, pixels[4 * k + 3]);
-      alpha_max = std::max<uint32_t>(alpha_max, pixels[4 * k + 3]);
-    }
-    Bc7_Block_Choice mode_5{};
-    uint64_t e5, alpha_error;
-    bc7_try_mode_5(pixels, params, subset, alpha_min, alpha_max, mode_5, e5, alpha_error);
-    if (e5 < best) {
-      best = e5;
-      out = mode_5;
-      if (e5 == 0) return 0;
-    }
-  }
-  if (params.try_mode_7) {
-    uint64_t e7;
-    if (try_two_subsets(7, pixels, params, subset, best, out, e7)) best = e7;
-  }
-  return best;
 }
 
 }  // namespace
@@ -169,8 +136,7 @@ void bc7_try_mode_5(const uint8_t pixels[64], const Bc7_Block_Params& params,
       for (int i = 1; i < 4; ++i)
         if (std::abs(palette[i] - alpha) < std::abs(palette[best] - alpha)) best = i;
       indices[k] = uint8_t(best);
-      const uint64_t d = uint64_t(std::abs(palette[best] - alpha));
-      error += w3 * d * d;
+      error += w3 * uint64_t(bc7_square(palette[best] - alpha));
     }
     if (error < alpha_error) {
       alpha_error = error;
@@ -183,7 +149,7 @@ void bc7_try_mode_5(const uint8_t pixels[64], const Bc7_Block_Params& params,
     bc7_least_squares_alpha(16, indices, bc7_factors2, &out1, &out2, pixels);
     const uint32_t a = uint32_t(std::clamp(std::floor(out1 + 0.5f), 0.0f, 255.0f));
     const uint32_t b = uint32_t(std::clamp(std::floor(out2 + 0.5f), 0.0f, 255.0f));
-    const uint32_t new_lo = std::min(a, b), new_hi = std::max(a, b);
+    const uint32_t new_lo = bc7_min_u32(a, b), new_hi = bc7_max_u32(a, b);
     if (new_lo == lo && new_hi == hi) break;
     lo = new_lo;
     hi = new_hi;
@@ -197,21 +163,53 @@ bool bc7_block_is_opaque(const uint8_t pixels[64]) {
   return true;
 }
 
-uint64_t bc7_choose_block(const uint8_t pixels[64], const Bc7_Block_Params& params,
-                          Bc7_Block_Choice& out) {
-  out = Bc7_Block_Choice{};
-  Bc7_Subset_Params subset{};
-  bc7_working_weights(params, subset.m_channel_weights);
-  subset.m_perceptual_metric = params.perceptual;
-  return bc7_block_is_opaque(pixels) ? choose_opaque(pixels, params, subset, out)
-                                     : choose_alpha(pixels, params, subset, out);
+uint64_t bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
+                                 const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
+  Bc7_Block_Choice choice{};
+  uint64_t best = encode_whole_block(6, Mode_6_Opaque, pixels, params, subset, choice);
+  if (best != 0 && params.max_partitions != 0) {
+    uint64_t e1;
+    if (try_two_subsets(1, pixels, params, subset, best, choice, e1)) best = e1;
+  }
+  bc7_pack_block(out, choice);
+  return best;
+}
+
+uint64_t bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
+                                const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
+  Bc7_Block_Choice choice{};
+  uint64_t best = encode_whole_block(6, Mode_6_Alpha, pixels, params, subset, choice);
+  if (best != 0 && params.try_mode_5) {
+    uint32_t alpha_min = 255, alpha_max = 0;
+    for (int k = 0; k < 16; ++k) {
+      alpha_min = bc7_min_u32(alpha_min, pixels[4 * k + 3]);
+      alpha_max = bc7_max_u32(alpha_max, pixels[4 * k + 3]);
+    }
+    Bc7_Block_Choice mode_5{};
+    uint64_t e5, alpha_error;
+    bc7_try_mode_5(pixels, params, subset, alpha_min, alpha_max, mode_5, e5, alpha_error);
+    if (e5 < best) {
+      best = e5;
+      choice = mode_5;
+    }
+  }
+  if (best != 0 && params.try_mode_7) {
+    uint64_t e7;
+    if (try_two_subsets(7, pixels, params, subset, best, choice, e7)) best = e7;
+  }
+  bc7_pack_block(out, choice);
+  return best;
 }
 
 bool bc7_encode_block(uint8_t out[16], const uint8_t pixels[64], const Bc7_Block_Params& params) {
   // Cheap once built; makes encoding before any set-up safe instead of wrong.
   bc7_init_tables();
-  Bc7_Block_Choice choice;
-  bc7_choose_block(pixels, params, choice);
-  bc7_pack_block(out, choice);
-  return !bc7_block_is_opaque(pixels);
+  Bc7_Subset_Params subset{};
+  bc7_working_weights(params, subset.m_channel_weights);
+  if (bc7_block_is_opaque(pixels)) {
+    bc7_encode_block_opaque(out, pixels, params, subset);
+    return false;
+  }
+  bc7_encode_block_alpha(out, pixels, params, subset);
+  return true;
 }

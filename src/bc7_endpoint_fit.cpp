@@ -35,7 +35,7 @@ void quantize_with_p_bit(const float x[4], int p, int top, uint8_t q[4]) {
   std::memcpy(q, &bytes, 4);
 }
 
-// std::clamp(v, 0, 1) on four values at once, NaN passed through as there.
+// bc7_clamp01 on four values at once, NaN passed through as there.
 void clamp_unit(float v[4]) {
   const __m128 x = _mm_loadu_ps(v), zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
   const __m128 below = _mm_cmplt_ps(x, zero), above = _mm_cmplt_ps(one, x);
@@ -60,8 +60,8 @@ void quantize_endpoints(uint32_t mode, const float* x[2], const Bc7_Subset_Param
   if (!params.m_has_p_bits) {
     const float top = float((1u << bits) - 1);
     for (int e = 0; e < 2; ++e)
-      for (int c = 0; c < 4; ++c)
-        stored[e][c] = uint8_t(std::clamp(int(x[e][c] * top + 0.5f), 0, 255));
+      bc7_set_color_clamped(stored[e], int(x[e][0] * top + 0.5f), int(x[e][1] * top + 0.5f),
+                            int(x[e][2] * top + 0.5f), int(x[e][3] * top + 0.5f));
     p_bits[0] = p_bits[1] = 0;
     return;
   }
@@ -80,7 +80,7 @@ void quantize_endpoints(uint32_t mode, const float* x[2], const Bc7_Subset_Param
       for (uint32_t c = 0; c < channels; ++c) {
         const float d0 = Unit.v[expanded(p, 0, c)] - x[0][c];
         const float d1 = Unit.v[expanded(p, 1, c)] - x[1][c];
-        shared_error[p] += d0 * d0 + d1 * d1;
+        shared_error[p] += bc7_squaref(d0) + bc7_squaref(d1);
       }
     chosen[0] = chosen[1] = shared_error[1] < shared_error[0] ? 1 : 0;
   } else if (mode == 6 && !params.m_has_alpha) {
@@ -94,7 +94,7 @@ void quantize_endpoints(uint32_t mode, const float* x[2], const Bc7_Subset_Param
       for (int p = 0; p < 2; ++p)
         for (uint32_t c = 0; c < channels; ++c) {
           const float d = float(expanded(p, e, c)) - x[e][c] * 255.0f;
-          own_error[p] += d * d;
+          own_error[p] += bc7_squaref(d);
         }
       chosen[e] = own_error[1] < own_error[0] ? 1 : 0;
     }
@@ -189,7 +189,7 @@ uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
   const bool same_p_bits = !params.m_has_p_bits || (result.m_p_bits[0] == p_bits[0] &&
                                                     result.m_p_bits[1] == p_bits[1]);
   if (result.m_best_overall_err != Bc7_No_Error && same_p_bits &&
-      std::memcmp(result.m_low, stored[0], 4) == 0 && std::memcmp(result.m_high, stored[1], 4) == 0)
+      !bc7_colors_differ(result.m_low, stored[0]) && !bc7_colors_differ(result.m_high, stored[1]))
     return result.m_best_overall_err;
 
   if (history) {

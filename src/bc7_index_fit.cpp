@@ -82,7 +82,7 @@ uint64_t fit_linear_sse2(const uint8_t palette[][4], uint32_t n, const Bc7_Subse
   const uint32_t count = params.m_pixel_count;
   uint64_t total = 0;
   for (uint32_t first = 0; first < count; first += 4) {
-    const uint32_t lanes = std::min<uint32_t>(4, count - first);
+    const uint32_t lanes = bc7_min_u32(4, count - first);
     const __m128i pixels = bc7_load_pixels(params.m_pixels + 4 * first, lanes);
 
     const __m128i dot = bc7_weighted_sums(pixels, base, dir_v);

@@ -1,9 +1,14 @@
 // Inner layers of the BC7 encoder, shared by its source files and its tests:
-// constant tables, the error metric, the per-subset records, endpoint
-// quantisation and index fitting, least squares, the subset search, the
-// partition choice, mode choice and bit packing.
+// constant tables, small colour, scalar and vector helpers, the error metric,
+// the per-subset records, endpoint quantisation and index fitting, least
+// squares, the subset search, the partition choice, mode choice and bit
+// packing.
 #pragma once
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "src/bc7_encoder.h"
 
@@ -60,6 +65,16 @@ inline uint32_t bc7_widen(uint32_t value, uint32_t bits) {
   return u | (u >> bits);
 }
 
+// Index widths of a mode: the index selector (mode 4) moves one bit from the
+// alpha indices to the colour indices. Only modes 4 and 5 rotate channels.
+inline uint32_t bc7_color_index_bits(uint32_t mode, uint32_t index_selector) {
+  return bc7_modes[mode].index_bits + index_selector;
+}
+inline uint32_t bc7_alpha_index_bits(uint32_t mode, uint32_t index_selector) {
+  return bc7_modes[mode].index2_bits - index_selector;
+}
+inline bool bc7_mode_has_rotation(uint32_t mode) { return mode == 4 || mode == 5; }
+
 // Best endpoint pair for one 8-bit value through a fixed index.
 struct Bc7_Single_Color_Entry {
   uint16_t m_error;
@@ -70,6 +85,71 @@ struct Bc7_Single_Color_Entry {
 extern Bc7_Single_Color_Entry g_bc7_mode_1_optimal_endpoints[256][2];
 // [value][high p-bit][low p-bit]: 5-bit endpoints, index 1 (weight 21).
 extern Bc7_Single_Color_Entry g_bc7_mode_7_optimal_endpoints[256][2][2];
+
+// ---- Small helpers -----------------------------------------------------------
+// Inline, as the per-pixel and per-candidate loops of the search call them.
+
+inline float bc7_absf(float x) { return std::fabs(x); }
+inline float bc7_minf(float a, float b) { return std::min(a, b); }
+inline float bc7_maxf(float a, float b) { return std::max(a, b); }
+inline uint32_t bc7_min_u32(uint32_t a, uint32_t b) { return std::min(a, b); }
+inline uint32_t bc7_max_u32(uint32_t a, uint32_t b) { return std::max(a, b); }
+// NaN comes through unchanged.
+inline float bc7_clamp01(float x) { return std::clamp(x, 0.0f, 1.0f); }
+inline float bc7_squaref(float x) { return x * x; }
+inline int32_t bc7_square(int32_t x) { return x * x; }
+inline void bc7_swap_u32(uint32_t& a, uint32_t& b) { std::swap(a, b); }
+
+// Stores four channel values, each at most 255.
+inline void bc7_set_color(uint8_t out[4], uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+  out[0] = uint8_t(r);
+  out[1] = uint8_t(g);
+  out[2] = uint8_t(b);
+  out[3] = uint8_t(a);
+}
+// Stores four channel values, each clamped to 0..255 first.
+inline void bc7_set_color_clamped(uint8_t out[4], int32_t r, int32_t g, int32_t b, int32_t a) {
+  bc7_set_color(out, uint32_t(std::clamp(r, 0, 255)), uint32_t(std::clamp(g, 0, 255)),
+                uint32_t(std::clamp(b, 0, 255)), uint32_t(std::clamp(a, 0, 255)));
+}
+inline bool bc7_colors_differ(const uint8_t a[4], const uint8_t b[4]) {
+  return std::memcmp(a, b, 4) != 0;
+}
+
+// Four floats R, G, B, A: the mean, axis and float endpoints of the search.
+struct Bc7_Vec4 {
+  float v[4];
+};
+
+inline Bc7_Vec4 bc7_vec4_set(float r, float g, float b, float a) { return {{r, g, b, a}}; }
+inline Bc7_Vec4 bc7_vec4_splat(float x) { return {{x, x, x, x}}; }
+inline Bc7_Vec4 bc7_vec4_from_u8(const uint8_t c[4]) {
+  return {{float(c[0]), float(c[1]), float(c[2]), float(c[3])}};
+}
+inline Bc7_Vec4 bc7_vec4_add(const Bc7_Vec4& a, const Bc7_Vec4& b) {
+  return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}};
+}
+inline Bc7_Vec4 bc7_vec4_sub(const Bc7_Vec4& a, const Bc7_Vec4& b) {
+  return {{a.v[0] - b.v[0], a.v[1] - b.v[1], a.v[2] - b.v[2], a.v[3] - b.v[3]}};
+}
+inline float bc7_vec4_dot(const Bc7_Vec4& a, const Bc7_Vec4& b) {
+  return a.v[0] * b.v[0] + a.v[1] * b.v[1] + a.v[2] * b.v[2] + a.v[3] * b.v[3];
+}
+inline Bc7_Vec4 bc7_vec4_scale(const Bc7_Vec4& a, float s) {
+  return {{a.v[0] * s, a.v[1] * s, a.v[2] * s, a.v[3] * s}};
+}
+// Unit length, unless the vector is zero.
+inline Bc7_Vec4 bc7_vec4_normalize(const Bc7_Vec4& a) {
+  const float length2 = bc7_vec4_dot(a, a);
+  return length2 == 0.0f ? a : bc7_vec4_scale(a, 1.0f / std::sqrt(length2));
+}
+inline void bc7_vec4_clamp01(Bc7_Vec4& a) {
+  for (float& x : a.v) x = bc7_clamp01(x);
+}
+inline Bc7_Vec4 bc7_vec4_clamped01(Bc7_Vec4 a) {
+  bc7_vec4_clamp01(a);
+  return a;
+}
 
 // ---- Error metric ----------------------------------------------------------
 
@@ -90,15 +170,13 @@ inline uint64_t bc7_color_distance(const uint8_t a[4], const uint8_t b[4], const
     const int32_t dy = luma_delta >> 8;
     const int32_t dcr = ((a[0] - b[0]) * 512 - luma_delta) >> 8;
     const int32_t dcb = ((a[2] - b[2]) * 512 - luma_delta) >> 8;
-    d = w[0] * uint32_t(dy * dy) + w[1] * uint32_t(dcr * dcr) + w[2] * uint32_t(dcb * dcb);
+    d = w[0] * uint32_t(bc7_square(dy)) + w[1] * uint32_t(bc7_square(dcr)) +
+        w[2] * uint32_t(bc7_square(dcb));
   } else {
-    const int32_t dr = a[0] - b[0], dg = a[1] - b[1], db = a[2] - b[2];
-    d = w[0] * uint32_t(dr * dr) + w[1] * uint32_t(dg * dg) + w[2] * uint32_t(db * db);
+    d = w[0] * uint32_t(bc7_square(a[0] - b[0])) + w[1] * uint32_t(bc7_square(a[1] - b[1])) +
+        w[2] * uint32_t(bc7_square(a[2] - b[2]));
   }
-  if constexpr (Channels == 4) {
-    const int32_t da = a[3] - b[3];
-    d += w[3] * uint32_t(da * da);
-  }
+  if constexpr (Channels == 4) d += w[3] * uint32_t(bc7_square(a[3] - b[3]));
   return d;
 }
 
@@ -222,9 +300,14 @@ void bc7_try_mode_5(const uint8_t pixels[64], const Bc7_Block_Params& params,
 
 // True when all 16 alpha values are 255.
 bool bc7_block_is_opaque(const uint8_t pixels[64]);
-// Chooses the mode and its encoding for a block; returns the chosen error.
-uint64_t bc7_choose_block(const uint8_t pixels[64], const Bc7_Block_Params& params,
-                          Bc7_Block_Choice& out);
+// The two paths of bc7_encode_block: choose the mode and write the block.
+// subset must hold the working weights; the rest of it is rewritten by every
+// trial. Each returns the error of the encoding it wrote, which the block
+// routine drops.
+uint64_t bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
+                                 const Bc7_Block_Params& params, Bc7_Subset_Params& subset);
+uint64_t bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
+                                const Bc7_Block_Params& params, Bc7_Subset_Params& subset);
 
 // Appends the low bits of value at offset (least significant first).
 void bc7_put_bits(uint8_t block[16], uint32_t value, uint32_t bit_count, uint32_t& offset);

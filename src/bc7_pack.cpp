@@ -33,9 +33,9 @@ bool is_anchor(uint32_t subsets, uint32_t partition, uint32_t pixel) {
 void bc7_pack_block(uint8_t out[16], const Bc7_Block_Choice& original) {
   Bc7_Block_Choice c = original;
   const Bc7_Mode_Info& mode = bc7_modes[c.m_mode];
-  const bool rotation_mode = mode.rotation_bits != 0;
-  const uint32_t color_index_bits = mode.index_bits + c.m_index_selector;
-  const uint32_t alpha_index_bits = mode.index2_bits - c.m_index_selector;
+  const bool rotation_mode = bc7_mode_has_rotation(c.m_mode);
+  const uint32_t color_index_bits = bc7_color_index_bits(c.m_mode, c.m_index_selector);
+  const uint32_t alpha_index_bits = bc7_alpha_index_bits(c.m_mode, c.m_index_selector);
 
   for (uint32_t s = 0; s < mode.subsets; ++s) {
     const uint32_t anchor = anchor_pixel(mode.subsets, c.m_partition, s);
@@ -45,7 +45,7 @@ void bc7_pack_block(uint8_t out[16], const Bc7_Block_Choice& original) {
         if (bc7_subset_of(mode.subsets, c.m_partition, k) == s)
           c.m_color_selectors[k] = uint8_t(levels - 1 - c.m_color_selectors[k]);
       std::swap_ranges(c.m_low[s], c.m_low[s] + (rotation_mode ? 3 : 4), c.m_high[s]);
-      if (!mode.p_bit_shared) std::swap(c.m_p_bits[s][0], c.m_p_bits[s][1]);
+      if (!mode.p_bit_shared) bc7_swap_u32(c.m_p_bits[s][0], c.m_p_bits[s][1]);
     }
     if (rotation_mode) {
       const uint32_t alpha_levels = 1u << alpha_index_bits;

@@ -139,7 +139,7 @@ uint64_t subset_error_sse2(const __m128i pixels[4], uint32_t members, __m128i we
 // no longer win.
 template <typename Estimate>
 uint32_t choose_partition(const Bc7_Block_Params& params, Estimate estimate) {
-  const uint32_t candidates = std::min<uint32_t>(params.max_partitions, 64);
+  const uint32_t candidates = bc7_min_u32(params.max_partitions, 64);
   if (candidates < 2) return 0;
 
   uint64_t best = Bc7_No_Error;

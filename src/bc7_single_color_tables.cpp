@@ -18,7 +18,7 @@ Bc7_Single_Color_Entry best_endpoint_pair(int value, uint32_t weight, uint32_t l
     for (uint32_t hi = 0; hi < (1u << Bits); ++hi) {
       const int high = int(bc7_widen((hi << 1) | high_p_bit, Bits + 1));
       const int decoded = ((64 - int(weight)) * low + int(weight) * high + 32) >> 6;
-      const int error = (decoded - value) * (decoded - value);
+      const int error = bc7_square(decoded - value);
       if (error < best.m_error) best = {uint16_t(error), uint8_t(lo), uint8_t(hi)};
     }
   }

@@ -14,30 +14,8 @@ namespace {
 
 constexpr float Inv_255 = 0.003921569f;
 
-struct Vec4 {
-  float v[4];
-};
-
-float dot(const Vec4& a, const Vec4& b) {
-  return a.v[0] * b.v[0] + a.v[1] * b.v[1] + a.v[2] * b.v[2] + a.v[3] * b.v[3];
-}
-
-Vec4 scaled(const Vec4& a, float s) { return {{a.v[0] * s, a.v[1] * s, a.v[2] * s, a.v[3] * s}}; }
-
-// Unit length, unless the vector is zero.
-Vec4 normalized(const Vec4& a) {
-  const float length2 = dot(a, a);
-  return length2 == 0.0f ? a : scaled(a, 1.0f / std::sqrt(length2));
-}
-
-Vec4 pixel_minus(const uint8_t* pixel, const Vec4& mean) {
-  Vec4 d;
-  for (int c = 0; c < 4; ++c) d.v[c] = float(pixel[c]) - mean.v[c];
-  return d;
-}
-
 // Power iteration on the RGB covariance.
-Vec4 rgb_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
+Bc7_Vec4 rgb_axis(const Bc7_Subset_Params& params, const Bc7_Vec4& mean) {
   // Lanes rr, rg, rb, gg and gb, bb, -, -: each lane sums in pixel order.
   __m128 upper = _mm_setzero_ps(), lower = _mm_setzero_ps();
   const __m128 centre = _mm_loadu_ps(mean.v);
@@ -63,7 +41,7 @@ Vec4 rgb_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
     const float nx = x * rr + y * rg + z * rb;
     const float ny = x * rg + y * gg + z * gb;
     const float nz = x * rb + y * gb + z * bb;
-    const float largest = std::max({std::fabs(nx), std::fabs(ny), std::fabs(nz)});
+    const float largest = bc7_maxf(bc7_maxf(bc7_absf(nx), bc7_absf(ny)), bc7_absf(nz));
     x = nx;
     y = ny;
     z = nz;
@@ -73,28 +51,28 @@ Vec4 rgb_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
       z /= largest;
     }
   }
-  const Vec4 v{{x, y, z, 0.0f}};
-  return dot(v, v) >= 1e-10f ? scaled(v, 1.0f / std::sqrt(dot(v, v))) : Vec4{};
+  const Bc7_Vec4 v = bc7_vec4_set(x, y, z, 0.0f);
+  const float length2 = bc7_vec4_dot(v, v);
+  return length2 >= 1e-10f ? bc7_vec4_scale(v, 1.0f / std::sqrt(length2)) : bc7_vec4_splat(0.0f);
 }
 
 // Running estimate of the main RGBA direction: each centred pixel is added
 // with the sign and weight of its agreement with the direction so far.
-Vec4 rgba_axis(const Bc7_Subset_Params& params, const Vec4& mean) {
-  Vec4 acc{};
+Bc7_Vec4 rgba_axis(const Bc7_Subset_Params& params, const Bc7_Vec4& mean) {
+  Bc7_Vec4 acc = bc7_vec4_splat(0.0f);
   for (uint32_t i = 0; i < params.m_pixel_count; ++i) {
-    const Vec4 d = pixel_minus(params.m_pixels + 4 * i, mean);
-    const Vec4 u = normalized(i == 0 ? d : acc);
-    const float agreement = dot(d, u);
-    for (int c = 0; c < 4; ++c) acc.v[c] += d.v[c] * agreement;
+    const Bc7_Vec4 d = bc7_vec4_sub(bc7_vec4_from_u8(params.m_pixels + 4 * i), mean);
+    const Bc7_Vec4 u = bc7_vec4_normalize(i == 0 ? d : acc);
+    acc = bc7_vec4_add(acc, bc7_vec4_scale(d, bc7_vec4_dot(d, u)));
   }
-  return normalized(acc);
+  return bc7_vec4_normalize(acc);
 }
 
 // Smallest and largest projection dot(axis, pixel - mean) over the subset,
 // four pixels a step; each lane sums the four products in the scalar order.
 // Lanes past the last pixel repeat pixel 0, which leaves both unchanged
 // (a zero of either sign gives the same endpoints).
-void axis_extent(const Bc7_Subset_Params& params, const Vec4& axis, const Vec4& mean,
+void axis_extent(const Bc7_Subset_Params& params, const Bc7_Vec4& axis, const Bc7_Vec4& mean,
                  float& t_min, float& t_max) {
   __m128 lowest = _mm_set1_ps(1e9f), highest = _mm_set1_ps(-1e9f);
   const __m128i byte_mask = _mm_set1_epi32(0xFF);
@@ -119,25 +97,23 @@ void axis_extent(const Bc7_Subset_Params& params, const Vec4& axis, const Vec4& 
   alignas(16) float low_lanes[4], high_lanes[4];
   _mm_store_ps(low_lanes, lowest);
   _mm_store_ps(high_lanes, highest);
-  t_min = std::min({low_lanes[0], low_lanes[1], low_lanes[2], low_lanes[3]});
-  t_max = std::max({high_lanes[0], high_lanes[1], high_lanes[2], high_lanes[3]});
+  t_min = bc7_minf(bc7_minf(bc7_minf(low_lanes[0], low_lanes[1]), low_lanes[2]), low_lanes[3]);
+  t_max = bc7_maxf(bc7_maxf(bc7_maxf(high_lanes[0], high_lanes[1]), high_lanes[2]), high_lanes[3]);
 }
 
 // Least-squares endpoints from indices, in 0..1, then one more candidate.
 uint64_t refit(uint32_t mode, const uint8_t indices[], const Bc7_Subset_Params& params,
                Bc7_Subset_Result& result, Bc7_Candidate_History& history) {
-  float out1[4], out2[4];
+  Bc7_Vec4 out1, out2;
   if (params.m_has_alpha)
-    bc7_least_squares_rgba(params.m_pixel_count, indices, params.m_level_factors, out1, out2,
+    bc7_least_squares_rgba(params.m_pixel_count, indices, params.m_level_factors, out1.v, out2.v,
                            params.m_pixels);
   else
-    bc7_least_squares_rgb(params.m_pixel_count, indices, params.m_level_factors, out1, out2,
+    bc7_least_squares_rgb(params.m_pixel_count, indices, params.m_level_factors, out1.v, out2.v,
                           params.m_pixels);
-  for (int c = 0; c < 4; ++c) {
-    out1[c] *= Inv_255;
-    out2[c] *= Inv_255;
-  }
-  return bc7_quantize_and_fit(mode, out1, out2, params, result, &history);
+  out1 = bc7_vec4_scale(out1, Inv_255);
+  out2 = bc7_vec4_scale(out2, Inv_255);
+  return bc7_quantize_and_fit(mode, out1.v, out2.v, params, result, &history);
 }
 
 // Maps indices from [lo, hi] onto [0, top]: the floor of
@@ -223,16 +199,17 @@ uint64_t solid_subset(const Bc7_Subset_Params& params, Bc7_Subset_Result& result
     if (total == 0) break;
   }
   const uint32_t low_p = M::low_p(best), high_p = M::high_p(best);
+  // Without alpha the endpoints keep alpha 0 and the colour decodes opaque.
+  Bc7_Single_Color_Entry entries[4] = {};
   uint8_t decoded[4] = {0, 0, 0, 255};
-  result.m_low[3] = result.m_high[3] = 0;
   for (int c = 0; c < M::Channels; ++c) {
-    const Bc7_Single_Color_Entry& entry = M::entry(value[c], low_p, high_p);
-    result.m_low[c] = entry.m_lo;
-    result.m_high[c] = entry.m_hi;
-    const uint32_t x = bc7_widen((uint32_t(entry.m_lo) << 1) | low_p, M::Endpoint_Bits + 1);
-    const uint32_t y = bc7_widen((uint32_t(entry.m_hi) << 1) | high_p, M::Endpoint_Bits + 1);
+    entries[c] = M::entry(value[c], low_p, high_p);
+    const uint32_t x = bc7_widen((uint32_t(entries[c].m_lo) << 1) | low_p, M::Endpoint_Bits + 1);
+    const uint32_t y = bc7_widen((uint32_t(entries[c].m_hi) << 1) | high_p, M::Endpoint_Bits + 1);
     decoded[c] = uint8_t(((64 - M::weight()) * x + M::weight() * y + 32) >> 6);
   }
+  bc7_set_color(result.m_low, entries[0].m_lo, entries[1].m_lo, entries[2].m_lo, entries[3].m_lo);
+  bc7_set_color(result.m_high, entries[0].m_hi, entries[1].m_hi, entries[2].m_hi, entries[3].m_hi);
   result.m_p_bits[0] = low_p;
   result.m_p_bits[1] = Mode == 1 ? 0 : high_p;
   uint64_t error = 0;
@@ -283,32 +260,30 @@ uint64_t bc7_encode_subset(uint32_t mode, const Bc7_Subset_Params& params,
   uint32_t channel_sums[4] = {0, 0, 0, 0};
   for (uint32_t i = 0; i < n; ++i)
     for (int c = 0; c < 4; ++c) channel_sums[c] += pixels[4 * i + c];
-  Vec4 sum;
-  for (int c = 0; c < 4; ++c) sum.v[c] = float(channel_sums[c]);
-  const Vec4 mean = scaled(sum, 1.0f / float(n));
-  Vec4 mean01 = scaled(sum, 1.0f / float(n * 255));
-  for (float& x : mean01.v) x = std::clamp(x, 0.0f, 1.0f);
+  const Bc7_Vec4 sum = bc7_vec4_set(float(channel_sums[0]), float(channel_sums[1]),
+                                    float(channel_sums[2]), float(channel_sums[3]));
+  const Bc7_Vec4 mean = bc7_vec4_scale(sum, 1.0f / float(n));
+  Bc7_Vec4 mean01 = bc7_vec4_scale(sum, 1.0f / float(n * 255));
+  bc7_vec4_clamp01(mean01);
 
-  Vec4 axis = params.m_has_alpha ? rgba_axis(params, mean) : rgb_axis(params, mean);
-  if (dot(axis, axis) < 0.5f) {
+  Bc7_Vec4 axis = params.m_has_alpha ? rgba_axis(params, mean) : rgb_axis(params, mean);
+  if (bc7_vec4_dot(axis, axis) < 0.5f) {
     const float alpha = params.m_has_alpha ? (params.m_perceptual_metric ? 0.715f : 1.0f) : 0.0f;
-    axis = params.m_perceptual_metric ? Vec4{{0.213f, 0.715f, 0.072f, alpha}}
-                                      : Vec4{{1.0f, 1.0f, 1.0f, alpha}};
-    axis = normalized(axis);
+    axis = params.m_perceptual_metric ? bc7_vec4_set(0.213f, 0.715f, 0.072f, alpha)
+                                      : bc7_vec4_set(1.0f, 1.0f, 1.0f, alpha);
+    axis = bc7_vec4_normalize(axis);
   }
 
   float t_min, t_max;
   axis_extent(params, axis, mean, t_min, t_max);
-  float first[4], second[4];
-  for (int c = 0; c < 4; ++c) {
-    first[c] = std::clamp(mean01.v[c] + axis.v[c] * (t_min * Inv_255), 0.0f, 1.0f);
-    second[c] = std::clamp(mean01.v[c] + axis.v[c] * (t_max * Inv_255), 0.0f, 1.0f);
-  }
-  if (second[1] + second[0] + second[2] + second[3] < first[1] + first[0] + first[2] + first[3])
-    std::swap(first, second);
+  Bc7_Vec4 first = bc7_vec4_clamped01(bc7_vec4_add(mean01, bc7_vec4_scale(axis, t_min * Inv_255)));
+  Bc7_Vec4 second = bc7_vec4_clamped01(bc7_vec4_add(mean01, bc7_vec4_scale(axis, t_max * Inv_255)));
+  // The brighter endpoint goes second (channel sums taken G, R, B, A).
+  auto total = [](const Bc7_Vec4& e) { return e.v[1] + e.v[0] + e.v[2] + e.v[3]; };
+  if (total(second) < total(first)) std::swap(first, second);
 
   Bc7_Candidate_History history;
-  if (bc7_quantize_and_fit(mode, first, second, params, result, &history) == 0) return 0;
+  if (bc7_quantize_and_fit(mode, first.v, second.v, params, result, &history) == 0) return 0;
   if (block_params.use_least_squares &&
       refit(mode, result.m_selectors, params, result, history) == 0)
     return 0;

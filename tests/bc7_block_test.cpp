@@ -1,9 +1,14 @@
 // BC7 blocks through the reference decoder: the encoder's promises at each
-// quality preset on synthetic and photographic blocks. The pinned texture
-// digests hold the encoder's exact choices and packing.
+// quality preset on synthetic and photographic blocks, through the block
+// routine and through its opaque and alpha paths; and the encoder's small
+// colour, mode, scalar and vector helpers against their definitions. The
+// pinned texture digests hold the encoder's exact choices and packing.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <random>
@@ -24,9 +29,19 @@ Block decode(const uint8_t encoded[16]) {
   return rgba;
 }
 
-uint64_t squared_error(const Block& a, const uint8_t* b) {
+// The encoder's metric summed over the block: colour only for an opaque block,
+// colour and alpha otherwise.
+uint64_t metric_error(const Block& decoded, const uint8_t* source, const Bc7_Block_Params& params) {
+  uint32_t weights[4];
+  bc7_working_weights(params, weights);
+  const bool opaque = bc7_block_is_opaque(source);
   uint64_t sum = 0;
-  for (int i = 0; i < 64; ++i) sum += uint64_t((a[i] - b[i]) * (a[i] - b[i]));
+  for (int k = 0; k < 16; ++k) {
+    const uint8_t* a = &decoded[4 * k];
+    const uint8_t* b = source + 4 * k;
+    sum += opaque ? bc7_color_distance_rgb(a, b, params.perceptual, weights)
+                  : bc7_color_distance_rgba(a, b, params.perceptual, weights);
+  }
   return sum;
 }
 
@@ -39,9 +54,12 @@ uint32_t partition_of(const uint8_t encoded[16]) {
 
 struct Preset { int quality; Bc7_Block_Params params; };
 
+// The engine's three, and the encoder's own defaults (perceptual metric) as quality 0.
 std::vector<Preset> presets() {
+  Bc7_Block_Params defaults;
+  bc7_params_init(defaults);
   return {{1, bc7_engine_params(0, 4)}, {2, bc7_engine_params(1, 16)},
-          {3, bc7_engine_params(4, 64)}};
+          {3, bc7_engine_params(4, 64)}, {0, defaults}};
 }
 
 bool in_first(uint32_t partition, uint32_t count) {
@@ -53,19 +71,26 @@ bool in_first(uint32_t partition, uint32_t count) {
 // Encodes a block with a preset and checks everything the encoder promises;
 // returns the mode.
 uint32_t check_block(const Block& pixels, const Preset& preset) {
-  Bc7_Block_Choice choice;
-  const uint64_t error = bc7_choose_block(pixels.data(), preset.params, choice);
   uint8_t encoded[16];
   const bool alpha_path = bc7_encode_block(encoded, pixels.data(), preset.params);
-  const Block decoded = decode(encoded);
-  EXPECT_EQ(squared_error(decoded, pixels.data()), error) << "quality " << preset.quality;
-
-  uint8_t packed[16];
-  bc7_pack_block(packed, choice);
-  EXPECT_EQ(std::memcmp(packed, encoded, 16), 0);
-
   const bool opaque = bc7_block_is_opaque(pixels.data());
   EXPECT_EQ(alpha_path, !opaque);
+
+  // The path's own entry writes the same block and reports the error that
+  // block decodes to. Only the working weights are set: every trial fills the
+  // rest of the subset record.
+  Bc7_Subset_Params subset;
+  std::memset(&subset, 0xA5, sizeof subset);
+  bc7_working_weights(preset.params, subset.m_channel_weights);
+  uint8_t direct[16];
+  const uint64_t error =
+      opaque ? bc7_encode_block_opaque(direct, pixels.data(), preset.params, subset)
+             : bc7_encode_block_alpha(direct, pixels.data(), preset.params, subset);
+  EXPECT_EQ(std::memcmp(direct, encoded, 16), 0) << "quality " << preset.quality;
+  const Block decoded = decode(encoded);
+  EXPECT_EQ(metric_error(decoded, pixels.data(), preset.params), error)
+      << "quality " << preset.quality;
+
   const uint32_t mode = mode_of(encoded);
   if (opaque) {
     EXPECT_TRUE(mode == 6 || mode == 1) << mode;
@@ -144,6 +169,115 @@ TEST(Bc7Encode, BlocksRoundTrip) {
         EXPECT_GT(used[mode], 0) << name << " mode " << mode << " quality " << preset.quality;
     }
   }
+}
+
+// Through the two paths directly: modes their switches turn off never come out.
+TEST(Bc7Encode, PathsHonourTheirSwitches) {
+  auto mode_through_path = [](const Block& pixels, const Bc7_Block_Params& params) {
+    Bc7_Subset_Params subset{};
+    bc7_working_weights(params, subset.m_channel_weights);
+    uint8_t encoded[16];
+    if (bc7_block_is_opaque(pixels.data()))
+      bc7_encode_block_opaque(encoded, pixels.data(), params, subset);
+    else
+      bc7_encode_block_alpha(encoded, pixels.data(), params, subset);
+    return std::pair(mode_of(encoded), partition_of(encoded));
+  };
+  const Bc7_Block_Params engine = bc7_engine_params(1, 16);
+  Bc7_Block_Params no_partitions = engine, no_mode_5 = engine, no_mode_7 = engine;
+  no_partitions.max_partitions = 0;
+  no_mode_5.try_mode_5 = 0;
+  no_mode_7.try_mode_7 = 0;
+  std::map<uint32_t, int> used;
+  for (const Block& block : synthetic_blocks()) {
+    const bool opaque = bc7_block_is_opaque(block.data());
+    const auto [mode, partition] = mode_through_path(block, no_partitions);
+    // No mode 1 without partitions; mode 7 still runs, on partition 0.
+    EXPECT_TRUE(!opaque || mode == 6) << mode;
+    EXPECT_TRUE(mode != 7 || partition == 0) << partition;
+    ++used[mode];
+    if (!opaque) {
+      EXPECT_NE(mode_through_path(block, no_mode_5).first, 5u);
+      EXPECT_NE(mode_through_path(block, no_mode_7).first, 7u);
+    }
+  }
+  EXPECT_GT(used[7], 0);
+}
+
+TEST(Bc7Helpers, ColoursAndModeFields) {
+  using Colour = std::array<uint8_t, 4>;
+  Colour colour;
+  bc7_set_color(colour.data(), 0, 255, 17, 200);
+  EXPECT_EQ(colour, (Colour{0, 255, 17, 200}));
+  bc7_set_color_clamped(colour.data(), -1, 256, 128, INT32_MIN);
+  EXPECT_EQ(colour, (Colour{0, 255, 128, 0}));
+  bc7_set_color_clamped(colour.data(), INT32_MAX, 0, 255, 1);
+  EXPECT_EQ(colour, (Colour{255, 0, 255, 1}));
+
+  const uint8_t base[4] = {10, 20, 30, 40};
+  EXPECT_FALSE(bc7_colors_differ(base, base));
+  for (int c = 0; c < 4; ++c) {
+    uint8_t other[4] = {10, 20, 30, 40};
+    other[c] ^= 1;
+    EXPECT_TRUE(bc7_colors_differ(base, other)) << "channel " << c;
+  }
+
+  // Index bits of modes 0..7 in the BC7 format: colour, then alpha (the
+  // second index set of modes 4 and 5); only those two modes rotate.
+  const uint32_t colour_bits[8] = {3, 3, 2, 2, 2, 2, 4, 2};
+  const uint32_t alpha_bits[8] = {0, 0, 0, 0, 3, 2, 0, 0};
+  for (uint32_t mode = 0; mode < 8; ++mode) {
+    EXPECT_EQ(bc7_color_index_bits(mode, 0), colour_bits[mode]) << mode;
+    EXPECT_EQ(bc7_alpha_index_bits(mode, 0), alpha_bits[mode]) << mode;
+    EXPECT_EQ(bc7_mode_has_rotation(mode), mode == 4 || mode == 5) << mode;
+  }
+  // Mode 4's index selector gives the colour the 3-bit set, alpha the 2-bit one.
+  EXPECT_EQ(bc7_color_index_bits(4, 1), 3u);
+  EXPECT_EQ(bc7_alpha_index_bits(4, 1), 2u);
+}
+
+TEST(Bc7Helpers, ScalarsAndFourFloatVectors) {
+  EXPECT_EQ(bc7_absf(-2.5f), 2.5f);
+  EXPECT_FALSE(std::signbit(bc7_absf(-0.0f)));
+  EXPECT_EQ(bc7_minf(-1.0f, 0.5f), -1.0f);
+  EXPECT_EQ(bc7_maxf(-1.0f, 0.5f), 0.5f);
+  EXPECT_EQ(bc7_min_u32(0xFFFFFFFFu, 1u), 1u);  // unsigned: all-ones is the largest
+  EXPECT_EQ(bc7_max_u32(1u, 0xFFFFFFFFu), 0xFFFFFFFFu);
+  EXPECT_EQ(bc7_clamp01(-0.25f), 0.0f);
+  EXPECT_EQ(bc7_clamp01(1.5f), 1.0f);
+  EXPECT_EQ(bc7_clamp01(0.75f), 0.75f);
+  EXPECT_TRUE(std::isnan(bc7_clamp01(std::nanf(""))));
+  EXPECT_EQ(bc7_squaref(-1.5f), 2.25f);
+  EXPECT_EQ(bc7_square(-255), 65025);
+  uint32_t x = 3, y = 0xFFFFFFFFu;
+  bc7_swap_u32(x, y);
+  EXPECT_EQ(x, 0xFFFFFFFFu);
+  EXPECT_EQ(y, 3u);
+
+  auto expect_lanes = [](const Bc7_Vec4& v, float r, float g, float b, float a) {
+    EXPECT_EQ(v.v[0], r);
+    EXPECT_EQ(v.v[1], g);
+    EXPECT_EQ(v.v[2], b);
+    EXPECT_EQ(v.v[3], a);
+  };
+  const Bc7_Vec4 p = bc7_vec4_set(1.0f, 2.0f, 3.0f, 4.0f);
+  const Bc7_Vec4 q = bc7_vec4_set(0.5f, -1.0f, 8.0f, -2.0f);
+  expect_lanes(p, 1.0f, 2.0f, 3.0f, 4.0f);
+  expect_lanes(bc7_vec4_splat(-0.5f), -0.5f, -0.5f, -0.5f, -0.5f);
+  const uint8_t pixel[4] = {0, 1, 128, 255};
+  expect_lanes(bc7_vec4_from_u8(pixel), 0.0f, 1.0f, 128.0f, 255.0f);
+  expect_lanes(bc7_vec4_add(p, q), 1.5f, 1.0f, 11.0f, 2.0f);
+  expect_lanes(bc7_vec4_sub(p, q), 0.5f, 3.0f, -5.0f, 6.0f);
+  EXPECT_EQ(bc7_vec4_dot(p, q), 0.5f - 2.0f + 24.0f - 8.0f);  // alpha takes part
+  expect_lanes(bc7_vec4_scale(p, -2.0f), -2.0f, -4.0f, -6.0f, -8.0f);
+  expect_lanes(bc7_vec4_normalize(bc7_vec4_set(0.0f, 3.0f, 0.0f, -4.0f)), 0.0f, 0.6f, 0.0f, -0.8f);
+  expect_lanes(bc7_vec4_normalize(bc7_vec4_splat(0.0f)), 0.0f, 0.0f, 0.0f, 0.0f);  // no NaN
+
+  Bc7_Vec4 v = bc7_vec4_set(-0.5f, 0.25f, 1.0f, 7.0f);
+  expect_lanes(bc7_vec4_clamped01(v), 0.0f, 0.25f, 1.0f, 1.0f);
+  expect_lanes(v, -0.5f, 0.25f, 1.0f, 7.0f);  // the copy leaves its source alone
+  bc7_vec4_clamp01(v);
+  expect_lanes(v, 0.0f, 0.25f, 1.0f, 1.0f);
 }
 
 }  // namespace
