@@ -163,8 +163,8 @@ bool bc7_block_is_opaque(const uint8_t pixels[64]) {
   return true;
 }
 
-uint64_t bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
-                                 const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
+void bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
+                             const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
   Bc7_Block_Choice choice{};
   uint64_t best = encode_whole_block(6, Mode_6_Opaque, pixels, params, subset, choice);
   if (best != 0 && params.max_partitions != 0) {
@@ -172,11 +172,10 @@ uint64_t bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
     if (try_two_subsets(1, pixels, params, subset, best, choice, e1)) best = e1;
   }
   bc7_pack_block(out, choice);
-  return best;
 }
 
-uint64_t bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
-                                const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
+void bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
+                            const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
   Bc7_Block_Choice choice{};
   uint64_t best = encode_whole_block(6, Mode_6_Alpha, pixels, params, subset, choice);
   if (best != 0 && params.try_mode_5) {
@@ -198,7 +197,6 @@ uint64_t bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
     if (try_two_subsets(7, pixels, params, subset, best, choice, e7)) best = e7;
   }
   bc7_pack_block(out, choice);
-  return best;
 }
 
 bool bc7_encode_block(uint8_t out[16], const uint8_t pixels[64], const Bc7_Block_Params& params) {

@@ -302,12 +302,11 @@ void bc7_try_mode_5(const uint8_t pixels[64], const Bc7_Block_Params& params,
 bool bc7_block_is_opaque(const uint8_t pixels[64]);
 // The two paths of bc7_encode_block: choose the mode and write the block.
 // subset must hold the working weights; the rest of it is rewritten by every
-// trial. Each returns the error of the encoding it wrote, which the block
-// routine drops.
-uint64_t bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
-                                 const Bc7_Block_Params& params, Bc7_Subset_Params& subset);
-uint64_t bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
-                                const Bc7_Block_Params& params, Bc7_Subset_Params& subset);
+// trial.
+void bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
+                             const Bc7_Block_Params& params, Bc7_Subset_Params& subset);
+void bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
+                            const Bc7_Block_Params& params, Bc7_Subset_Params& subset);
 
 // Appends the low bits of value at offset (least significant first).
 void bc7_put_bits(uint8_t block[16], uint32_t value, uint32_t bit_count, uint32_t& offset);
