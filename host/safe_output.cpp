@@ -103,13 +103,15 @@ mode_t final_mode(const struct stat* replaced) {
 
 Staged_Output::Staged_Output(const std::string& destination, mode_t mode) : destination_(destination), mode_(mode) {
   std::string name = staged_path_pattern(destination);
-  // Readable and writable by its owner alone until it holds the movie: the
-  // plug-in opens it again by its path, which a read-only mode would forbid.
   file_ = ::mkostemp(name.data(), O_CLOEXEC);
   if (file_ < 0)
     throw std::runtime_error("cannot create a temporary file beside " + destination + ": " + std::strerror(errno));
   path_ = name;
   arm_removal_on_signal(path_);
+  // Readable and writable by its owner alone until it holds the movie,
+  // whatever the umask: the plug-in opens it again by its path, which a
+  // read-only mode would forbid.
+  ::fchmod(file_, S_IRUSR | S_IWUSR);
 }
 
 Staged_Output::~Staged_Output() {
