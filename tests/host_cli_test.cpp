@@ -396,7 +396,7 @@ TEST(Host_Cli, a_failed_export_leaves_the_previous_output) {
 // texture buffers, a frame copy), not only as the step that failed.
 TEST(Host_Cli, out_of_memory_is_said) {
 #ifdef HAP_SANITIZED
-  GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under ulimit -v";
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under ulimit -v";
 #endif
   const Temp_Folder folder("host_cli_memory");
   // The last: a 4K source whose read-ahead thread cannot start.
