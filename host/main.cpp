@@ -364,8 +364,8 @@ int run(Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  host::install_signal_handlers();
   try {
+    host::install_signal_handlers();
     Options options = parse_options(argc, argv);
     check_source(options);
     return run(options);

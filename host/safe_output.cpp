@@ -1,16 +1,20 @@
 #include "host/safe_output.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "host/stand_in_host.h"
@@ -19,13 +23,10 @@ namespace host {
 namespace {
 
 // The temporary file a signal removes: the path is written before
-// `staged_armed` is set, and a handler reads it only while it is set.
+// `staged_armed` is set, and is read only while it is set.
 char staged_file[4096];
 std::atomic<bool> staged_armed{false};
-// Counted atomically: two signals may be handled at once on two threads.
-std::atomic<int> signals_seen{0};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
-              "used in a signal handler");
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 // What each crash signal did before, done again once the file is gone.
 struct sigaction crash_action_before[NSIG];
 
@@ -39,18 +40,24 @@ void remove_staged_file() {
   if (staged_armed) ::unlink(staged_file);
 }
 
-void on_stop_signal(int signal) {
-  if (signals_seen.fetch_add(1) == 0) {
-    interrupt_signal = signal;
-    // The frames in flight take seconds to finish at large sizes: say why
-    // nothing seems to happen, with what write(2) alone can say here.
-    static constexpr char note[] =
-        "\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n";
-    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, note, sizeof note - 1);
-    return;
+// The stop signals are blocked in every thread and taken here, one at a time,
+// in ordinary code: a handler would run on whichever thread the signal finds.
+void watch_stop_signals(sigset_t signals) {
+  for (bool first = true;;) {
+    int signal = 0;
+    if (::sigwait(&signals, &signal) != 0) continue;
+    if (first) {
+      first = false;
+      interrupt_signal = signal;
+      // The frames in flight take seconds to finish at large sizes: say why
+      // nothing seems to happen.
+      std::fputs("\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n",
+                 stderr);
+      continue;
+    }
+    remove_staged_file();
+    ::_exit(128 + signal);
   }
-  remove_staged_file();
-  ::_exit(128 + signal);
 }
 
 void on_crash_signal(int signal, siginfo_t* info, void*) {
@@ -174,15 +181,20 @@ bool is_finished_movie(const std::string& path) {
 
 void install_signal_handlers() {
   for (const int signal : {SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_IGN);
-  struct sigaction stop {};
-  stop.sa_handler = on_stop_signal;
-  stop.sa_flags = SA_RESTART;
-  sigemptyset(&stop.sa_mask);
-  std::vector<int> stop_signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1,  SIGUSR2,
-                                   SIGALRM, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,   SIGSTKFLT};
+  std::vector<int> stop_signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                                   SIGALRM, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) stop_signals.push_back(signal);
+  sigset_t stops;
+  sigemptyset(&stops);
   for (const int signal : stop_signals)
-    if (!ignored_at_start(signal)) ::sigaction(signal, &stop, nullptr);
+    if (!ignored_at_start(signal)) sigaddset(&stops, signal);
+  // Blocked before any other thread starts, so every thread inherits it.
+  ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  try {
+    std::thread(watch_stop_signals, stops).detach();
+  } catch (const std::system_error& e) {
+    throw std::runtime_error(std::string("cannot start the thread that takes the signals: ") + e.what());
+  }
   struct sigaction crash {};
   crash.sa_sigaction = on_crash_signal;
   crash.sa_flags = SA_SIGINFO | SA_ONSTACK;

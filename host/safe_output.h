@@ -69,8 +69,11 @@ bool is_finished_movie(const std::string& path);
 // user, timer and real-time signals) sets interrupt_signal
 // (stand_in_host.h), which stops the export the way a host cancel does; a
 // second one removes the temporary file and ends the program at once with
-// 128 + signal. A crash removes the temporary file before the program ends
-// as it would have. Signals ignored at start stay ignored.
+// 128 + signal. These are taken by a thread of their own, and must be
+// blocked before any other thread starts: call this first. A crash removes
+// the temporary file before the program ends as it would have. Signals
+// ignored at start stay ignored. Throws std::runtime_error when the thread
+// cannot start.
 void install_signal_handlers();
 
 }  // namespace host
