@@ -28,8 +28,8 @@ constexpr sdk::Result export_cancelled = -3;  // the export loop stopped on requ
 // Nonzero (the signal number, for hap-export) once the export was asked to
 // stop: the export loop then ends with export_cancelled before its next frame,
 // and the audio renderer stops delivering, as a host does when the user
-// cancels. Atomic: the signal handler runs on whichever thread the signal
-// finds, often not the one that reads this.
+// cancels. Atomic: hap-export sets it on the thread that takes the signals,
+// not the one that reads this.
 inline std::atomic<int> interrupt_signal{0};
 
 // What the host renders and plays: the source sequence.
