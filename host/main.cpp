@@ -10,13 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/safe_output.h"
 #include "host/stand_in_host.h"
+#include "host/stdout_tap.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -31,17 +31,21 @@ const char usage[] =
     "  --size WxH                source frame size (default 1920x1080)\n"
     "  --rate N/D                source frame rate (default 30/1)\n"
     "  --audio FILE|none         raw interleaved 32-bit float samples at the audio parameters'\n"
-    "                            rate and channel count, or no audio (default: a test tone)\n"
+    "                            rate and channel count (5.1 in the order L, R, C, Lfe, Ls, Rs),\n"
+    "                            or no audio (default: a test tone)\n"
     "  --start-timecode HH:MM:SS:FF  source start timecode (default 00:00:00:00)\n"
     "  --frames N                number of source frames (default 150, or all of --input)\n"
-    "  --list-params             print the parameter tree with current values\n"
+    "  --list-params             print the parameter tree with current values and stop\n"
     "  --summary                 print the summary lines and stop\n"
     "  --help                    this text\n"
-    "The movie is written beside OUTPUT and replaces it only once it is whole; a failed\n"
-    "export leaves OUTPUT as it was, unless the frames written before the failure could\n"
-    "be finalised. The first Ctrl-C (or SIGTERM, SIGHUP) stops the export and keeps the\n"
-    "frames done; a second stops at once. Exit status: 0 done, 1 failed, 2 bad usage,\n"
-    "128 + the signal when stopped.\n";
+    "The movie is written into a hidden file beside OUTPUT, named .hap-export- and six\n"
+    "random characters, which replaces OUTPUT only once it is whole; a failed export\n"
+    "leaves OUTPUT as it was, unless the frames written before the failure could be\n"
+    "finalised. When OUTPUT is a symbolic link, the file it links to is replaced. The\n"
+    "first Ctrl-C (or SIGTERM, SIGHUP, SIGQUIT) stops the export and keeps the frames\n"
+    "done; a second stops at once. Only a program killed outright (SIGKILL, a power cut)\n"
+    "leaves the hidden file behind; it can then be removed. Exit status: 0 done,\n"
+    "1 failed, 2 bad usage, 128 + the signal when stopped.\n";
 
 struct Usage_Error : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -58,7 +62,7 @@ struct Options {
   std::string output;
   // What is replaced at the end: the output, or the file it links to.
   std::string destination;
-  std::optional<struct stat> replaced;  // the file at the destination, if any
+  mode_t mode = 0;  // the finished movie's
   uintmax_t audio_size = 0;
 };
 
@@ -101,8 +105,8 @@ Options parse_options(int argc, char** argv) {
       o.source.input_path = value();
     } else if (arg == "--size") {
       auto [w, h] = split(value(), 'x', "--size (expected WxH)");
-      o.source.width = int(parse_number(w, "width", 1, 16384));
-      o.source.height = int(parse_number(h, "height", 1, 16384));
+      o.source.width = int(parse_number(w, "width", 4, 16384));
+      o.source.height = int(parse_number(h, "height", 4, 16384));
     } else if (arg == "--rate") {
       const std::string v = value();
       const size_t slash = v.find('/');
@@ -168,20 +172,28 @@ struct stat readable_file(const std::string& path, const std::string& option) {
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // The output is checked before anything is written: it must not be one of
-// the files the export reads (however it is named), and what it replaces must
-// be a regular file. A link is followed, so the file it names is replaced.
+// the files the export reads or loads (however it is named), what it
+// replaces must be a regular file, and its name must fit the file system. A
+// link is followed, even to a file that does not exist yet, so the file it
+// names is written and the link stays.
 void check_output(Options& o, const std::vector<std::pair<struct stat, std::string>>& sources) {
   namespace fs = std::filesystem;
-  o.destination = o.output;
+  o.destination = host::link_target(o.output);
   struct stat status {};
-  if (::stat(o.output.c_str(), &status) == 0) {
+  const bool replaces = ::stat(o.destination.c_str(), &status) == 0;
+  if (replaces) {
     if (!S_ISREG(status.st_mode)) throw Usage_Error("the output " + o.output + " is not a regular file");
-    for (const auto& [source, option] : sources)
-      if (same_file(status, source)) throw Usage_Error("the output " + o.output + " is the " + option + " file");
-    std::error_code error;
-    if (fs::is_symlink(o.output, error)) o.destination = fs::canonical(o.output).string();
-    o.replaced = status;
+    for (const auto& [source, what] : sources)
+      if (same_file(status, source)) throw Usage_Error("the output " + o.output + " is the " + what + " file");
   }
+  o.mode = host::final_mode(replaces ? &status : nullptr);
+  const fs::path destination(o.destination);
+  const std::string name = destination.filename().string();
+  const std::string folder = destination.has_parent_path() ? destination.parent_path().string() : ".";
+  const long name_max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (name_max > 0 && std::max(name.size(), sizeof host::staged_file_pattern - 1) > size_t(name_max))
+    throw Usage_Error("the output name " + name + " is too long: " + std::to_string(name.size()) +
+                      " bytes, where the file system takes at most " + std::to_string(name_max));
   // The plug-in takes paths of at most 259 UTF-16 characters, and it is given
   // the temporary file's.
   std::u16string staged;
@@ -193,7 +205,15 @@ void check_output(Options& o, const std::vector<std::pair<struct stat, std::stri
                       o.output + " would have " + std::to_string(staged.size()));
 }
 
+std::string default_plugin() {
+  std::error_code error;
+  const auto beside = std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / HAP_PLUGIN_FILE_NAME;
+  if (!error && std::filesystem::exists(beside)) return beside.string();
+  return HAP_PLUGIN_BUILD_PATH;
+}
+
 void check_source(Options& o) {
+  if (o.plugin.empty()) o.plugin = default_plugin();
   std::vector<std::pair<struct stat, std::string>> sources;
   if (!o.source.input_path.empty()) {
     const struct stat status = readable_file(o.source.input_path, "--input");
@@ -218,7 +238,9 @@ void check_source(Options& o) {
     o.audio_size = uintmax_t(status.st_size);
   }
   if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source);
-  if (!o.output.empty() && !o.summary_only) check_output(o, sources);
+  struct stat plugin {};
+  if (::stat(o.plugin.c_str(), &plugin) == 0) sources.emplace_back(plugin, "plug-in");
+  if (!o.output.empty() && !o.summary_only && !o.list_params) check_output(o, sources);
 }
 
 // The audio file against the audio parameters, as the input is checked
@@ -239,13 +261,6 @@ void check_audio_size(const Options& o, const host::Stand_In_Host& host) {
               << needed << " of the export; the rest is silence\n";
 }
 
-std::string default_plugin() {
-  std::error_code error;
-  const auto beside = std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / HAP_PLUGIN_FILE_NAME;
-  if (!error && std::filesystem::exists(beside)) return beside.string();
-  return HAP_PLUGIN_BUILD_PATH;
-}
-
 // The label of a list parameter's current value.
 std::string choice_label(const host::Param_Tree& params, const std::string& id) {
   const host::Host_Param* p = params.find(id);
@@ -263,7 +278,7 @@ void check_result(const char* selector, int32_t result) {
 int run(Options& o) {
   host::Stand_In_Host host;
   host.source = o.source;
-  host::Plugin plugin(o.plugin.empty() ? default_plugin() : o.plugin);
+  host::Plugin plugin(o.plugin);
   host::Session session(host, plugin);
 
   sdk::Exporter_Info_Rec info{};
@@ -287,7 +302,7 @@ int run(Options& o) {
               << host::narrow(summary.audio_summary) << "\n"
               << host::narrow(summary.bitrate_summary) << "\n";
     if (o.list_params) std::cout << host.params.dump();
-    if (!o.summary_only && !o.output.empty()) {
+    if (!o.summary_only && !o.list_params && !o.output.empty()) {
       sdk::Query_Output_Settings_Rec settings{};
       settings.export_video = 1;
       settings.export_audio = audio;
@@ -297,30 +312,34 @@ int run(Options& o) {
       if (std::filesystem::path(o.output).extension() != "." + host::narrow(extension.extension))
         std::cerr << "hap-export: warning: the plug-in writes ." << host::narrow(extension.extension) << " files\n";
       if (audio) check_audio_size(o, host);
-      host::Staged_Output staged(o.destination, o.replaced ? &*o.replaced : nullptr);
+      host::Staged_Output staged(o.destination, o.mode);
       platform::utf8_to_utf16(staged.path(), host.output_path);
+      host::Stdout_Tap tap;
       const int32_t result = session.do_export(audio);
+      const std::string cause = host::failure_cause(tap.stop());
       const int signal = host::interrupt_signal;
       // A failed or stopped export still counts when the plug-in finalised
       // the frames it had; anything less never replaces the output.
       const bool finished = host::is_finished_movie(staged.path());
-      if (finished) staged.commit();
+      const uintmax_t size = finished ? staged.commit() : 0;
       const std::string output = std::filesystem::absolute(o.output).string();
-      const std::string why = signal ? "interrupted by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")"
-                                     : "export failed with result " + std::to_string(result);
+      // The cause comes last, where it is read first.
+      const std::string why =
+          signal ? "interrupted by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")"
+                 : "export failed with result " + std::to_string(result) + (cause.empty() ? "" : ": " + cause);
       if (signal || result != sdk::result_ok) {
         if (finished)
-          std::cerr << "hap-export: " << why << "; the frames written before were finalised into " << output << " ("
-                    << std::filesystem::file_size(o.output) << " bytes)\n";
+          std::cerr << "hap-export: the frames written before were finalised into " << output << " (" << size
+                    << " bytes); " << why << "\n";
         else
-          std::cerr << "hap-export: " << why << "; no movie was written, " << output << " is left as it was\n";
+          std::cerr << "hap-export: no movie was written, " << output << " is left as it was; " << why << "\n";
         exit_code = signal ? 128 + signal : 1;
       } else if (!finished) {
         std::cerr << "hap-export: the plug-in reported success but left no finished movie; " << output
                   << " is left as it was\n";
         exit_code = 1;
       } else {
-        std::cout << "Wrote " << output << ": " << std::filesystem::file_size(o.output) << " bytes, "
+        std::cout << "Wrote " << output << ": " << size << " bytes, "
                   << host.frames_delivered << " frames of "
                   << settings.output_width << "x" << settings.output_height << " "
                   << choice_label(host.params, "ADBEVideoCodec")
@@ -345,8 +364,8 @@ int run(Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  host::install_interrupt_handlers();
   try {
+    host::install_signal_handlers();
     Options options = parse_options(argc, argv);
     check_source(options);
     return run(options);

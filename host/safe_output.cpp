@@ -1,15 +1,20 @@
 #include "host/safe_output.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "host/stand_in_host.h"
@@ -17,19 +22,56 @@
 namespace host {
 namespace {
 
-// Read by the signal handler: a plain buffer, since nothing else is safe there.
-char removed_on_second_signal[4096];
-// Counted atomically: two signals may be handled at once on two threads.
-std::atomic<int> signals_seen{0};
-static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
+// The temporary file a signal removes: the path is written before
+// `staged_armed` is set, and is read only while it is set.
+char staged_file[4096];
+std::atomic<bool> staged_armed{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
+// What each crash signal did before, done again once the file is gone.
+struct sigaction crash_action_before[NSIG];
 
-void on_interrupt(int signal) {
-  if (signals_seen.fetch_add(1) == 0) {
-    interrupt_signal = signal;
-    return;
+void arm_removal_on_signal(const std::string& path) {
+  if (path.size() >= sizeof staged_file) return;
+  std::memcpy(staged_file, path.c_str(), path.size() + 1);
+  staged_armed = true;
+}
+
+void remove_staged_file() {
+  if (staged_armed) ::unlink(staged_file);
+}
+
+// The stop signals are blocked in every thread and taken here, one at a time,
+// in ordinary code: a handler would run on whichever thread the signal finds.
+void watch_stop_signals(sigset_t signals) {
+  for (bool first = true;;) {
+    int signal = 0;
+    if (::sigwait(&signals, &signal) != 0) continue;
+    if (first) {
+      first = false;
+      interrupt_signal = signal;
+      // The frames in flight take seconds to finish at large sizes: say why
+      // nothing seems to happen.
+      std::fputs("\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n",
+                 stderr);
+      continue;
+    }
+    remove_staged_file();
+    ::_exit(128 + signal);
   }
-  if (removed_on_second_signal[0]) ::unlink(removed_on_second_signal);
-  ::_exit(128 + signal);
+}
+
+void on_crash_signal(int signal, siginfo_t* info, void*) {
+  remove_staged_file();
+  ::sigaction(signal, &crash_action_before[signal], nullptr);
+  // A signal sent (by kill or abort) is sent again, to the action restored;
+  // a fault comes again by itself when the faulting instruction is retried.
+  if (info->si_code <= 0) ::raise(signal);
+}
+
+bool ignored_at_start(int signal) {
+  struct sigaction action {};
+  ::sigaction(signal, nullptr, &action);
+  return !(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_IGN;
 }
 
 uint64_t be(const uint8_t* p, int bytes) {
@@ -45,39 +87,67 @@ std::string staged_path_pattern(const std::string& destination) {
   return folder.empty() ? staged_file_pattern : (folder / staged_file_pattern).string();
 }
 
-Staged_Output::Staged_Output(const std::string& destination, const struct stat* replaced)
-    : destination_(destination) {
+std::string link_target(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path at = path;
+  // As many links as the system follows in one path.
+  for (int links = 0; links < 40; ++links) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(at, error))) return at.string();
+    const fs::path next = fs::read_symlink(at, error);
+    if (error) throw std::runtime_error("cannot read the link " + at.string() + ": " + error.message());
+    at = next.is_absolute() ? next : at.parent_path() / next;
+  }
+  throw std::runtime_error("too many levels of symbolic links from " + path);
+}
+
+mode_t final_mode(const struct stat* replaced) {
+  if (replaced) return replaced->st_mode & ~(S_IFMT | S_ISUID | S_ISGID);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+Staged_Output::Staged_Output(const std::string& destination, mode_t mode) : destination_(destination), mode_(mode) {
   std::string name = staged_path_pattern(destination);
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0)
+  file_ = ::mkostemp(name.data(), O_CLOEXEC);
+  if (file_ < 0)
     throw std::runtime_error("cannot create a temporary file beside " + destination + ": " + std::strerror(errno));
   path_ = name;
-  set_file_removed_on_second_signal(path_);
-  mode_t mode = 0;
-  if (replaced) {
-    mode = replaced->st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::fchmod(fd, mode);
-  ::close(fd);
+  arm_removal_on_signal(path_);
+  // Readable and writable by its owner alone until it holds the movie,
+  // whatever the umask: the plug-in opens it again by its path, which a
+  // read-only mode would forbid.
+  ::fchmod(file_, S_IRUSR | S_IWUSR);
 }
 
 Staged_Output::~Staged_Output() {
-  if (committed_) return;
-  ::unlink(path_.c_str());
-  set_file_removed_on_second_signal("");
+  if (!committed_) {
+    ::unlink(path_.c_str());
+    staged_armed = false;
+  }
+  ::close(file_);
 }
 
-void Staged_Output::commit() {
+uintmax_t Staged_Output::commit() {
+  struct stat written {};
+  if (::fstat(file_, &written) != 0 || ::fchmod(file_, mode_) != 0 || ::fsync(file_) != 0)
+    throw std::runtime_error("cannot finish the movie " + path_ + ": " + std::strerror(errno));
   // A second signal racing with this either finds the file gone (harmless) or
   // removes it first, so the rename fails and the output stays as it was.
   if (::rename(path_.c_str(), destination_.c_str()) != 0)
     throw std::runtime_error("cannot put the movie in place at " + destination_ + ": " + std::strerror(errno));
   committed_ = true;
-  set_file_removed_on_second_signal("");
+  staged_armed = false;
+  // The rename reaches the disk with the folder. The movie is in place
+  // whatever this says: some file systems cannot sync a folder.
+  const std::string folder = std::filesystem::path(destination_).parent_path().string();
+  const int folder_file = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_file >= 0) {
+    ::fsync(folder_file);
+    ::close(folder_file);
+  }
+  return uintmax_t(written.st_size);
 }
 
 bool is_finished_movie(const std::string& path) {
@@ -109,20 +179,28 @@ bool is_finished_movie(const std::string& path) {
   return at == size && media && header;
 }
 
-void install_interrupt_handlers() {
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
-}
-
-void set_file_removed_on_second_signal(const std::string& path) {
-  // The handler may run meanwhile: the first byte goes last.
-  removed_on_second_signal[0] = 0;
-  if (path.size() >= sizeof removed_on_second_signal) return;
-  std::memcpy(removed_on_second_signal + 1, path.c_str() + 1, path.size());
-  removed_on_second_signal[0] = path.empty() ? 0 : path[0];
+void install_signal_handlers() {
+  for (const int signal : {SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_IGN);
+  std::vector<int> stop_signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                                   SIGALRM, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) stop_signals.push_back(signal);
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (const int signal : stop_signals)
+    if (!ignored_at_start(signal)) sigaddset(&stops, signal);
+  // Blocked before any other thread starts, so every thread inherits it.
+  ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  try {
+    std::thread(watch_stop_signals, stops).detach();
+  } catch (const std::system_error& e) {
+    throw std::runtime_error(std::string("cannot start the thread that takes the signals: ") + e.what());
+  }
+  struct sigaction crash {};
+  crash.sa_sigaction = on_crash_signal;
+  crash.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&crash.sa_mask);
+  for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS, SIGTRAP})
+    if (!ignored_at_start(signal)) ::sigaction(signal, &crash, &crash_action_before[signal]);
 }
 
 }  // namespace host

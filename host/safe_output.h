@@ -2,10 +2,11 @@
 // temporary file beside the output, which is renamed onto it only when it
 // holds a finished movie, so the output path holds either what was there
 // before or a whole movie, never a broken one. Also the signals that stop an
-// export cleanly.
+// export cleanly, and those that must not leave the temporary file behind.
 #pragma once
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 
 namespace host {
@@ -17,26 +18,42 @@ constexpr char staged_file_pattern[] = ".hap-export-XXXXXX";
 // final rename is atomic.
 std::string staged_path_pattern(const std::string& destination);
 
-// The temporary file of one export. Created at construction with the mode a
-// new file would get, or the mode of the file it replaces (`replaced`, when
-// not null); removed by the destructor unless committed.
+// The file that writing to `path` replaces: `path` itself, or, when it is a
+// symbolic link, the end of the chain of links, whether that file exists or
+// not. Throws std::runtime_error when the chain loops or cannot be read.
+std::string link_target(const std::string& path);
+
+// The mode the finished movie gets: the permission bits of the file it
+// replaces (`replaced`, when not null) without set-user-ID and set-group-ID,
+// which must never pass to a file of another owner; else what a new file gets
+// under the umask.
+mode_t final_mode(const struct stat* replaced);
+
+// The temporary file of one export, created private to its owner so the
+// plug-in can always open it for writing; removed by the destructor unless
+// committed, and by a fatal signal meanwhile.
 class Staged_Output {
  public:
   // Throws std::runtime_error with the system's reason when the file cannot
   // be created.
-  Staged_Output(const std::string& destination, const struct stat* replaced);
+  Staged_Output(const std::string& destination, mode_t mode);
   ~Staged_Output();
   Staged_Output(const Staged_Output&) = delete;
   Staged_Output& operator=(const Staged_Output&) = delete;
 
   const std::string& path() const { return path_; }
-  // Renames the temporary file onto the destination; throws
-  // std::runtime_error with the system's reason on failure.
-  void commit();
+  // Gives the written file its final mode, syncs it, renames it onto the
+  // destination and syncs the folder, as safe-save tools do, so a crash of
+  // the machine leaves the old file or the whole new one. Returns the size
+  // of the movie this export wrote; throws std::runtime_error with the
+  // system's reason on failure.
+  uintmax_t commit();
 
  private:
   std::string destination_;
   std::string path_;
+  mode_t mode_;
+  int file_ = -1;
   bool committed_ = false;
 };
 
@@ -46,11 +63,17 @@ class Staged_Output {
 // export leaves (no "moov", a media-data size of 0) is not.
 bool is_finished_movie(const std::string& path);
 
-// The first SIGINT, SIGTERM or SIGHUP sets interrupt_signal (stand_in_host.h),
-// which stops the export the way a host cancel does; a second one removes the
-// registered temporary file and ends the program at once with 128 + signal.
-void install_interrupt_handlers();
-// The file a second signal removes; empty for none.
-void set_file_removed_on_second_signal(const std::string& path);
+// The signals of a finished or failed write (SIGPIPE, SIGXFSZ) are ignored,
+// so the write fails with its reason and the usual clean-up runs. The first
+// signal that would end the program (SIGINT, SIGTERM, SIGHUP, SIGQUIT, the
+// user, timer and real-time signals) sets interrupt_signal
+// (stand_in_host.h), which stops the export the way a host cancel does; a
+// second one removes the temporary file and ends the program at once with
+// 128 + signal. These are taken by a thread of their own, and must be
+// blocked before any other thread starts: call this first. A crash removes
+// the temporary file before the program ends as it would have. Signals
+// ignored at start stay ignored. Throws std::runtime_error when the thread
+// cannot start.
+void install_signal_handlers();
 
 }  // namespace host

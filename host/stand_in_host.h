@@ -3,7 +3,7 @@
 // export parameters, a source sequence that is rendered and heard), the
 // loading of the plug-in, and the selector calls in the host's order.
 #pragma once
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -28,8 +28,9 @@ constexpr sdk::Result export_cancelled = -3;  // the export loop stopped on requ
 // Nonzero (the signal number, for hap-export) once the export was asked to
 // stop: the export loop then ends with export_cancelled before its next frame,
 // and the audio renderer stops delivering, as a host does when the user
-// cancels.
-inline volatile std::sig_atomic_t interrupt_signal = 0;
+// cancels. Atomic: hap-export sets it on the thread that takes the signals,
+// not the one that reads this.
+inline std::atomic<int> interrupt_signal{0};
 
 // What the host renders and plays: the source sequence.
 struct Source_Settings {

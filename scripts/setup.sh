@@ -3,6 +3,9 @@
 # Usage: scripts/setup.sh [extra cmake options]   (BUILD_DIR defaults to build)
 # With SANITIZE=1: the checking build instead, with Clang, Debug at -O1,
 # AddressSanitizer and UBSan, and the fuzz targets; no benchmarks.
+# With SANITIZE=thread: the thread-checking build, the same with
+# ThreadSanitizer and no fuzz targets.
+# With TARGETS="a b": only those targets and what they need are built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -10,9 +13,15 @@ build_dir=${BUILD_DIR:-build}
 packages=(cmake g++ ninja-build pkg-config libsnappy-dev libsquish-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 config=(-DCMAKE_BUILD_TYPE=Release)
-if [[ ${SANITIZE:-0} == 1 ]]; then
+case ${SANITIZE:-0} in
+  0) ;;
+  1) sanitizer=(-DHAP_SANITIZE=ON) ;;
+  thread) sanitizer=(-DHAP_SANITIZE_THREAD=ON) ;;
+  *) echo "setup: SANITIZE must be 1 or thread" >&2; exit 1 ;;
+esac
+if [[ ${SANITIZE:-0} != 0 ]]; then
   packages+=(clang libclang-rt-dev)
-  config=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DHAP_SANITIZE=ON
+  config=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "${sanitizer[@]}"
           -DHAP_BUILD_BENCH=OFF -DCMAKE_CXX_COMPILER=clang++)
 fi
 missing=()
@@ -35,4 +44,6 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B "$build_dir" -G Ninja "${config[@]}" "$@"
-cmake --build "$build_dir"
+targets=()
+for t in ${TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build_dir" "${targets[@]}"

@@ -36,7 +36,7 @@ Dxt_Kernel_Head ycocg_head(uint32_t code, int quality, uint32_t mask) {
   return context.head;
 }
 
-Cocg_Endpoint_Kernels cocg_kernels(int quality, uint32_t mask) {
+[[maybe_unused]] Cocg_Endpoint_Kernels cocg_kernels(int quality, uint32_t mask) {
   return ycocg_head(Texture_Code_Ycocg_Dxt5, quality, mask).cocg_endpoint_kernels;
 }
 

@@ -121,9 +121,12 @@ Cocg_Block flat_block(float co, float cg) {
   return block_from(c, g);
 }
 
-std::array<uint8_t, 8> encode_cocg(int quality, const Cocg_Endpoint_Kernels& k, Cocg_Block block) {
+// The block by reference: a 32-byte aligned one passed by value draws an ABI
+// note from GCC.
+std::array<uint8_t, 8> encode_cocg(int quality, const Cocg_Endpoint_Kernels& k, const Cocg_Block& block) {
   std::array<uint8_t, 8> out{};
-  (quality == 2 ? ycocg_encode_cocg_q2 : ycocg_encode_cocg_q3)(k, out.data(), &block);
+  Cocg_Block worked = block;
+  (quality == 2 ? ycocg_encode_cocg_q2 : ycocg_encode_cocg_q3)(k, out.data(), &worked);
   return out;
 }
 

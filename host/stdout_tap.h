@@ -1,0 +1,40 @@
+// What the plug-in prints on standard output, passed on as it comes and
+// kept, so that hap-export can end a failure with the plug-in's own words for
+// its cause instead of leaving it in a middle line.
+#pragma once
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace host {
+
+class Stdout_Tap {
+ public:
+  // Routes standard output through a pipe read by a thread of its own. When
+  // the pipe or the thread cannot be made, output goes on as before and
+  // nothing is kept.
+  Stdout_Tap();
+  ~Stdout_Tap() { stop(); }
+  Stdout_Tap(const Stdout_Tap&) = delete;
+  Stdout_Tap& operator=(const Stdout_Tap&) = delete;
+
+  // Puts standard output back and returns the lines printed meanwhile.
+  std::vector<std::string> stop();
+
+ private:
+  // Copies the pipe to `out`, the saved standard output, keeping the text.
+  void pass_on(int out);
+
+  int saved_stdout_ = -1;
+  int pipe_ = -1;  // its reading end
+  std::string kept_;
+  std::thread reader_;
+};
+
+// The plug-in's words for why an export failed, from its printed lines: the
+// reason it gives (in the fullest form it was printed), else its first line
+// that is neither a setting it reports nor a warning. Empty when it said
+// nothing of the kind.
+std::string failure_cause(const std::vector<std::string>& lines);
+
+}  // namespace host
