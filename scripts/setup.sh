@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 
 packages=(cmake g++ ninja-build pkg-config libsnappy-dev libsquish-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev strace)
 config=(-DCMAKE_BUILD_TYPE=Release)
 case ${SANITIZE:-0} in
   0) ;;

@@ -36,10 +36,6 @@ Dxt_Kernel_Head ycocg_head(uint32_t code, int quality, uint32_t mask) {
   return context.head;
 }
 
-[[maybe_unused]] Cocg_Endpoint_Kernels cocg_kernels(int quality, uint32_t mask) {
-  return ycocg_head(Texture_Code_Ycocg_Dxt5, quality, mask).cocg_endpoint_kernels;
-}
-
 // Whole blocks through the scalar set and through the set with the twins under
 // mask: at most max_differing blocks in 10000 may differ, and those decode no
 // worse than the scalar block but for slack per pixel. At quality 1 a
