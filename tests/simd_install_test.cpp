@@ -10,7 +10,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "tests/simd_test_support.h"
 #include "texture_encoder/alpha_block.h"
 #include "texture_encoder/block_geometry.h"
 #include "texture_encoder/cluster_fit/cluster_fit.h"
@@ -26,6 +25,7 @@
 #include "texture_encoder/simd/cs_vector.h"
 #include "texture_encoder/simd/dxt1_vector.h"
 #include "texture_encoder/simd/ycocg_vector.h"
+#include "texture_encoder/simd_features.h"
 #include "texture_encoder/ycocg_block.h"
 
 namespace {

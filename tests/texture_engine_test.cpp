@@ -25,15 +25,12 @@
 
 namespace {
 
-struct Setup_Outcome {
+// The set-up of a 64-pixel-wide RGTC1 texture of `height` rows on `threads` threads.
+Dxt_Encoder_Context set_up_slices(uint16_t height, uint32_t threads) {
   Dxt_Encoder_Context context{};
-};
-
-Setup_Outcome run_setup(uint16_t width, uint16_t height, uint32_t code, uint8_t quality,
-                        uint32_t pix_fmt = Pix_Fmt_Bgra8, uint32_t threads = 1) {
-  Setup_Outcome o;
-  setup_dxt_encoder(&o.context, width, height, code, quality, 0, pix_fmt, Pad_Mode_Edge, threads, 0xF8);
-  return o;
+  setup_dxt_encoder(&context, 64, height, Texture_Code_Rgtc1_Alpha, 1, 0, Pix_Fmt_Bgra8,
+                    Pad_Mode_Edge, threads, 0xF8);
+  return context;
 }
 
 Test_Image test_frame(int width, int height) {
@@ -91,33 +88,33 @@ TEST(Setup, RefusalsPrintTheirLineAndLeaveNoWorker) {
 }
 
 TEST(Setup, PlansSlicesOfWholeBlockRows) {
-  Setup_Outcome small = run_setup(64, 100, Texture_Code_Rgtc1_Alpha, 1, Pix_Fmt_Bgra8, 8);
-  ASSERT_EQ(small.context.thread_count, 4);  // ceil(100 / 32)
+  const Dxt_Encoder_Context small = set_up_slices(100, 8);
+  ASSERT_EQ(small.thread_count, 4);  // ceil(100 / 32)
   const uint16_t starts[] = {0, 28, 52, 76}, counts[] = {28, 24, 24, 24};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(small.context.slice_start_rows[i], starts[i]);
-    EXPECT_EQ(small.context.slice_row_counts[i], counts[i]);
+    EXPECT_EQ(small.slice_start_rows[i], starts[i]);
+    EXPECT_EQ(small.slice_row_counts[i], counts[i]);
   }
 
   // At most 64 slices, the size of the plan's arrays, from a request of 65 on.
   for (uint32_t request : {64u, 65u, 200u})
-    EXPECT_EQ(run_setup(64, 4000, 3, 1, 1, request).context.thread_count, 64) << request;
-  EXPECT_EQ(run_setup(64, 0, 3, 1, 1, 8).context.thread_count, 0);
+    EXPECT_EQ(set_up_slices(4000, request).thread_count, 64) << request;
+  EXPECT_EQ(set_up_slices(0, 8).thread_count, 0);
   // One slice: the plan stays unwritten.
   for (auto [height, threads] : {std::pair{1000, 1}, std::pair{32, 8}}) {
-    const Setup_Outcome one = run_setup(64, uint16_t(height), 3, 1, 1, uint32_t(threads));
-    EXPECT_EQ(one.context.thread_count, 1);
-    EXPECT_EQ(one.context.slice_row_counts[0], 0);
+    const Dxt_Encoder_Context one = set_up_slices(uint16_t(height), uint32_t(threads));
+    EXPECT_EQ(one.thread_count, 1);
+    EXPECT_EQ(one.slice_row_counts[0], 0);
   }
   // A request of 0 is the processor count.
   const uint32_t processors = platform::processor_count();
-  EXPECT_EQ(run_setup(64, 4000, 3, 1, 1, 0).context.thread_count,
+  EXPECT_EQ(set_up_slices(4000, 0).thread_count,
             std::min(processors < 2 ? 1u : processors, 64u));
 
   // Every plan covers the height once, whole block rows first.
   for (uint32_t height : {5u, 37u, 64u, 255u, 1081u, 2161u}) {
     for (uint32_t request : {2u, 3u, 7u, 64u}) {
-      const Dxt_Encoder_Context& c = run_setup(64, uint16_t(height), 3, 1, 1, request).context;
+      const Dxt_Encoder_Context c = set_up_slices(uint16_t(height), request);
       if (c.thread_count <= 1) continue;
       uint32_t next = 0;
       for (int i = 0; i < c.thread_count; ++i) {
