@@ -86,24 +86,31 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
   }
 }
 
+namespace {
+
+void drive_rows(uint16_t first_block_row, const uint8_t* source, uint16_t width, uint16_t height,
+                uint16_t row_count, uint16_t stride, uint8_t* destination, uint8_t path,
+                uint16_t block_stride, uint32_t layout, uint8_t orientation, uint32_t pair_mode) {
+  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
+  for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r)
+    compress_ycocg_dxt5_block_row(uint16_t(r), source, width, height, stride, destination, path,
+                                  block_stride, layout, orientation, pair_mode);
+}
+
+}  // namespace
+
 void compress_ycocg_dxt5_rows_argb(uint16_t first_block_row, const uint8_t* source,
                                    uint16_t width, uint16_t height, uint16_t row_count,
                                    uint16_t stride, uint8_t* destination, uint8_t path,
                                    uint16_t block_stride, uint32_t pair_mode) {
-  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
-  for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r)
-    compress_ycocg_dxt5_block_row(uint16_t(r), source, width, height, stride, destination, path,
-                                  block_stride, Dxt_Layout_ARGB, 1,
-                                  path && pair_mode == 2 ? 2 : 0);
+  drive_rows(first_block_row, source, width, height, row_count, stride, destination, path,
+             block_stride, Dxt_Layout_ARGB, 1, pair_mode);
 }
 
 void compress_ycocg_dxt5_rows_bgra(uint16_t first_block_row, const uint8_t* source,
                                    uint16_t width, uint16_t height, uint16_t row_count,
                                    uint16_t stride, uint8_t* destination, uint8_t path,
                                    uint16_t block_stride, uint8_t orientation, uint32_t pair_mode) {
-  check_block_rows(source, destination, first_block_row, row_count / 4u, width, height, stride);
-  for (uint32_t r = first_block_row; r < first_block_row + row_count / 4u; ++r)
-    compress_ycocg_dxt5_block_row(uint16_t(r), source, width, height, stride, destination, path,
-                                  block_stride, Dxt_Layout_BGRA, orientation,
-                                  path && pair_mode == 2 ? 2 : 0);
+  drive_rows(first_block_row, source, width, height, row_count, stride, destination, path,
+             block_stride, Dxt_Layout_BGRA, orientation, pair_mode);
 }
