@@ -64,6 +64,8 @@ struct Options {
   std::string destination;
   mode_t mode = 0;  // the finished movie's
   uintmax_t audio_size = 0;
+  // Whether a movie is written: --summary and --list-params stop before.
+  bool exports() const { return !summary_only && !list_params; }
 };
 
 int64_t parse_number(const std::string& text, const std::string& what, int64_t min, int64_t max) {
@@ -136,7 +138,7 @@ Options parse_options(int argc, char** argv) {
       throw Usage_Error("more than one output file given");
     }
   }
-  if (o.output.empty() && !o.summary_only && !o.list_params) throw Usage_Error("no output file given");
+  if (o.output.empty() && o.exports()) throw Usage_Error("no output file given");
   return o;
 }
 
@@ -240,7 +242,7 @@ void check_source(Options& o) {
   if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source);
   struct stat plugin {};
   if (::stat(o.plugin.c_str(), &plugin) == 0) sources.emplace_back(plugin, "plug-in");
-  if (!o.output.empty() && !o.summary_only && !o.list_params) check_output(o, sources);
+  if (o.exports()) check_output(o, sources);
 }
 
 // The audio file against the audio parameters, as the input is checked
@@ -302,7 +304,7 @@ int run(Options& o) {
               << host::narrow(summary.audio_summary) << "\n"
               << host::narrow(summary.bitrate_summary) << "\n";
     if (o.list_params) std::cout << host.params.dump();
-    if (!o.summary_only && !o.list_params && !o.output.empty()) {
+    if (o.exports()) {
       sdk::Query_Output_Settings_Rec settings{};
       settings.export_video = 1;
       settings.export_audio = audio;

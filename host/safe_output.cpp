@@ -40,24 +40,25 @@ void remove_staged_file() {
   if (staged_armed) ::unlink(staged_file);
 }
 
+// The next of `signals` sent to the program.
+int next_signal(const sigset_t& signals) {
+  int signal = 0;
+  while (::sigwait(&signals, &signal) != 0) {
+  }
+  return signal;
+}
+
 // The stop signals are blocked in every thread and taken here, one at a time,
 // in ordinary code: a handler would run on whichever thread the signal finds.
 void watch_stop_signals(sigset_t signals) {
-  for (bool first = true;;) {
-    int signal = 0;
-    if (::sigwait(&signals, &signal) != 0) continue;
-    if (first) {
-      first = false;
-      interrupt_signal = signal;
-      // The frames in flight take seconds to finish at large sizes: say why
-      // nothing seems to happen.
-      std::fputs("\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n",
-                 stderr);
-      continue;
-    }
-    remove_staged_file();
-    ::_exit(128 + signal);
-  }
+  interrupt_signal = next_signal(signals);
+  // The frames in flight take seconds to finish at large sizes: say why
+  // nothing seems to happen.
+  std::fputs("\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n",
+             stderr);
+  const int second = next_signal(signals);
+  remove_staged_file();
+  ::_exit(128 + second);
 }
 
 void on_crash_signal(int signal, siginfo_t* info, void*) {

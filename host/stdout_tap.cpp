@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 
 namespace host {
@@ -15,8 +16,6 @@ namespace {
 // Enough for every line an export prints; a plug-in that prints more is
 // passed on but no longer kept.
 constexpr size_t kept_limit = 1 << 20;
-
-bool starts_with(const std::string& text, const char* head) { return text.rfind(head, 0) == 0; }
 
 }  // namespace
 
@@ -78,18 +77,19 @@ std::vector<std::string> Stdout_Tap::stop() {
 }
 
 std::string failure_cause(const std::vector<std::string>& lines) {
+  constexpr std::string_view reason_head = "Reason : ";
   for (const std::string& reason : lines) {
-    if (!starts_with(reason, "Reason : ")) continue;
+    if (!reason.starts_with(reason_head)) continue;
     // The reason may repeat a line that said more ("Error file write", after
     // "Error file write : File too large").
-    const std::string said = reason.substr(9);
+    const std::string said = reason.substr(reason_head.size());
     for (const std::string& line : lines)
-      if (starts_with(line, (said + " : ").c_str())) return line;
+      if (line.starts_with(said + " : ")) return line;
     return said;
   }
   for (const std::string& line : lines)
-    if (!starts_with(line, "Quality : ") && !starts_with(line, "Timecode : ") && !starts_with(line, "WARNING") &&
-        !starts_with(line, "Warning"))
+    if (!line.starts_with("Quality : ") && !line.starts_with("Timecode : ") && !line.starts_with("WARNING") &&
+        !line.starts_with("Warning"))
       return line;
   return "";
 }

@@ -42,15 +42,9 @@ Cli_Run shell(const std::string& command) {
 Cli_Run hap_export(const std::string& args) { return shell(std::string(HAP_EXPORT_PATH) + " " + args); }
 
 // The last line of a program's output, where its cause is told.
-std::string last_line(const std::string& output) {
-  const size_t end = output.find_last_not_of('\n');
-  if (end == std::string::npos) return "";
-  const size_t start = output.rfind('\n', end);
-  return output.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
-}
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+std::string last_line(std::string output) {
+  while (output.ends_with('\n')) output.pop_back();
+  return output.substr(output.rfind('\n') + 1);  // from 0 when there is one line
 }
 
 std::string text_of(const std::string& path) {
@@ -371,7 +365,7 @@ namespace {
 TEST(Host_Cli, a_failed_export_leaves_the_previous_output) {
   const Temp_Folder folder("host_cli_failed");
   const std::string movie = folder.path + "/movie.mov";
-    // A file size limit (in blocks of 512 bytes) stands for a full disk, whose
+  // A file size limit (in blocks of 512 bytes) stands for a full disk, whose
   // reason is told last: with 1 block the first frame fails and nothing can
   // be finalised; with 40 the frames before the failure and their header
   // fit. The signal the limit sends must not end the program.
@@ -380,7 +374,7 @@ TEST(Host_Cli, a_failed_export_leaves_the_previous_output) {
     const Cli_Run run = shell("ulimit -f " + std::to_string(blocks) + "; " + std::string(HAP_EXPORT_PATH) +
                               " --frames 60 --size 64x64 --audio none " + movie);
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_TRUE(ends_with(last_line(run.output), "export failed with result 99: Error file write : File too large"))
+    EXPECT_TRUE(last_line(run.output).ends_with("export failed with result 99: Error file write : File too large"))
         << run.output;
     EXPECT_EQ(run.output.find("Wrote "), std::string::npos) << run.output;
     if (blocks == 1) {
@@ -422,7 +416,7 @@ TEST(Host_Cli, out_of_memory_is_said) {
     const Cli_Run run = shell(std::string("ulimit -v ") + limit + "; " + one_processor + HAP_EXPORT_PATH +
                               " --frames 3 --audio none " + args + " " + folder.path + "/movie.mov");
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_TRUE(ends_with(last_line(run.output), ": out of memory")) << run.output;
+    EXPECT_TRUE(last_line(run.output).ends_with(": out of memory")) << run.output;
   }
   EXPECT_FALSE(std::filesystem::exists(folder.path + "/movie.mov"));
 }
