@@ -59,12 +59,11 @@ uint64_t encode_whole_block(uint32_t mode, const Subset_Mode_Settings& settings,
   return error;
 }
 
-// Mode 1 or 7 with the chosen partition. Returns true and replaces out when
-// the two subsets together beat to_beat; leaves out alone otherwise, stopping
-// as soon as the first subset alone cannot win.
-bool try_two_subsets(uint32_t mode, const uint8_t pixels[64], const Bc7_Block_Params& params,
-                     Bc7_Subset_Params& subset, uint64_t to_beat, Bc7_Block_Choice& out,
-                     uint64_t& error) {
+// Mode 1 or 7 with the chosen partition. Replaces out when the two subsets
+// together beat to_beat; leaves out alone otherwise, stopping as soon as the
+// first subset alone cannot win.
+void try_two_subsets(uint32_t mode, const uint8_t pixels[64], const Bc7_Block_Params& params,
+                     Bc7_Subset_Params& subset, uint64_t to_beat, Bc7_Block_Choice& out) {
   uint32_t words[16];
   std::memcpy(words, pixels, 64);
   const uint32_t partition = bc7_choose_partition(words, params, subset.m_channel_weights, mode);
@@ -86,9 +85,9 @@ bool try_two_subsets(uint32_t mode, const uint8_t pixels[64], const Bc7_Block_Pa
     results[s].m_selectors = selectors[s];
     results[s].m_trial_selectors = trial;
     sum += bc7_encode_subset(mode, subset, results[s], params);
-    if (sum > to_beat) return false;
+    if (sum > to_beat) return;
   }
-  if (sum >= to_beat) return false;
+  if (sum >= to_beat) return;
 
   out.m_mode = mode;
   out.m_partition = partition;
@@ -100,8 +99,6 @@ bool try_two_subsets(uint32_t mode, const uint8_t pixels[64], const Bc7_Block_Pa
     out.m_p_bits[s][0] = results[s].m_p_bits[0];
     out.m_p_bits[s][1] = mode == 1 ? 0 : results[s].m_p_bits[1];
   }
-  error = sum;
-  return true;
 }
 
 }  // namespace
@@ -166,11 +163,8 @@ bool bc7_block_is_opaque(const uint8_t pixels[64]) {
 void bc7_encode_block_opaque(uint8_t out[16], const uint8_t pixels[64],
                              const Bc7_Block_Params& params, Bc7_Subset_Params& subset) {
   Bc7_Block_Choice choice{};
-  uint64_t best = encode_whole_block(6, Mode_6_Opaque, pixels, params, subset, choice);
-  if (best != 0 && params.max_partitions != 0) {
-    uint64_t e1;
-    if (try_two_subsets(1, pixels, params, subset, best, choice, e1)) best = e1;
-  }
+  const uint64_t e6 = encode_whole_block(6, Mode_6_Opaque, pixels, params, subset, choice);
+  if (e6 != 0 && params.max_partitions != 0) try_two_subsets(1, pixels, params, subset, e6, choice);
   bc7_pack_block(out, choice);
 }
 
@@ -192,10 +186,7 @@ void bc7_encode_block_alpha(uint8_t out[16], const uint8_t pixels[64],
       choice = mode_5;
     }
   }
-  if (best != 0 && params.try_mode_7) {
-    uint64_t e7;
-    if (try_two_subsets(7, pixels, params, subset, best, choice, e7)) best = e7;
-  }
+  if (best != 0 && params.try_mode_7) try_two_subsets(7, pixels, params, subset, best, choice);
   bc7_pack_block(out, choice);
 }
 

@@ -3,9 +3,7 @@
 // bytes at every quality.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "src/bc7_internal.h"
 #include "tests/support/bc7_tables.h"

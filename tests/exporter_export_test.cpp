@@ -323,16 +323,15 @@ TEST(Exporter_Export, render_loop_failures) {
 // (the frame suite, then the encoder).
 enum class Frame_Fault { None, Pixels_Refused, Row_Bytes_Refused, Unknown_Exception };
 Frame_Fault frame_fault = Frame_Fault::None;
-const sdk::PPix_Suite* host_ppix = nullptr;
 const sdk::PPix_Suite faulty_ppix = [] {
   sdk::PPix_Suite s{};
   s.get_pixels = [](sdk::Frame_Handle frame, int32_t mode, char** pixels) -> sdk::Result {
     if (frame_fault == Frame_Fault::Unknown_Exception) throw 7;
-    const sdk::Result got = host_ppix->get_pixels(frame, mode, pixels);
+    const sdk::Result got = host::ppix_suite().get_pixels(frame, mode, pixels);
     return frame_fault == Frame_Fault::Pixels_Refused ? 1 : got;
   };
   s.get_row_bytes = [](sdk::Frame_Handle frame, int32_t* row_bytes) -> sdk::Result {
-    const sdk::Result got = host_ppix->get_row_bytes(frame, row_bytes);
+    const sdk::Result got = host::ppix_suite().get_row_bytes(frame, row_bytes);
     return frame_fault == Frame_Fault::Row_Bytes_Refused ? 1 : got;
   };
   return s;
@@ -357,7 +356,6 @@ TEST(Exporter_Export, frame_callback_failures) {
     frame_fault = fault;
     e.tweak = [&e, fault = fault](host::Param_Tree&) {
       auto* instance = static_cast<Exporter_Instance*>(e.session.instance());
-      host_ppix = instance->ppix;
       instance->ppix = &faulty_ppix;
       if (fault == Frame_Fault::None) instance->exporter_utility = &loop_without_encoder;
     };
