@@ -10,6 +10,7 @@
 #include "HAP/hap_cpu_encoder.h"
 #include "HAP/hap_frame.h"
 #include "VIDEO/mov_writer_hl.h"
+#include "platform/start_thread.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -210,8 +211,12 @@ void Hap_Encoder::push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t c
   }
   // The slot is free: no other thread touches its encoder until it is filled.
   hap_cpu_encoder_set_frame(encoders_[slot].get(), pixels, row_bytes, context_slot);
-  if (!writer_thread_.joinable()) writer_thread_ = std::thread([this] { writer_loop(); });
-  if (!slot_threads_[slot].joinable()) slot_threads_[slot] = std::thread([this, slot] { slot_loop(slot); });
+  // A thread that cannot start is out of memory, as an allocation that fails is.
+  if (!writer_thread_.joinable())
+    writer_thread_ = platform::start_thread([this] { return std::thread([this] { writer_loop(); }); });
+  if (!slot_threads_[slot].joinable())
+    slot_threads_[slot] =
+        platform::start_thread([this, slot] { return std::thread([this, slot] { slot_loop(slot); }); });
   {
     std::lock_guard<std::mutex> lock(mutex_);
     frame_number_[slot] = frames_pushed_++;

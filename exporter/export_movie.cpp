@@ -7,7 +7,6 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "HAP/hap_encoder.h"
 #include "VIDEO/frame_rate.h"
@@ -20,13 +19,9 @@ constexpr uint32_t pix_fmt_bgra_bottom_up = 2;
 constexpr int32_t min_frame_side = 4, max_frame_side = 16384;  // the range of the size parameters
 
 // The lines above a failure name where it happened; this one says why, an
-// allocation failure included (whose own text is only "std::bad_alloc"). A
-// thread that cannot start lacked memory for its stack: say so the same way.
+// allocation failure included (whose own text is only "std::bad_alloc").
 void print_reason(const std::exception& e) {
-  const auto* system = dynamic_cast<const std::system_error*>(&e);
-  const bool no_memory = dynamic_cast<const std::bad_alloc*>(&e) ||
-                         (system && system->code() == std::errc::resource_unavailable_try_again);
-  std::cout << "Reason : " << (no_memory ? "out of memory" : e.what()) << std::endl;
+  std::cout << "Reason : " << (dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory" : e.what()) << std::endl;
 }
 
 // A rate as numerator / denominator frames per second; inexact rates are

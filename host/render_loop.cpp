@@ -12,14 +12,13 @@
 #include <cmath>
 #include <cstdio>
 #include <future>
-#include <new>
 #include <span>
 #include <stdexcept>
-#include <system_error>
 #include <vector>
 
 #include "host/stand_in_host.h"
 #include "platform/parallel_for.h"
+#include "platform/start_thread.h"
 
 // A rendered frame as the host hands it out: bottom-up BGRA rows.
 struct sdk::Rendered_Frame {
@@ -52,16 +51,10 @@ bool read_fully(int file, iovec* pieces, int piece_count, off_t offset) {
   return true;
 }
 
-// Runs `work` on a thread of its own. A thread that cannot start for want of
-// memory is out of memory, and said so, as an allocation that fails is.
+// Runs `work` on a thread of its own; one that cannot start is out of memory.
 template <class Work>
-std::future<void> start_thread(Work work) {
-  try {
-    return std::async(std::launch::async, std::move(work));
-  } catch (const std::system_error& e) {
-    if (e.code() == std::errc::resource_unavailable_try_again) throw std::bad_alloc();
-    throw;
-  }
+std::future<void> start_async(Work work) {
+  return platform::start_thread([&] { return std::async(std::launch::async, std::move(work)); });
 }
 
 // The rendered frames of the export loop. Once the loop has a frame, the next
@@ -125,10 +118,10 @@ class Frame_Source {
       const int b = 1 - current_;
       if (shown_[b] == index || shown_[current_] == index) return;
       ahead_ = index;
-      pending_ = start_thread([this, b, index] { read_rendered(b, index); });
+      pending_ = start_async([this, b, index] { read_rendered(b, index); });
     } else if (index != source_index_) {
       ahead_ = index;
-      pending_ = start_thread([this, index] { make_source(index); });
+      pending_ = start_async([this, index] { make_source(index); });
     }
   }
 
