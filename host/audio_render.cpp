@@ -3,28 +3,36 @@
 // interleaving.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <vector>
 
 #include "host/stand_in_host.h"
+#include "platform/file_io.h"
 
 namespace host {
 namespace {
+
+struct File_Closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using Audio_File = std::unique_ptr<std::FILE, File_Closer>;
 
 struct Renderer {
   int channels = 0;
   int sample_rate = 0;
   int64_t position = 0;  // next sample frame
+  // The source audio file, read as the plug-in asks for its samples, so
+  // memory does not grow with the file; null for the test tone or no audio.
+  Audio_File file;
 };
 
 std::map<uint32_t, Renderer> renderers;
 uint32_t next_renderer = 1;
 int64_t get_audio_calls = 0;
-// The source audio file's interleaved samples, read when a renderer is made.
-std::vector<float> file_samples;
 
 int channels_of(int32_t channel_type) {
   switch (channel_type) {
@@ -39,16 +47,34 @@ int channels_of(int32_t channel_type) {
   }
 }
 
-bool load_audio_file(const std::string& path) {
-  // A folder or a pipe has no size to read (a folder even claims one near 2^63).
-  if (!std::filesystem::is_regular_file(path)) return false;
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return false;
-  const std::streamoff size = in.tellg();
-  file_samples.assign(size_t(size) / sizeof(float), 0.0f);
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(file_samples.data()), std::streamsize(file_samples.size() * sizeof(float)));
-  return bool(in);
+Audio_File open_audio_file(const std::string& path) {
+  // A folder or a pipe has no samples at an offset (and opening a pipe waits
+  // for a writer).
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return nullptr;
+  return Audio_File(std::fopen(path.c_str(), "rbe"));
+}
+
+// Reads `frames` sample frames from the renderer's position in its file into
+// the channel buffers, a bounded run at a time whatever the plug-in asks for;
+// past the end of the file is silence. False on a read error.
+bool read_file_samples(Renderer& r, uint32_t frames, float** channels) {
+  constexpr uint32_t run_frames = 4096;
+  const size_t channel_count = size_t(r.channels);
+  std::vector<float> run(std::min(frames, run_frames) * channel_count);
+  if (platform::file_seek64(r.file.get(), r.position * r.channels * int64_t(sizeof(float)), SEEK_SET) != 0)
+    return false;
+  for (uint32_t done = 0; done < frames;) {
+    const uint32_t count = std::min(frames - done, run_frames);
+    const size_t wanted = count * channel_count;
+    const size_t got = std::fread(run.data(), sizeof(float), wanted, r.file.get());
+    if (got < wanted && std::ferror(r.file.get())) return false;
+    std::fill(run.begin() + got, run.begin() + wanted, 0.0f);
+    for (uint32_t f = 0; f < count; ++f)
+      for (size_t c = 0; c < channel_count; ++c) channels[c][done + f] = run[f * channel_count + c];
+    done += count;
+  }
+  return true;
 }
 
 sdk::Result make_renderer(sdk::Plugin_Id, sdk::Ticks start, int32_t channel_type, int32_t sample_type, float rate,
@@ -56,12 +82,15 @@ sdk::Result make_renderer(sdk::Plugin_Id, sdk::Ticks start, int32_t channel_type
   Stand_In_Host& host = Stand_In_Host::active();
   const int channels = channels_of(channel_type);
   if (!renderer || channels == 0 || sample_type != sdk::sample_type_float32 || !(rate >= 1)) return host_error;
-  if (host.source.audio && !host.source.audio_path.empty() && !load_audio_file(host.source.audio_path))
-    return host_error;
+  Audio_File file;
+  if (host.source.audio && !host.source.audio_path.empty()) {
+    file = open_audio_file(host.source.audio_path);
+    if (!file) return host_error;
+  }
   const int sample_rate = int(rate);
   const int64_t start_frame = start * sample_rate / ticks_per_second;
   *renderer = next_renderer++;
-  renderers[*renderer] = {channels, sample_rate, start_frame};
+  renderers[*renderer] = {channels, sample_rate, start_frame, std::move(file)};
   get_audio_calls = 0;
   return sdk::result_ok;
 }
@@ -78,21 +107,12 @@ sdk::Result get_audio(uint32_t id, uint32_t frames, float** channels, int32_t) {
     return host_error;
   ++get_audio_calls;
   Renderer& r = found->second;
-  const bool from_file = !host.source.audio_path.empty();
-  for (uint32_t f = 0; f < frames; ++f) {
-    const int64_t frame = r.position + f;
-    for (int c = 0; c < r.channels; ++c) {
-      float sample = 0.0f;
-      if (!host.source.audio) {
-        sample = 0.0f;
-      } else if (from_file) {
-        const size_t at = size_t(frame) * size_t(r.channels) + size_t(c);
-        sample = at < file_samples.size() ? file_samples[at] : 0.0f;
-      } else {
-        sample = test_tone_sample(frame, c, r.sample_rate);
-      }
-      channels[c][f] = sample;
-    }
+  if (r.file) {
+    if (!read_file_samples(r, frames, channels)) return host_error;
+  } else {
+    for (uint32_t f = 0; f < frames; ++f)
+      for (int c = 0; c < r.channels; ++c)
+        channels[c][f] = host.source.audio ? test_tone_sample(r.position + f, c, r.sample_rate) : 0.0f;
   }
   r.position += frames;
   host.audio_blocks.push_back(frames);

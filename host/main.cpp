@@ -246,7 +246,8 @@ void check_source(Options& o) {
 }
 
 // The audio file against the audio parameters, as the input is checked
-// against the frame size: warnings only, the missing rest is silence.
+// against the frame size: warnings only, the missing rest is silence and what
+// lies beyond the export is never read.
 void check_audio_size(const Options& o, const host::Stand_In_Host& host) {
   const host::Host_Param* rate = host.params.find("AudioSampleRate");
   const host::Host_Param* channels = host.params.find("AudioChannels");
@@ -258,9 +259,13 @@ void check_audio_size(const Options& o, const host::Stand_In_Host& host) {
   if (o.audio_size % frame_bytes != 0)
     std::cerr << "hap-export: warning: --audio size is not a whole number of " << frame_bytes / sizeof(float)
               << "-channel float sample frames; the rest is ignored\n";
-  if (o.audio_size / frame_bytes < needed)
-    std::cerr << "hap-export: warning: --audio holds " << o.audio_size / frame_bytes << " sample frames, fewer than the "
-              << needed << " of the export; the rest is silence\n";
+  const uintmax_t held = o.audio_size / frame_bytes;
+  if (held < needed)
+    std::cerr << "hap-export: warning: --audio holds " << held << " sample frames, fewer than the " << needed
+              << " of the export; the rest is silence\n";
+  else if (held > needed)
+    std::cerr << "hap-export: warning: --audio holds " << held << " sample frames, more than the " << needed
+              << " of the export; the rest is ignored\n";
 }
 
 // The label of a list parameter's current value.

@@ -115,6 +115,40 @@ TEST(Host_Audio, renderer_plays_the_file_then_silence_and_fails_on_request) {
   std::filesystem::remove(path);
 }
 
+// The file is read from where the renderer stands, however the plug-in splits
+// its requests, in every channel: from the start time, across the reader's
+// runs of samples, and into silence past the end of the file.
+TEST(Host_Audio, renderer_reads_the_file_where_it_stands) {
+  const Temp_File file("host_suites_audio_51.f32");
+  constexpr int channel_count = 6, file_frames = 10000, start = 100;
+  std::vector<float> samples(channel_count * file_frames);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(i);
+  std::ofstream(file.path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * sizeof(float)));
+
+  host::Stand_In_Host h;
+  h.source.audio_path = file.path;
+  const auto& seq = acquire<sdk::Sequence_Audio_Suite>(h, sdk::sequence_audio_suite_name, 1);
+  uint32_t renderer = 0;
+  ASSERT_EQ(seq.make_audio_renderer(1, start * host::ticks_per_second / 48000, sdk::channel_type_5_1,
+                                    sdk::sample_type_float32, 48000.0f, &renderer),
+            0);
+  int64_t frame = start;
+  for (const uint32_t block : {4095u, 4097u, 1u, 6000u}) {
+    std::vector<std::vector<float>> buffers(channel_count, std::vector<float>(block, -1.0f));
+    float* channels[channel_count];
+    for (int c = 0; c < channel_count; ++c) channels[c] = buffers[c].data();
+    ASSERT_EQ(seq.get_audio(renderer, block, channels, 0), 0);
+    for (uint32_t f = 0; f < block; ++f, ++frame)
+      for (int c = 0; c < channel_count; ++c) {
+        const float expected = frame < file_frames ? float(frame * channel_count + c) : 0.0f;
+        ASSERT_EQ(buffers[c][f], expected) << "frame " << frame << " channel " << c;
+      }
+  }
+  EXPECT_GT(frame, file_frames);
+  EXPECT_EQ(seq.release_audio_renderer(1, renderer), 0);
+}
+
 // The render loop, with a callback that records what it receives.
 struct Received {
   std::vector<uint32_t> repeats;
