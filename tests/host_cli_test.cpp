@@ -3,6 +3,7 @@
 // either what was there before or a whole movie, whatever happens to the export.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -271,11 +272,19 @@ TEST(Host_Cli, the_movie_gets_its_mode_once_written) {
   const Temp_Folder folder("host_cli_modes");
   const bool root = geteuid() == 0;
   constexpr uid_t nobody = 65534;
-  std::string ordinary_user;
+  std::string ordinary_user, program = HAP_EXPORT_PATH + std::string(" --plugin ") + HAP_PLUGIN_PATH;
   if (root) {
     if (shell("command -v setpriv").status != 0) GTEST_SKIP() << "setpriv is needed to run as an ordinary user";
     ordinary_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     ASSERT_EQ(chown(folder.path.c_str(), nobody, nobody), 0);
+    // The build may lie where nobody cannot go (a home or private folder):
+    // nobody runs copies in its own folder.
+    const std::string copies[] = {folder.path + "/hap-export", folder.path + "/plugin.so"};
+    std::filesystem::copy_file(HAP_EXPORT_PATH, copies[0]);
+    std::filesystem::copy_file(HAP_PLUGIN_PATH, copies[1]);
+    program = copies[0] + " --plugin " + copies[1];
+    if (shell(ordinary_user + "test -x " + copies[0] + " -a -r " + copies[1]).status != 0)
+      GTEST_SKIP() << "nobody cannot reach " << folder.path << " to run hap-export";
   }
   const std::string movie = folder.path + "/movie.mov";
   struct Case {
@@ -295,7 +304,7 @@ TEST(Host_Cli, the_movie_gets_its_mode_once_written) {
       ASSERT_EQ(chmod(movie.c_str(), c.before), 0);
     }
     const Cli_Run run = shell(std::string("umask ") + c.umask + "; " + (c.as_ordinary_user ? ordinary_user : "") +
-                              HAP_EXPORT_PATH + " --frames 2 --size 64x64 --audio none " + movie);
+                              program + " --frames 2 --size 64x64 --audio none " + movie);
     EXPECT_EQ(run.status, 0) << std::oct << c.before << " umask " << c.umask << ": " << run.output;
     struct stat status {};
     ASSERT_EQ(stat(movie.c_str(), &status), 0);
@@ -555,19 +564,62 @@ TEST(Host_Cli, audio_file_sizes_are_warned_about) {
   const std::string args = "--frames 3 --size 64x64 --rate 30 --param AudioSampleRate=8000 --audio " + audio + " ";
   struct Case {
     size_t bytes;
-    bool uneven, short_;
+    bool uneven, short_, long_;
   };
   // 3 frames at 30 fps: 800 stereo frames of 8 bytes.
-  for (const Case& c : {Case{800 * 8, false, false}, Case{800 * 8 + 3, true, false}, Case{799 * 8, false, true},
-                        Case{0, false, true}}) {
+  for (const Case& c : {Case{800 * 8, false, false, false}, Case{800 * 8 + 3, true, false, false},
+                        Case{799 * 8, false, true, false}, Case{0, false, true, false},
+                        Case{801 * 8 + 4, true, false, true}}) {
     std::ofstream(audio, std::ios::binary) << std::string(c.bytes, '\0');
     const Cli_Run run = hap_export(args + movie);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("not a whole number of 2-channel float sample frames") != std::string::npos, c.uneven)
         << run.output;
     EXPECT_EQ(run.output.find("fewer than the 800 of the export") != std::string::npos, c.short_) << run.output;
+    EXPECT_EQ(run.output.find("holds 801 sample frames, more than the 800 of the export; the rest is ignored") !=
+                  std::string::npos,
+              c.long_)
+        << run.output;
     EXPECT_EQ(mov_test::Mov_File(movie).track("soun").sample_count, 800u);
   }
+}
+
+
+// The audio file is read as the plug-in asks for it: a gibibyte of audio takes
+// no more memory than the second the export uses, and makes the same movie,
+// whose samples are the file's.
+TEST(Host_Cli, audio_is_read_as_the_export_asks_for_it) {
+  const Temp_Folder folder("host_cli_audio_read");
+  const std::string audio = folder.path + "/audio.f32", long_audio = folder.path + "/long.f32";
+  const std::string movie = folder.path + "/movie.mov", log = folder.path + "/log";
+  // One second of 48 kHz stereo, the default audio of 30 frames at 30 fps:
+  // samples of k / 32768 become 16-bit k.
+  auto pcm = [](size_t i) { return int(i * 7 % 60001) - 30000; };
+  std::vector<float> samples(2 * 48000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(pcm(i)) / 32768.0f;
+  for (const std::string& path : {audio, long_audio})
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * sizeof(float)));
+  std::filesystem::resize_file(long_audio, uintmax_t(1) << 30);  // sparse: no time or disk to write
+  std::vector<uint8_t> movies[2];
+  long peak_kib[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const pid_t pid = start_hap_export("--frames 30 --size 64x64 --audio " + (i ? long_audio : audio) + " " + movie, log);
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text_of(log);
+    peak_kib[i] = usage.ru_maxrss;
+    movies[i] = read_file(movie);
+  }
+  EXPECT_LT(peak_kib[1], peak_kib[0] + 64 * 1024) << "KiB at most with one second of audio: " << peak_kib[0];
+  EXPECT_TRUE(movies[0] == movies[1]);
+  const mov_test::Mov_File written(movie);
+  const std::vector<uint8_t> data = written.track_data(written.track("soun"));
+  ASSERT_EQ(data.size(), samples.size() * 2);
+  size_t same = 0;
+  while (same < samples.size() && int16_t(data[2 * same] | data[2 * same + 1] << 8) == pcm(same)) ++same;
+  EXPECT_EQ(same, samples.size()) << "the first sample that differs";
 }
 
 }  // namespace
