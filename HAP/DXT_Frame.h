@@ -94,5 +94,7 @@ void decode_ycocg_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[48]
 
 // ---- Debugging dumps, on standard output ----
 void print_dxt_frame(const Dxt_Frame* frame);
+// A DXT1, DXT5 or RGTC1 record without a whole first block is refused rather
+// than read past ("frame->length > 0" for an empty one).
 void print_first_dxt_block(const Dxt_Frame* frame);
 void print_index_bits(uint32_t word);

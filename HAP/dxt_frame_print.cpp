@@ -1,5 +1,6 @@
 // Debugging dumps of texture records and of their first block.
 #include <cstdio>
+#include <stdexcept>
 
 #include "HAP/DXT_Frame.h"
 
@@ -33,6 +34,15 @@ void print_alpha_lines(const uint8_t* block) {
   std::printf("\n");
 }
 
+// The block the dump reads, refusing a record that does not hold a whole one
+// (a cleared record has no data at all).
+const uint8_t* first_block(const Dxt_Frame* frame) {
+  if (frame->length == 0) throw std::logic_error("frame->length > 0");
+  if (!frame->data || frame->length < dxt_block_bytes(frame->codec))
+    throw std::runtime_error("print premier bloc : la frame dxt ne contient pas un bloc entier");
+  return frame->data;
+}
+
 }  // namespace
 
 void print_dxt_frame(const Dxt_Frame* frame) {
@@ -42,7 +52,9 @@ void print_dxt_frame(const Dxt_Frame* frame) {
 }
 
 void print_first_dxt_block(const Dxt_Frame* frame) {
-  const uint8_t* block = frame->data;
+  // Only the codecs whose block is printed need the record to hold one.
+  const bool prints_block = frame->codec <= Dxt_Codec_RGTC1;
+  const uint8_t* block = prints_block ? first_block(frame) : nullptr;
   switch (frame->codec) {
     case Dxt_Codec_DXT1:
       std::printf("DXT1 :");

@@ -119,6 +119,17 @@ void hap_cpu_encoder_open_extra(Hap_Cpu_Encoder* e, uint32_t pix_fmt, uint16_t b
   if (!e) return;
   const uint32_t code = texture_code_of(e->codec, bits_per_pixel);
   if (context_slot != 1 && context_slot != 2) throw std::runtime_error("Invalid encoder");
+  // The extra context writes into the texture buffer that opening laid out; a
+  // pad mode giving other block counts (or no opening yet) would write past it
+  // or leave the blocks in the wrong places.
+  const uint64_t size = dxt_texture_size(uint16_t(e->width), uint16_t(e->height), code, pad_mode);
+  const uint64_t laid_out = e->texture_1.length + e->texture_2.length;
+  if (size != laid_out) {
+    std::printf("ERR : encodeur %u : texture de %llu octets, buffer ouvert pour %llu\n",
+                unsigned(context_slot), static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(laid_out));
+    throw std::runtime_error("Error opening encoder 2");
+  }
   Dxt_Encoder_Context& context = e->contexts[context_slot];
   context.source_has_no_alpha = no_alpha_source(bits_per_pixel);
   if (setup_dxt_encoder(&context, uint16_t(e->width), uint16_t(e->height), code, e->quality, 0,

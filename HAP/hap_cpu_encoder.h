@@ -52,6 +52,9 @@ Hap_Cpu_Encoder* hap_cpu_encoder_create(uint16_t width, uint16_t height, uint16_
 void hap_cpu_encoder_open(Hap_Cpu_Encoder* encoder, uint32_t pix_fmt, uint16_t bits_per_pixel,
                           uint32_t pad_mode, uint32_t thread_request);
 // Sets up context slot 1 or 2 ("Invalid encoder", "Error opening encoder 2").
+// The slot shares the texture buffer laid out by hap_cpu_encoder_open, so a
+// pad mode whose textures take another size is refused ("Error opening
+// encoder 2"), as is an encoder not opened yet.
 void hap_cpu_encoder_open_extra(Hap_Cpu_Encoder* encoder, uint32_t pix_fmt,
                                 uint16_t bits_per_pixel, uint32_t pad_mode,
                                 uint32_t thread_request, uint8_t context_slot);

@@ -27,7 +27,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint64_t rate_25 = mov_test::packed_rate(25, 1);
-constexpr uint32_t pix_fmt_bgra = 1;
+constexpr uint32_t pix_fmt_bgra = 1, pix_fmt_bgra_bottom_up = 2;
 
 // Frames that differ from one another: the test picture with a band moved down
 // by the frame number.
@@ -53,6 +53,14 @@ Clip make_clip(int count, int width, int height) {
   return clip;
 }
 
+// The rows of a frame in the opposite order.
+Bytes upside_down(const Bytes& frame, int width, int height) {
+  Bytes flipped(frame.size());
+  const size_t row = size_t(width) * 4;
+  for (int y = 0; y < height; ++y) std::memcpy(&flipped[y * row], &frame[(height - 1 - y) * row], row);
+  return flipped;
+}
+
 using Slot = std::unique_ptr<Hap_Cpu_Encoder, decltype(&hap_cpu_encoder_destroy)>;
 
 Slot make_slot(uint16_t width, uint16_t height, uint16_t chunks, uint32_t internal_codec, uint8_t threading = 1,
@@ -69,9 +77,10 @@ Bytes output_of(Hap_Cpu_Encoder* e) {
 }
 
 // What one slot encoder makes of a frame on its own.
-Bytes reference_frame(const Bytes& pixels, int width, int height, uint32_t internal_codec, uint16_t chunk_count) {
+Bytes reference_frame(const Bytes& pixels, int width, int height, uint32_t internal_codec, uint16_t chunk_count,
+                      uint16_t bits_per_pixel = 32) {
   const Slot e = make_slot(uint16_t(width), uint16_t(height), chunk_count, internal_codec, 0, 0xF8);
-  hap_cpu_encoder_open(e.get(), pix_fmt_bgra, 32, 0, 1);
+  hap_cpu_encoder_open(e.get(), pix_fmt_bgra, bits_per_pixel, 0, 1);
   hap_cpu_encoder_set_frame(e.get(), pixels.data(), width * 4, 0);
   hap_cpu_encoder_run(e.get());
   return output_of(e.get());
@@ -190,6 +199,63 @@ TEST(HapCpuEncoder, InputCopyGrowsOnlyWhenNeeded) {
   EXPECT_EQ(e->planes[0], grown);
   hap_cpu_encoder_run(e.get());
   EXPECT_EQ(output_of(e.get()), from_wide);
+}
+
+// Contexts 1 and 2 encode into the buffer that opening laid out, each with the
+// pixel format and source depth it was opened with.
+TEST(HapCpuEncoder, ExtraContextsEncodeWithTheirOwnSettings) {
+  const Bytes frame = make_clip(1, 64, 48).frames[0];
+  const Bytes flipped = upside_down(frame, 64, 48);
+  for (uint8_t threading : {0, 1}) {
+    SCOPED_TRACE(int(threading));
+    const Slot e = make_slot(64, 48, 4, Hap_Internal_RGTC1, threading);
+    hap_cpu_encoder_open(e.get(), pix_fmt_bgra, 32, 0, 0);
+    const uint8_t* buffer = e->texture_buffer;
+    hap_cpu_encoder_open_extra(e.get(), pix_fmt_bgra_bottom_up, 32, 0, 8, 1);  // alpha, rows bottom-up
+    hap_cpu_encoder_open_extra(e.get(), pix_fmt_bgra, 24, 0, 8, 2);            // luma
+    EXPECT_EQ(e->texture_buffer, buffer);
+    std::vector<uint32_t> settings;
+    for (const Dxt_Encoder_Context& c : e->contexts)
+      settings.insert(settings.end(), {c.pix_fmt, c.texture_code, c.source_has_no_alpha});
+    EXPECT_EQ(settings, (std::vector<uint32_t>{1, 3, 0, 2, 3, 0, 1, 2, 1}));
+    if (threading) {
+      EXPECT_LE(e->contexts[1].thread_count, 1);  // the frame's own thread
+    }
+    const auto encode = [&](const Bytes& pixels, uint8_t context) {
+      hap_cpu_encoder_set_frame(e.get(), pixels.data(), 64 * 4, context);
+      hap_cpu_encoder_run(e.get());
+      return output_of(e.get());
+    };
+    const Bytes alpha = encode(frame, 0);
+    EXPECT_EQ(encode(flipped, 1), alpha);
+    const Bytes luma = encode(frame, 2);
+    EXPECT_NE(luma, alpha);
+    EXPECT_EQ(luma, reference_frame(frame, 64, 48, Hap_Internal_RGTC1, 4, 24));
+    EXPECT_EQ(encode(frame, 0), alpha);
+  }
+}
+
+TEST(HapCpuEncoder, ExtraContextRefusals) {
+  Slot e = make_slot(66, 48, 1, Hap_Internal_RGTC1);  // a partial block at the right edge
+  const auto open_extra = [&](uint32_t pix_fmt, uint32_t pad_mode, uint8_t context) {
+    std::string error;
+    const std::string printed = printed_by(
+        [&] { error = error_text([&] { hap_cpu_encoder_open_extra(e.get(), pix_fmt, 32, pad_mode, 0, context); }); });
+    return printed + error;
+  };
+  // Before opening there is no texture buffer to write into.
+  EXPECT_EQ(open_extra(pix_fmt_bgra, 0, 1), "ERR : encodeur 1 : texture de 1632 octets, buffer ouvert pour 0\n"
+                                            "Error opening encoder 2");
+  hap_cpu_encoder_open(e.get(), pix_fmt_bgra, 32, 0, 0);
+  // Leaving the partial blocks out would lay the blocks out differently.
+  EXPECT_EQ(open_extra(pix_fmt_bgra, 3, 2), "ERR : encodeur 2 : texture de 1536 octets, buffer ouvert pour 1632\n"
+                                            "Error opening encoder 2");
+  EXPECT_EQ(e->contexts[2].pix_fmt, hap_pix_fmt_not_set);
+  EXPECT_EQ(open_extra(pix_fmt_bgra, 1, 2), "(no exception)");  // black padding: the same blocks
+  EXPECT_EQ(open_extra(5, 0, 1), "Pad invalid pix fmt : 5\nError opening encoder 2");
+  EXPECT_EQ(open_extra(pix_fmt_bgra, 0, 0), "Invalid encoder");
+  EXPECT_EQ(open_extra(pix_fmt_bgra, 0, 3), "Invalid encoder");
+  hap_cpu_encoder_open_extra(nullptr, pix_fmt_bgra, 32, 0, 0, 1);
 }
 
 // ---------------------------------------------------------------- front
@@ -398,6 +464,20 @@ TEST(HapEncoder, DestroyingWithFramesInFlightWaitsForThem) {
     auto front = make_front(movie.path, clip, {});
     for (const Bytes& f : clip.frames) front->push_frame(f.data(), 256 * 4, 0);
     if (finalise) front->finalise_guarded();
+  }
+  expect_movie_holds(movie.path, clip, clip.frames.size(), Hap_Internal_RGTC1, 4);
+}
+
+TEST(HapEncoder, ExtraContextsOpenInEverySlot) {
+  // One frame more than there are slots, all through context 1: every slot encodes one.
+  const Clip clip = make_clip(int(std::min(hap_processor_count(), Hap_Encoder::max_slots) + 1), 64, 32);
+  const Temp_File movie("extra_context.mov");
+  {
+    auto front = make_front(movie.path, clip, {});
+    EXPECT_EQ(error_text([&] { front->open_encoders_extra(pix_fmt_bgra_bottom_up, 32, 0, 0, 3); }), "Invalid encoder");
+    front->open_encoders_extra(pix_fmt_bgra_bottom_up, 32, 0, 0, 1);
+    for (const Bytes& f : clip.frames) front->push_frame(upside_down(f, 64, 32).data(), 64 * 4, 1);
+    front->close();
   }
   expect_movie_holds(movie.path, clip, clip.frames.size(), Hap_Internal_RGTC1, 4);
 }

@@ -220,6 +220,57 @@ TEST(DxtFrame, CanonicalForm) {
   EXPECT_EQ(d5.bytes(), half);
 }
 
+TEST(DxtFrame, DebuggingDumps) {
+  Dxt_Frame record;
+  record.width = 10, record.height = 6, record.length = 5000000000ull;
+  const char* const labels[] = {"DXT1", "DXT5", "RGTC1", "BC7", "Codec invalide"};
+  for (uint32_t codec = 0; codec < 5; ++codec) {
+    record.codec = Dxt_Codec(codec);
+    EXPECT_EQ(printed_by([&] { print_dxt_frame(&record); }),
+              std::string("Dxt Frame. Resolution : 10 x 6 ; Codec : ") + labels[codec] +
+                  " ; Data length : 5000000000\n");
+  }
+
+  // Colour 0x1234 and 0x5678, indices 0x800000E4; alpha 200 and 3 with six index bytes.
+  const Bytes colour = {0x34, 0x12, 0x78, 0x56, 0xE4, 0x00, 0x00, 0x80}, alpha = {200, 3, 1, 2, 4, 8, 16, 0x81};
+  const std::string colour_line =
+      "Color 0 : 4660 Color 1 :22136 Index : 2147483876\nIndexs Bits : 10000000000000000000000011100100\n";
+  const std::string alpha_lines =
+      "Alpha 0 : 200 Alpha 1 :3\nIndexs uint8 : 1 2 4 8 16 129 \n"
+      "Indexs Bits : 00000001 00000010 00000100 00001000 00010000 10000001 \n";
+  Bytes both = alpha;
+  both.insert(both.end(), colour.begin(), colour.end());
+  both.resize(32);  // a second block, which is not printed
+  Dxt dxt1(4, 4, Dxt_Codec_DXT1, colour), dxt5(8, 4, Dxt_Codec_DXT5, both), rgtc1(4, 4, Dxt_Codec_RGTC1, alpha);
+  const auto first_block = [](const Dxt_Frame& f) { return printed_by([&] { print_first_dxt_block(&f); }); };
+  EXPECT_EQ(first_block(dxt1), "DXT1 :" + colour_line);
+  EXPECT_EQ(first_block(dxt5), "DXT5 : Partie 1 (Alpha) : \n" + alpha_lines + "DXT5 : Partie 2 (RGB) : " + colour_line);
+  EXPECT_EQ(first_block(rgtc1), "RGTC1 : " + alpha_lines);
+  Dxt_Frame other = dxt1;
+  other.codec = Dxt_Codec_BC7;
+  EXPECT_EQ(first_block(other), "BC7 : NOT IMP");
+  other.codec = Dxt_Codec(4);
+  EXPECT_EQ(first_block(other), "Codec Inconnu pour le print du premier bloc\n");
+  EXPECT_EQ(printed_by([] { print_index_bits(0x80000001u); }), "1" + std::string(30, '0') + "1");
+
+  // A cleared record, or one shorter than a block, is refused before anything is printed.
+  Dxt_Frame cleared = dxt5;
+  clear_dxt_frame(&cleared);
+  EXPECT_EQ(cleared.data, nullptr);
+  EXPECT_EQ(printed_by([&] { print_dxt_frame(&cleared); }),
+            "Dxt Frame. Resolution : 0 x 0 ; Codec : DXT1 ; Data length : 0\n");
+  Dxt_Frame short_frame = dxt5;
+  short_frame.length = 8;
+  std::string empty_refusal, short_refusal;
+  EXPECT_EQ(printed_by([&] {
+              empty_refusal = error_text([&] { print_first_dxt_block(&cleared); });
+              short_refusal = error_text([&] { print_first_dxt_block(&short_frame); });
+            }),
+            "");
+  EXPECT_EQ(empty_refusal, "frame->length > 0");
+  EXPECT_EQ(short_refusal, "print premier bloc : la frame dxt ne contient pas un bloc entier");
+}
+
 // ------------------------------------------------------------------ Hap_Frame
 
 TEST(HapFrame, CapacityIsTheWorstCase) {
@@ -349,4 +400,69 @@ TEST(HapFrame, ReadFromFile) {
               "File read error");
   });
   std::fclose(file);
+}
+
+TEST(HapFrame, PackFromRawBuffers) {
+  // HAPQA: both textures come back from the stored frame, with the chunk counts asked.
+  const uint32_t width = 64, height = 32;
+  const Bytes colour = texture_bytes(dxt_frame_size(width, height, Dxt_Codec_DXT5), 5);
+  const Bytes alpha = texture_bytes(dxt_frame_size(width, height, Dxt_Codec_RGTC1), 6);
+  Hap_Frame f;
+  init_hap_frame(&f, width, height, Hap_Internal_YCoCg_DXT5_RGTC1, 4);
+  encode_hap_frame_from_buffers(&f, colour.data(), alpha.data(), uint32_t(colour.size()), uint32_t(alpha.size()), 4, 1);
+  Bytes stored(f.buffer, f.buffer + f.bytes_used);
+  Padded_Buffer record;
+  record.data = stored.data(), record.length = record.capacity = uint32_t(stored.size());
+  Hap_Frame read;
+  set_hap_frame_from_buffer(&read, width, height, &record);
+  EXPECT_EQ((Ints{int(read.codec), int(read.texture_count), int(read.chunk_count_1), int(read.chunk_count_2)}),
+            (Ints{Hap_Internal_YCoCg_DXT5_RGTC1, 2, 4, 4}));
+  Dxt colour_out(width, height, Dxt_Codec_DXT5), alpha_out(width, height, Dxt_Codec_RGTC1);
+  decode_hap_texture(&read, &colour_out, 0);
+  decode_hap_texture(&read, &alpha_out, 1);
+  EXPECT_EQ(colour_out.bytes(), colour);
+  EXPECT_EQ(alpha_out.bytes(), alpha);
+  EXPECT_EQ(error_text([&] { encode_hap_frame_from_buffers(&f, colour.data(), nullptr, 2048, 0, 4, 1); }),
+            "HAPQA : Dxt Buffer 2 == NULL");
+  free_hap_frame(&f);
+
+  // Without chunking a DXT1 texture is stored raw behind a 4-byte header.
+  const Bytes blocks = texture_bytes(128, 7);
+  init_hap_frame(&f, 16, 16, Hap_Internal_DXT1, 1);
+  encode_hap_frame_from_buffers(&f, blocks.data(), nullptr, 128, 0, 1, 0);
+  Bytes raw{128, 0, 0, 0xAB};
+  raw.insert(raw.end(), blocks.begin(), blocks.end());
+  EXPECT_EQ(Bytes(f.buffer, f.buffer + f.bytes_used), raw);
+  // More bytes than the record was made for: refused, and nothing counts as packed.
+  const Bytes larger = texture_bytes(4096, 8);
+  std::string message;
+  EXPECT_EQ(printed_by([&] {
+              message = error_text([&] { encode_hap_frame_from_buffers(&f, larger.data(), nullptr, 4096, 0, 1, 1); });
+            }),
+            "ERROR : HapResult_Buffer_Too_Small\n");
+  EXPECT_EQ(message, "HapResult_Buffer_Too_Small");
+  EXPECT_EQ(f.bytes_used, 0u);
+  free_hap_frame(&f);
+}
+
+TEST(HapFrame, SummaryLineCodecNamesAndClearing) {
+  Hap_Frame record;
+  uint8_t byte = 0;
+  record.width = 1920, record.height = 1080, record.buffer = &byte, record.capacity = 5000000000ull;
+  record.bytes_used = 4000000000u, record.chunk_count_1 = 3, record.chunk_count_2 = 5;
+  const char* const summary_names[] = {"HAP", "HAPA", "HAPQ", "HAPQA", "HAPAlphaOnly", "HAPBC7", "Codec invalide"};
+  const char* const names[] = {"HAP", "HAPA", "HAPQ", "HAPQA", "HAPAlpha Only", "HAPBC7", "Unknown"};
+  for (uint32_t codec = 0; codec < 7; ++codec) {
+    record.codec = codec, record.texture_count = codec == Hap_Internal_YCoCg_DXT5_RGTC1 ? 2 : 1;
+    EXPECT_EQ(printed_by([&] { print_hap_frame(&record); }),
+              std::string("Hap Frame. Resolution : 1920 x 1080 ; Codec : ") + summary_names[codec] +
+                  " ; Chunk count : 3" + (record.texture_count == 2 ? " ; 5" : "") +
+                  " ; Data size : 5000000000 ; Length used data : 4000000000\n");
+    EXPECT_STREQ(hap_codec_name(codec), names[codec]);
+  }
+  record.owns_buffer = true;
+  clear_hap_frame(&record);
+  EXPECT_TRUE(record.buffer == nullptr && !record.owns_buffer);
+  EXPECT_EQ(printed_by([&] { print_hap_frame(&record); }),
+            "Hap Frame. Resolution : 0 x 0 ; Codec : HAP ; Chunk count : 0 ; Data size : 0 ; Length used data : 0\n");
 }

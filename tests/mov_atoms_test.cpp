@@ -1,8 +1,10 @@
 // Byte layouts of the header atoms, built directly (no file).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 using mov_test::be16, mov_test::be32, mov_test::be64;
 using Bytes = std::vector<uint8_t>;
 using U32s = std::vector<uint32_t>;
+using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -58,6 +61,21 @@ struct Test_Container : Container_Atom {
     for (uint64_t s : child_sizes) emplace_child<Claimed_Size_Atom>(s);
   }
 };
+
+Lines dump_lines(const Atom_Writer& atom) {
+  std::ostringstream out;
+  dump_atom_tree(atom, out);
+  std::istringstream in(out.str());
+  Lines lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+const Atom_Writer& child(const Atom_Writer& parent, const char* type) {
+  for (const Atom_Writer* c : parent.children())
+    if (std::memcmp(c->type().data(), type, 4) == 0) return *c;
+  throw std::runtime_error(std::string("no child ") + type);
+}
 
 }  // namespace
 
@@ -292,4 +310,75 @@ TEST(UserData, RefusedRecordsLeaveTheUserDataEmpty) {
     EXPECT_THROW(AdobeAlfaUDTA_Writer{crop}, std::runtime_error);
     EXPECT_EQ(VelnoAlphaUDTA_Writer(crop).payload(), (Bytes{'u', 'n', 'k', 'n', 'o', 'w', 'n', 0}));
   });
+}
+
+// Without user data the dump names it instead; without a stream it goes to
+// standard output.
+TEST(AtomDump, EmptyUserDataAndStandardOutput) {
+  Video_Fixture f;
+  Moov_Video_Writer moov(f.video, {}, 0, f.extensions);
+  const Lines lines = dump_lines(moov);
+  ASSERT_EQ(lines.size(), 2u + 19 + 1);
+  EXPECT_EQ(lines.front(), "ATOM : moov. LENGTH : 814");
+  EXPECT_EQ(lines.back(), "UDTA : Empty (not write)");
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  EXPECT_EQ(printed_by([&] { dump_atom_tree(moov); }), text);
+  // Sizes beyond 32 bits are printed whole.
+  EXPECT_EQ(dump_lines(Claimed_Size_Atom(0x123456789ull)), Lines{"ATOM : free. LENGTH : 4886718345"});
+  EXPECT_EQ(dump_lines(Test_Container({0x80000000ull, 0x7FFFFFF7ull}))[0], "ATOM : wide. LENGTH : 4294967303");
+}
+
+TEST(AtomDump, TreeWithAudioTimecodeAndUserData) {
+  Video_Fixture f(250, {30000, 1001});
+  f.video.depth = 32, f.video.codec = fourcc("Hap5");
+  Timecode_Settings timecode;
+  timecode.on = 1, timecode.sample_offset = 5000;
+  Moov_Video_Writer moov(f.video, timecode, 2, f.extensions);
+  const std::vector<uint64_t> audio_offsets{100};
+  for (uint16_t channels : {2, 1}) moov.add_audio_track({16, 48000, channels, 0, 0}, 400400, audio_offsets);
+  Movie_Metadata m;
+  m.enable = 1, m.alpha_mode = 2;
+  set_user_data_atoms(moov, m);
+
+  // Tabs and type of every line, in writing order.
+  const Lines lines = dump_lines(moov);
+  std::string shape;
+  for (const std::string& line : lines) {
+    const size_t tabs = line.find_first_not_of('\t');
+    ASSERT_EQ(line.compare(tabs, 7, "ATOM : "), 0) << line;
+    shape += std::to_string(tabs) + line.substr(tabs + 7, 4) + " ";
+  }
+  const std::string stbl = "4stsd 4stts 4stsc 4stsz 4stco ";
+  const std::string audio = "0trak 1tkhd 1edts 1tref 4tmcd 1mdia 2mdhd 2hdlr 2minf 3smhd 3hdlr 3dinf 3stbl " + stbl;
+  EXPECT_EQ(shape, "0moov 0mvhd 0trak 1tkhd 1tapt 1load 1edts 1tref 4tmcd 1mdia 2mdhd 2hdlr 2minf 3vmhd 3hdlr "
+                   "3dinf 3stbl 4stsd 4stts 4sdtp 4stsc 4stsz 4stco " + audio + audio +
+                   "0trak 1tkhd 1edts 1mdia 2mdhd 2hdlr 2minf 3gmhd 3hdlr 3dinf 3stbl " + stbl +
+                   "0udta 1VELN 1ALFA 1VELA ");
+  // Each size is the one the serialised tree carries for that atom.
+  const Bytes b = moov.serialise();
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    const size_t type = line.find("ATOM : ") + 7;
+    at = find_atom(b, line.substr(type, 4), at);
+    ASSERT_NE(at, std::string::npos) << line;
+    EXPECT_EQ(line.substr(type + 4), ". LENGTH : " + std::to_string(be32(&b[at]))) << line;
+    at += 8;
+  }
+
+  // A container's own dump starts unindented and goes on as its part of the
+  // whole dump; "tapt" alone shows its three children.
+  const Atom_Writer& video = *moov.children()[1];
+  for (const Atom_Writer* part : {&video, &child(video, "mdia"), &child(video, "tref"), &child(moov, "udta")}) {
+    const Lines own = dump_lines(*part);
+    SCOPED_TRACE(own[0]);
+    const auto first = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.substr(line.find_first_not_of('\t')) == own[0];
+    });
+    ASSERT_LE(own.size(), size_t(lines.end() - first));
+    EXPECT_EQ(Lines(own.begin() + 1, own.end()), Lines(first + 1, first + own.size()));
+  }
+  EXPECT_EQ(dump_lines(child(video, "tapt")),
+            (Lines{"ATOM : tapt. LENGTH : 68", "\t\t\t\tATOM : clef. LENGTH : 20", "\t\t\t\tATOM : prof. LENGTH : 20",
+                   "\t\t\t\tATOM : enof. LENGTH : 20"}));
 }
