@@ -56,8 +56,9 @@ void clear_dxt_frame(Dxt_Frame* frame);
 // DXT5 -> DXT1 (colour halves), DXT5 -> RGTC1 (alpha halves), DXT1 -> DXT5
 // (opaque alpha added). Colour blocks keep the colours they show: a block
 // of one palette form that the other cannot hold is rewritten (exactly where
-// it can be, else fitted again to four colours for DXT5). Sizes must match
-// and the target must hold the result.
+// it can be, else, for DXT5, fitted again to four colours when that shows it
+// better than its own bytes). Sizes must match and the target must hold the
+// result.
 void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target);
 // Copies the box of blocks starting at (first_column, first_row) into target,
 // whose block grid must be exactly the box; the box must lie inside the source.
@@ -84,8 +85,13 @@ void dxt_alpha_palette(const uint8_t* alpha_block, uint8_t values[8]);
 void decode_alpha_indices(const uint8_t* alpha_block, uint8_t indices[16]);
 // The 16 two-bit indices of a colour block (DXT1, second half of DXT5), pixel i at bits 2i.
 uint32_t dxt_colour_index_word(const uint8_t* colour_block);
+// A 5:6:5 colour as 8-bit R, G, B, each channel's top bits repeated below it.
+void dxt_colour_to_rgb(uint32_t colour, uint8_t rgb[3]);
 // True with the value when all sixteen decoded alphas are equal, else false with 0.
 bool dxt_alpha_block_uniform(const uint8_t* alpha_block, uint8_t* value);
+// The 16 pixels of one colour block as R, G, B: three colours and black when
+// it is a DXT1 block whose colour 0 is not above colour 1, else four colours.
+void decode_colour_block(const uint8_t* colour_block, bool dxt1, uint8_t out[48]);
 // Decode the block at a byte offset of the frame: 16 pixels of R, G, B (DXT1,
 // YCoCg) or of A, R, G, B (DXT5).
 void decode_dxt1_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[48]);

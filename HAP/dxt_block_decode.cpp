@@ -18,6 +18,13 @@ void decode_alpha_indices(const uint8_t* alpha_block, uint8_t indices[16]) {
   for (int i = 0; i < 16; ++i) indices[i] = (bits >> (3 * i)) & 7;
 }
 
+void dxt_colour_to_rgb(uint32_t colour, uint8_t rgb[3]) {
+  const uint32_t r = colour >> 11, g = (colour >> 5) & 63, b = colour & 31;
+  rgb[0] = uint8_t(r << 3 | r >> 2);
+  rgb[1] = uint8_t(g << 2 | g >> 4);
+  rgb[2] = uint8_t(b << 3 | b >> 2);
+}
+
 uint32_t dxt_colour_index_word(const uint8_t* colour_block) {
   const uint8_t* b = colour_block + 4;
   return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
@@ -51,12 +58,7 @@ const uint8_t* block_at(const Dxt_Frame* frame, uint64_t offset, uint32_t size) 
 // of a DXT5 block always has four.
 void colour_palette(const uint8_t* block, bool dxt1, uint8_t palette[4][3]) {
   const uint32_t c[2] = {uint32_t(block[0] | block[1] << 8), uint32_t(block[2] | block[3] << 8)};
-  for (int e = 0; e < 2; ++e) {
-    const uint32_t r = c[e] >> 11, g = (c[e] >> 5) & 63, b = c[e] & 31;
-    palette[e][0] = uint8_t(r << 3 | r >> 2);
-    palette[e][1] = uint8_t(g << 2 | g >> 4);
-    palette[e][2] = uint8_t(b << 3 | b >> 2);
-  }
+  for (int e = 0; e < 2; ++e) dxt_colour_to_rgb(c[e], palette[e]);
   for (int ch = 0; ch < 3; ++ch) {
     const int p0 = palette[0][ch], p1 = palette[1][ch];
     if (c[0] > c[1] || !dxt1) {
@@ -83,8 +85,12 @@ void decode_colour(const uint8_t* block, bool dxt1, uint8_t* out, int stride) {
 
 }  // namespace
 
+void decode_colour_block(const uint8_t* colour_block, bool dxt1, uint8_t out[48]) {
+  decode_colour(colour_block, dxt1, out, 3);
+}
+
 void decode_dxt1_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[48]) {
-  decode_colour(block_at(frame, offset, 8), true, out, 3);
+  decode_colour_block(block_at(frame, offset, 8), true, out);
 }
 
 void decode_dxt5_block(const Dxt_Frame* frame, uint64_t offset, uint8_t out[64]) {

@@ -26,34 +26,67 @@ void dxt5_colour_to_dxt1(const uint8_t* in, uint8_t* out) {
   for (int i = 4; i < 8; ++i) out[i] = uint8_t(in[i] ^ 0x55);
 }
 
+// A block that shows one colour and black, or one of them alone, where that
+// colour is a 5:6:5 one (always so for an endpoint), is written exactly: the
+// colour as colour 0 and black as colour 1, index 1 on the black pixels.
+// Returns false, writing nothing, for any other block.
+bool write_colour_and_black(const uint8_t shown[48], uint8_t out[8]) {
+  static constexpr uint8_t black[3] = {0, 0, 0};
+  const uint8_t* colour = black;
+  uint32_t indices = 0;
+  for (int p = 0; p < 16; ++p) {
+    const uint8_t* pixel = shown + 3 * p;
+    if (std::memcmp(pixel, black, 3) == 0)
+      indices |= 1u << (2 * p);
+    else if (colour == black)
+      colour = pixel;
+    else if (std::memcmp(pixel, colour, 3) != 0)
+      return false;
+  }
+  const uint32_t packed = uint32_t(colour[0] >> 3 << 11 | colour[1] >> 2 << 5 | colour[2] >> 3);
+  uint8_t expanded[3];
+  dxt_colour_to_rgb(packed, expanded);
+  if (std::memcmp(expanded, colour, 3) != 0) return false;
+  const uint8_t block[8] = {uint8_t(packed),        uint8_t(packed >> 8),  0, 0, uint8_t(indices),
+                            uint8_t(indices >> 8), uint8_t(indices >> 16), uint8_t(indices >> 24)};
+  std::memcpy(out, block, 8);
+  return true;
+}
+
+// Squared error, over R, G and B, of the colours a DXT5 colour half shows
+// against the given ones.
+uint32_t shown_error(const uint8_t colour_half[8], const uint8_t shown[48]) {
+  uint8_t rgb[48];
+  decode_colour_block(colour_half, false, rgb);
+  uint32_t sum = 0;
+  for (int i = 0; i < 48; ++i) sum += uint32_t((rgb[i] - shown[i]) * (rgb[i] - shown[i]));
+  return sum;
+}
+
 // The other way, a DXT1 block whose colour 0 is not above colour 1 shows
 // colour 0, colour 1, their midpoint and black (transparent black, shown
 // black in an opaque frame); in a DXT5 colour half the same bytes would show
 // four colours. The block is kept where its pixels use only its endpoints,
-// rewritten exactly when its endpoints are equal (the colour, and black for
-// index 3), and otherwise its decoded pixels are fitted again to four colours.
-void dxt1_colour_to_dxt5(const Dxt_Frame* source, uint64_t offset, uint8_t* out) {
-  const uint8_t* in = source->data + offset;
+// and rewritten exactly where it shows one 5:6:5 colour and black (equal
+// endpoints among them). Otherwise its decoded pixels are fitted again to
+// four colours; the fit minimises its own metric in floating point, so where
+// the plain bytes show the block better they are kept, and so are they when
+// both show it equally, as nothing is gained by changing them.
+void dxt1_colour_to_dxt5(const uint8_t* in, uint8_t* out) {
   const uint32_t c0 = in[0] | in[1] << 8, c1 = in[2] | in[3] << 8;
-  const uint32_t indices = dxt_colour_index_word(in);
   std::memcpy(out, in, 8);
   // The high bit of an index is set for entries 2 and 3, the ones that differ.
-  if (c0 > c1 || (indices & 0xAAAAAAAAu) == 0) return;
-  if (c0 == c1) {
-    // Colour 1 becomes black; index 3 becomes 1 and every other index 0.
-    const uint32_t black = indices & indices >> 1 & 0x55555555u;
-    const uint8_t rewritten[6] = {0, 0, uint8_t(black), uint8_t(black >> 8), uint8_t(black >> 16),
-                                  uint8_t(black >> 24)};
-    std::memcpy(out + 2, rewritten, 6);
-    return;
-  }
-  uint8_t rgb[48], rgba[64];
-  decode_dxt1_block(source, offset, rgb);
+  if (c0 > c1 || (dxt_colour_index_word(in) & 0xAAAAAAAAu) == 0) return;
+  uint8_t shown[48];
+  decode_colour_block(in, true, shown);
+  if (write_colour_and_black(shown, out)) return;
+  uint8_t rgba[64], fitted[8];
   for (int p = 0; p < 16; ++p) {
-    std::memcpy(rgba + 4 * p, rgb + 3 * p, 3);
+    std::memcpy(rgba + 4 * p, shown + 3 * p, 3);
     rgba[4 * p + 3] = 255;
   }
-  compress_dxt_block(rgba, out, 1, true);  // cluster fit
+  compress_dxt_block(rgba, fitted, 1, true);  // cluster fit
+  if (shown_error(fitted, shown) < shown_error(in, shown)) std::memcpy(out, fitted, 8);
 }
 
 }  // namespace
@@ -86,7 +119,7 @@ void convert_dxt_frame(const Dxt_Frame* source, Dxt_Frame* target) {
     uint8_t* out = target->data + b * out_bytes;
     if (out_bytes == 16) {
       std::memcpy(out, opaque_alpha, 8);
-      dxt1_colour_to_dxt5(source, b * in_bytes, out + 8);
+      dxt1_colour_to_dxt5(in, out + 8);
     } else if (keep_offset == 8) {
       dxt5_colour_to_dxt1(in + 8, out);
     } else {

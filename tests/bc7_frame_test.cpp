@@ -1,7 +1,8 @@
-// HAPR textures through the engine: solid blocks, sources without alpha and
-// decoded quality per preset.
+// HAPR textures through the engine: solid blocks, sources without alpha, an
+// alpha just below opaque, and decoded quality per preset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/texture_test_frames.h"
@@ -50,6 +51,24 @@ TEST(Bc7Frame, OpaqueSourcesDecodeOpaque) {
     for (size_t b = 0; b < texture.size(); b += 16) {
       const uint8_t mode_bits = texture[b];
       EXPECT_TRUE((mode_bits & 0x7F) == 0x40 || (mode_bits & 3) == 2 || mode_bits == 0x20) << b;
+    }
+  }
+}
+
+TEST(Bc7Frame, AlphaJustBelowOpaqueDecodesBelowOpaque) {
+  // A picture whose every alpha is 254: no block is solid, and none may be
+  // taken for opaque, though the fit may round single pixels up to 255.
+  Test_Image f = crop(load_test_image("coffee_600x400.bgra"), 64, 32);
+  for (size_t i = 3; i < f.bgra.size(); i += 4) f.bgra[i] = 254;
+  for (uint8_t quality = 1; quality <= 3; ++quality) {
+    const std::vector<uint8_t> texture = encode_bc7(f, quality, 1, false);
+    ASSERT_FALSE(texture.empty());
+    const std::vector<uint8_t> decoded = decode_texture(Tex::Bc7, texture.data(), 64, 32);
+    for (int b = 0; b < 16 * 8; ++b) {
+      int lowest = 255;
+      for (int k = 0; k < 16; ++k)
+        lowest = std::min<int>(lowest, decoded[(size_t((b / 16) * 4 + k / 4) * 64 + (b % 16) * 4 + k % 4) * 4 + 3]);
+      EXPECT_TRUE(lowest == 253 || lowest == 254) << "quality " << int(quality) << " block " << b << ": " << lowest;
     }
   }
 }

@@ -141,6 +141,13 @@ TEST(HapFormat, ChunkedExampleBytes) {
                                        0x64, 0, 0, 0, 0x64, 0, 0, 0}));
   EXPECT_EQ(head(tied, 4, 32), (Bytes{0, 1, 0, 0}));
   EXPECT_EQ(decoded(tied, 1024), texture);
+  // A single chunk that shrinks takes the chunked form all the same: one
+  // entry in each table, 4 + 13 + 100 bytes of content.
+  const Bytes single = encode(chunk, Hap_Texture_Format_RGB_DXT1, Hap_Compressor_Snappy, 1);
+  ASSERT_EQ(single.size(), 121u);
+  EXPECT_EQ(head(single, 21), (Bytes{0x75, 0, 0, 0xCB, 0x0D, 0, 0, 0x01, 0x01, 0, 0, 0x02, 0x0B, 0x04, 0, 0,
+                                     0x03, 0x64, 0, 0, 0}));
+  EXPECT_EQ(decoded(single, 256), chunk);
   // A single chunk that does not shrink: a raw section.
   const Bytes small = random_bytes(16, 3);
   const Bytes raw = encode(small, Hap_Texture_Format_RGB_DXT1, Hap_Compressor_Snappy, 1);

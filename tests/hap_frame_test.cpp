@@ -150,6 +150,54 @@ TEST(DxtFrame, ConversionAndCropRefusals) {
             crop + "l'image cible n'a pas le bon nombre de bloc DXT en hauteur");
 }
 
+// process_hap_frame crops into whole blocks only. A 10 x 10 target has 3 x 3
+// blocks, the last column and row partial.
+TEST(DxtFrame, CropIntoPartialBlocks) {
+  const std::string crop = "crop dxt : ";
+  Bytes blocks(4 * 3 * 8);
+  for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = uint8_t(i);
+  const Dxt numbered(16, 12, Dxt_Codec_DXT1, blocks);
+  Dxt partial(10, 10, Dxt_Codec_DXT1);
+  EXPECT_EQ(error_text([&] { crop_dxt_frame(&numbered, &partial, 1, 0, 2, 3); }),
+            crop + "l'image cible n'a pas le bon nombre de bloc DXT en largeur");
+  crop_dxt_frame(&numbered, &partial, 1, 0, 3, 3);
+  Bytes box;
+  for (int row = 0; row < 3; ++row) box.insert(box.end(), &blocks[(4 * row + 1) * 8], &blocks[(4 * row + 4) * 8]);
+  EXPECT_EQ(partial.bytes(), box);
+}
+
+TEST(DxtFrame, NeedAlphaNearOpaque) {
+  // An alpha block whose sixteen pixels all take one index.
+  auto alpha_block = [](uint8_t a0, uint8_t a1, uint64_t index) {
+    Bytes block{a0, a1};
+    uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i) bits |= index << (3 * i);
+    for (int i = 0; i < 6; ++i) block.push_back(uint8_t(bits >> (8 * i)));
+    return block;
+  };
+  auto need_alpha = [](const Bytes& alpha, Dxt_Codec codec) {
+    Bytes block = alpha;
+    if (codec == Dxt_Codec_DXT5) block.resize(16, 0);
+    const Dxt frame(4, 4, codec, block);
+    return detect_dxt_need_alpha(&frame);
+  };
+  // 254 everywhere from each branch of the rule: equal endpoints, the second
+  // at 255, the first at 255 with a seven-step palette, the first above the
+  // second, and the second endpoint of a six-step palette.
+  const Bytes at_254[] = {alpha_block(254, 254, 0), alpha_block(250, 255, 5), alpha_block(255, 248, 2),
+                          alpha_block(254, 0, 0), alpha_block(0, 254, 1)};
+  // 255 everywhere: the first endpoint, the second, and entry 7 of a six-step palette.
+  const Bytes at_255[] = {alpha_block(255, 3, 0), alpha_block(200, 255, 1), alpha_block(10, 20, 7)};
+  for (Dxt_Codec codec : {Dxt_Codec_DXT5, Dxt_Codec_RGTC1}) {
+    for (const Bytes& block : at_254) {
+      uint8_t value = 0;
+      ASSERT_TRUE(dxt_alpha_block_uniform(block.data(), &value) && value == 254);
+      EXPECT_TRUE(need_alpha(block, codec)) << int(block[0]) << " " << int(block[1]) << " codec " << codec;
+    }
+    for (const Bytes& block : at_255) EXPECT_FALSE(need_alpha(block, codec)) << int(block[0]) << " " << int(block[1]);
+  }
+}
+
 TEST(DxtFrame, AlphaBlocksAndReferenceDecoders) {
   uint8_t block[8] = {10, 20, 0, 0, 0, 0, 0, 0};
   uint64_t bits = 0;

@@ -131,7 +131,13 @@ TEST(Host_Cli, summary_prints_the_three_lines) {
        "1920x1080, 25.00 fps, 1.0000 PAR, HAPQ, normal, Chunks 8\nPCM 16 bits, Stereo, 48000 Hz)\n"
        "Bitrate estimation not available\n"},
       {"--summary --audio none --param CheckboxSnappy=0 --param ADBEVideoCodec=5 --size 640x360",
-       "640x360, 30.00 fps, 1.0000 PAR, HAP AlphaOnly (Luma), No snappy\n\nBitrate estimation not available\n"}};
+       "640x360, 30.00 fps, 1.0000 PAR, HAP AlphaOnly (Luma), No snappy\n\nBitrate estimation not available\n"},
+      // The chunk count as set, though a frame this small has fewer block
+      // rows, or fewer blocks, than chunks.
+      {"--summary --audio none --size 64x16 --param SliderChunkCount=8",
+       "64x16, 30.00 fps, 1.0000 PAR, HAP, fast, Chunks 8\n\nBitrate estimation not available\n"},
+      {"--summary --audio none --size 20x12 --param SliderChunkCount=64 --param ADBEVideoCodec=5",
+       "20x12, 30.00 fps, 1.0000 PAR, HAP AlphaOnly (Luma), Chunks 64\n\nBitrate estimation not available\n"}};
   for (const auto& [args, lines] : cases) {
     const Cli_Run run = hap_export(args);
     EXPECT_EQ(run.status, 0);

@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small real frames made by the
-// project's own encoder from a synthetic picture, with the settings bytes
+// project's own encoder from a synthetic picture, and DXT1 blocks in the
+// three-colour form, which that encoder never writes, with the settings bytes
 // each target reads in front of them. Run from the repository root:
 //   build-fuzz/tests/fuzz/make_fuzz_seeds tests/fuzz/corpus
 #include <cstdio>
@@ -108,6 +109,13 @@ int main(int argc, char** argv) {
   write(dxt, "dxt5_to_rgtc1", {w, h, 1, 2, 2, 0, 2, 5}, first_texture(frames[1]));
   write(dxt, "rgtc1", {w, h, 2, 1, 0, 0, 7, 5}, first_texture(frames[4]));
   write(dxt, "bc7", {w, h, 3, 3, 0, 0, 1, 1}, first_texture(frames[5]));
+  // Colour 0 not above colour 1, converted to DXT5: one endpoint and black,
+  // the midpoint and black, equal endpoints, and two blocks whose fit to four
+  // colours shows them no better than their bytes.
+  write(dxt, "dxt1_three_colour_to_dxt5", {19, 3, 0, 1, 0, 0, 4, 0},
+        {0x14, 0x53, 0x9A, 0xA2, 0xCC, 0xCC, 0xCC, 0xCC, 0x00, 0x00, 0x00, 0x04, 0xEE, 0xEE,
+         0xEE, 0xEE, 0xE0, 0x07, 0xE0, 0x07, 0xE4, 0x1B, 0x4E, 0xB1, 0x30, 0x34, 0xF0, 0x88,
+         0xB2, 0x02, 0xA4, 0x42, 0x08, 0x10, 0xE1, 0x48, 0x6A, 0x45, 0x04, 0x1A});
 
   // dxt_compress: block columns - 1, block rows - 1, fit mode, split row, pixels.
   const uint8_t columns = width / 4 - 1, rows = height / 4 - 1;
