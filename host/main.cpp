@@ -385,9 +385,8 @@ int run(Options& o) {
   return exit_code;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// All the program does but its end; returns the exit status.
+int run_command(int argc, char** argv) {
   try {
     host::open_standard_descriptors();
     host::install_signal_handlers();
@@ -405,4 +404,12 @@ int main(int argc, char** argv) {
     std::cerr << "hap-export: error: " << e.what() << "\n";
     return 1;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = run_command(argc, argv);
+  host::let_a_second_signal_end_the_program();
+  return status;
 }

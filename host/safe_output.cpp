@@ -32,6 +32,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler")
 // Held while the temporary file is renamed or removed and `stage` changes
 // with it, so that a program stopped at once can tell which happened.
 std::mutex stage_change;
+// Set once a second stop signal is taken, before the program is ended.
+std::atomic<bool> abandoning{false};
 // The temporary file and the output it replaces: written before `stage`
 // leaves nothing_staged, and read only after.
 char staged_file[4096];
@@ -83,6 +85,7 @@ void watch_stop_signals(sigset_t signals) {
   std::fputs("\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n",
              stderr);
   const int second = next_signal(signals);
+  abandoning = true;
   // Held until the program ends, so that the output stays as said and no
   // other thread prints after the last line (a checking run-time may take a
   // while to end the program).
@@ -232,6 +235,12 @@ void open_standard_descriptors() {
       throw std::runtime_error(std::string("cannot open /dev/null in place of a closed standard descriptor: ") +
                                std::strerror(errno));
   }
+}
+
+void let_a_second_signal_end_the_program() {
+  if (!abandoning) return;
+  // Stop signals are blocked in this thread: this waits for the end.
+  for (;;) ::pause();
 }
 
 std::string interrupted_by(int signal) {

@@ -91,4 +91,9 @@ std::string interrupted_by(int signal);
 // std::runtime_error when it cannot start otherwise.
 void install_signal_handlers();
 
+// Called as the program ends: when a second stop signal is being taken,
+// waits for it to end the program, so that its line comes last and its
+// status stands.
+void let_a_second_signal_end_the_program();
+
 }  // namespace host
