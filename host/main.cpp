@@ -1,5 +1,6 @@
 // hap-export: loads the exporter plug-in into the stand-in host and drives
 // it the way the host does, from start-up to the export and endInstance.
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,8 +25,8 @@
 namespace {
 
 const char usage[] =
-    "usage: hap-export [options] OUTPUT.mov\n"
-    "  --plugin PATH             the plug-in to load (default: the one built beside this program)\n"
+    "usage: hap-export [options] [--] OUTPUT.mov\n"
+    "  --plugin PATH             the plug-in file to load (default: the one built beside this program)\n"
     "  --param ID=VALUE          set an export parameter by its identifier (repeatable),\n"
     "                            e.g. --param ADBEVideoCodec=3 --param SliderChunkCount=4\n"
     "                            (ratios as N/D, frame rates in frames per second as N or N/D)\n"
@@ -41,11 +44,12 @@ const char usage[] =
     "The movie is written into a hidden file beside OUTPUT, named .hap-export- and six\n"
     "random characters, which replaces OUTPUT only once it is whole; a failed export\n"
     "leaves OUTPUT as it was, unless the frames written before the failure could be\n"
-    "finalised. When OUTPUT is a symbolic link, the file it links to is replaced. The\n"
-    "first Ctrl-C (or SIGTERM, SIGHUP, SIGQUIT) stops the export and keeps the frames\n"
-    "done; a second stops at once. Only a program killed outright (SIGKILL, a power cut)\n"
-    "leaves the hidden file behind; it can then be removed. Exit status: 0 done,\n"
-    "1 failed, 2 bad usage, 128 + the signal when stopped.\n";
+    "finalised. The movie takes the permissions of the file it replaces, and its owner\n"
+    "and group where allowed. When OUTPUT is a symbolic link, the file it links to is\n"
+    "replaced. The first Ctrl-C (or SIGTERM, SIGHUP, SIGQUIT) stops the export and keeps\n"
+    "the frames done; a second stops at once. Only a program killed outright (SIGKILL,\n"
+    "a power cut) leaves the hidden file behind; it can then be removed. Exit status:\n"
+    "0 done, 1 failed, 2 bad usage, 128 + the signal when stopped.\n";
 
 struct Usage_Error : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -62,7 +66,7 @@ struct Options {
   std::string output;
   // What is replaced at the end: the output, or the file it links to.
   std::string destination;
-  mode_t mode = 0;  // the finished movie's
+  std::optional<struct stat> replaced;  // the destination's status, when it exists
   uintmax_t audio_size = 0;
   // Whether a movie is written: --summary and --list-params stop before.
   bool exports() const { return !summary_only && !list_params; }
@@ -87,13 +91,19 @@ std::pair<std::string, std::string> split(const std::string& text, char separato
 
 Options parse_options(int argc, char** argv) {
   Options o;
+  bool options_ended = false;  // by "--": what follows is the output, whatever its name
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
       if (i + 1 >= argc) throw Usage_Error(arg + " needs a value");
       return argv[++i];
     };
-    if (arg == "--help" || arg == "-h") {
+    if (options_ended || !arg.starts_with('-')) {
+      if (!o.output.empty()) throw Usage_Error("more than one output file given");
+      o.output = arg;
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "--help" || arg == "-h") {
       std::cout << usage;
       std::exit(0);
     } else if (arg == "--plugin") {
@@ -130,12 +140,8 @@ Options parse_options(int argc, char** argv) {
       o.list_params = true;
     } else if (arg == "--summary") {
       o.summary_only = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      throw Usage_Error("unknown option " + arg);
-    } else if (o.output.empty()) {
-      o.output = arg;
     } else {
-      throw Usage_Error("more than one output file given");
+      throw Usage_Error("unknown option " + arg);
     }
   }
   if (o.output.empty() && o.exports()) throw Usage_Error("no output file given");
@@ -174,7 +180,7 @@ struct stat readable_file(const std::string& path, const std::string& option) {
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // The output is checked before anything is written: it must not be one of
-// the files the export reads or loads (however it is named), what it
+// the files the export reads, loads or runs (however it is named), what it
 // replaces must be a regular file, and its name must fit the file system. A
 // link is followed, even to a file that does not exist yet, so the file it
 // names is written and the link stays.
@@ -182,13 +188,12 @@ void check_output(Options& o, const std::vector<std::pair<struct stat, std::stri
   namespace fs = std::filesystem;
   o.destination = host::link_target(o.output);
   struct stat status {};
-  const bool replaces = ::stat(o.destination.c_str(), &status) == 0;
-  if (replaces) {
+  if (::stat(o.destination.c_str(), &status) == 0) {
     if (!S_ISREG(status.st_mode)) throw Usage_Error("the output " + o.output + " is not a regular file");
     for (const auto& [source, what] : sources)
       if (same_file(status, source)) throw Usage_Error("the output " + o.output + " is the " + what + " file");
+    o.replaced = status;
   }
-  o.mode = host::final_mode(replaces ? &status : nullptr);
   const fs::path destination(o.destination);
   const std::string name = destination.filename().string();
   const std::string folder = destination.has_parent_path() ? destination.parent_path().string() : ".";
@@ -216,6 +221,8 @@ std::string default_plugin() {
 
 void check_source(Options& o) {
   if (o.plugin.empty()) o.plugin = default_plugin();
+  // A name without a folder would be looked for on the library path.
+  if (o.plugin.find('/') == std::string::npos) o.plugin = "./" + o.plugin;
   std::vector<std::pair<struct stat, std::string>> sources;
   if (!o.source.input_path.empty()) {
     const struct stat status = readable_file(o.source.input_path, "--input");
@@ -240,8 +247,9 @@ void check_source(Options& o) {
     o.audio_size = uintmax_t(status.st_size);
   }
   if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source);
-  struct stat plugin {};
-  if (::stat(o.plugin.c_str(), &plugin) == 0) sources.emplace_back(plugin, "plug-in");
+  struct stat loaded {};
+  if (::stat(o.plugin.c_str(), &loaded) == 0) sources.emplace_back(loaded, "plug-in");
+  if (::stat("/proc/self/exe", &loaded) == 0) sources.emplace_back(loaded, "hap-export program");
   if (o.exports()) check_output(o, sources);
 }
 
@@ -316,10 +324,11 @@ int run(Options& o) {
       check_result("queryOutputSettings", session.query_output_settings(settings));
       sdk::Query_Extension_Rec extension{};
       check_result("queryExportFileExtension", session.query_export_file_extension(extension));
-      if (std::filesystem::path(o.output).extension() != "." + host::narrow(extension.extension))
-        std::cerr << "hap-export: warning: the plug-in writes ." << host::narrow(extension.extension) << " files\n";
+      const std::string expected = "." + host::narrow(extension.extension);
+      if (::strcasecmp(std::filesystem::path(o.output).extension().c_str(), expected.c_str()) != 0)
+        std::cerr << "hap-export: warning: the plug-in writes " << expected << " files\n";
       if (audio) check_audio_size(o, host);
-      host::Staged_Output staged(o.destination, o.mode);
+      host::Staged_Output staged(o.destination, o.replaced ? &*o.replaced : nullptr);
       platform::utf8_to_utf16(staged.path(), host.output_path);
       host::Stdout_Tap tap;
       const int32_t result = session.do_export(audio);
@@ -328,13 +337,26 @@ int run(Options& o) {
       // A failed or stopped export still counts when the plug-in finalised
       // the frames it had; anything less never replaces the output.
       const bool finished = host::is_finished_movie(staged.path());
-      const uintmax_t size = finished ? staged.commit() : 0;
+      uintmax_t size = 0;
+      std::string not_kept;  // why a finished movie did not replace the output
+      if (finished) {
+        try {
+          size = staged.commit();
+        } catch (const std::runtime_error& e) {
+          not_kept = e.what();
+        }
+      }
       const std::string output = std::filesystem::absolute(o.output).string();
+      const bool failed = signal || result != sdk::result_ok;
       // The cause comes last, where it is read first.
       const std::string why =
-          signal ? "interrupted by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")"
+          signal ? host::interrupted_by(signal)
                  : "export failed with result " + std::to_string(result) + (cause.empty() ? "" : ": " + cause);
-      if (signal || result != sdk::result_ok) {
+      if (!not_kept.empty()) {
+        std::cerr << "hap-export: the movie was not kept, " << output << " is left as it was; "
+                  << (failed ? why + "; " : "") << not_kept << "\n";
+        exit_code = signal ? 128 + signal : 1;
+      } else if (failed) {
         if (finished)
           std::cerr << "hap-export: the frames written before were finalised into " << output << " (" << size
                     << " bytes); " << why << "\n";
@@ -368,10 +390,10 @@ int run(Options& o) {
   return exit_code;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// All the program does but its end; returns the exit status.
+int run_command(int argc, char** argv) {
   try {
+    host::open_standard_descriptors();
     host::install_signal_handlers();
     Options options = parse_options(argc, argv);
     check_source(options);
@@ -380,8 +402,19 @@ int main(int argc, char** argv) {
     std::cerr << "hap-export: error: " << e.what() << "\n"
               << "Try 'hap-export --help'.\n";
     return 2;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "hap-export: error: out of memory\n";
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "hap-export: error: " << e.what() << "\n";
     return 1;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = run_command(argc, argv);
+  host::let_a_second_signal_end_the_program();
+  return status;
 }

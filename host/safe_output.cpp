@@ -12,32 +12,60 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "host/stand_in_host.h"
+#include "platform/start_thread.h"
 
 namespace host {
 namespace {
 
-// The temporary file a signal removes: the path is written before
-// `staged_armed` is set, and is read only while it is set.
+// Where the export's movie is, for a signal: nowhere yet, in the temporary
+// file (which a signal removes), removed with nothing kept, or in place.
+enum Stage : int { nothing_staged, staged, removed, in_place };
+std::atomic<int> stage{nothing_staged};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
+// Held while the temporary file is renamed or removed and `stage` changes
+// with it, so that a program stopped at once can tell which happened.
+std::mutex stage_change;
+// Set once a second stop signal is taken, before the program is ended.
+std::atomic<bool> abandoning{false};
+// The temporary file and the output it replaces: written before `stage`
+// leaves nothing_staged, and read only after.
 char staged_file[4096];
-std::atomic<bool> staged_armed{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
+char output_file[4096];
 // What each crash signal did before, done again once the file is gone.
 struct sigaction crash_action_before[NSIG];
 
-void arm_removal_on_signal(const std::string& path) {
-  if (path.size() >= sizeof staged_file) return;
+void arm_removal_on_signal(const std::string& path, const std::string& output) {
+  if (path.size() >= sizeof staged_file || output.size() >= sizeof output_file) return;
   std::memcpy(staged_file, path.c_str(), path.size() + 1);
-  staged_armed = true;
+  std::memcpy(output_file, output.c_str(), output.size() + 1);
+  stage = staged;
 }
 
 void remove_staged_file() {
-  if (staged_armed) ::unlink(staged_file);
+  if (stage == staged) ::unlink(staged_file);
+}
+
+// Removes the temporary file, unless the movie is in place already, and says
+// what became of the output: the last line of a program stopped at once.
+// Called with stage_change held.
+std::string abandon_output(int signal) {
+  const std::string why = "; " + interrupted_by(signal);
+  switch (stage) {
+    case nothing_staged:
+      return "no movie was written" + why;
+    case in_place:
+      return std::string("the movie written was already in place at ") + output_file + why;
+    default:
+      remove_staged_file();
+      return std::string("no movie was written, ") + output_file + " is left as it was" + why;
+  }
 }
 
 // The next of `signals` sent to the program.
@@ -57,7 +85,14 @@ void watch_stop_signals(sigset_t signals) {
   std::fputs("\nhap-export: stopping once the frames in flight are written; Ctrl-C again abandons the export\n",
              stderr);
   const int second = next_signal(signals);
-  remove_staged_file();
+  abandoning = true;
+  // Held until the program ends, so that the output stays as said and no
+  // other thread prints after the last line (a checking run-time may take a
+  // while to end the program).
+  stage_change.lock();
+  ::flockfile(stdout);
+  ::flockfile(stderr);
+  std::fprintf(stderr, "hap-export: export abandoned: %s\n", abandon_output(second).c_str());
   ::_exit(128 + second);
 }
 
@@ -109,13 +144,18 @@ mode_t final_mode(const struct stat* replaced) {
   return 0666 & ~mask;
 }
 
-Staged_Output::Staged_Output(const std::string& destination, mode_t mode) : destination_(destination), mode_(mode) {
+Staged_Output::Staged_Output(const std::string& destination, const struct stat* replaced)
+    : destination_(destination), mode_(final_mode(replaced)) {
+  if (replaced) {
+    owner_ = replaced->st_uid;
+    group_ = replaced->st_gid;
+  }
   std::string name = staged_path_pattern(destination);
   file_ = ::mkostemp(name.data(), O_CLOEXEC);
   if (file_ < 0)
     throw std::runtime_error("cannot create a temporary file beside " + destination + ": " + std::strerror(errno));
   path_ = name;
-  arm_removal_on_signal(path_);
+  arm_removal_on_signal(path_, std::filesystem::absolute(destination).string());
   // Readable and writable by its owner alone until it holds the movie,
   // whatever the umask: the plug-in opens it again by its path, which a
   // read-only mode would forbid.
@@ -124,22 +164,29 @@ Staged_Output::Staged_Output(const std::string& destination, mode_t mode) : dest
 
 Staged_Output::~Staged_Output() {
   if (!committed_) {
+    const std::lock_guard lock(stage_change);
     ::unlink(path_.c_str());
-    staged_armed = false;
+    stage = removed;
   }
   ::close(file_);
 }
 
 uintmax_t Staged_Output::commit() {
   struct stat written {};
-  if (::fstat(file_, &written) != 0 || ::fchmod(file_, mode_) != 0 || ::fsync(file_) != 0)
+  if (::fstat(file_, &written) != 0)
     throw std::runtime_error("cannot finish the movie " + path_ + ": " + std::strerror(errno));
-  // A second signal racing with this either finds the file gone (harmless) or
-  // removes it first, so the rename fails and the output stays as it was.
-  if (::rename(path_.c_str(), destination_.c_str()) != 0)
-    throw std::runtime_error("cannot put the movie in place at " + destination_ + ": " + std::strerror(errno));
+  // Only root may give a file away; an owner may still give it a group of
+  // their own. Before the mode, which a change of owner may clear bits of.
+  if (::fchown(file_, owner_, group_) != 0) (void)::fchown(file_, uid_t(-1), group_);
+  if (::fchmod(file_, mode_) != 0 || ::fsync(file_) != 0)
+    throw std::runtime_error("cannot finish the movie " + path_ + ": " + std::strerror(errno));
+  {
+    const std::lock_guard lock(stage_change);
+    if (::rename(path_.c_str(), destination_.c_str()) != 0)
+      throw std::runtime_error("cannot put the movie in place at " + destination_ + ": " + std::strerror(errno));
+    stage = in_place;
+  }
   committed_ = true;
-  staged_armed = false;
   // The rename reaches the disk with the folder. The movie is in place
   // whatever this says: some file systems cannot sync a folder.
   const std::string folder = std::filesystem::path(destination_).parent_path().string();
@@ -180,6 +227,26 @@ bool is_finished_movie(const std::string& path) {
   return at == size && media && header;
 }
 
+void open_standard_descriptors() {
+  // Taken in order, each closed one is the lowest free number when opened.
+  for (const int standard : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(standard, F_GETFD) >= 0 || errno != EBADF) continue;
+    if (::open("/dev/null", O_RDWR) < 0)
+      throw std::runtime_error(std::string("cannot open /dev/null in place of a closed standard descriptor: ") +
+                               std::strerror(errno));
+  }
+}
+
+void let_a_second_signal_end_the_program() {
+  if (!abandoning) return;
+  // Stop signals are blocked in this thread: this waits for the end.
+  for (;;) ::pause();
+}
+
+std::string interrupted_by(int signal) {
+  return "interrupted by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
+}
+
 void install_signal_handlers() {
   for (const int signal : {SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_IGN);
   std::vector<int> stop_signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
@@ -192,7 +259,7 @@ void install_signal_handlers() {
   // Blocked before any other thread starts, so every thread inherits it.
   ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   try {
-    std::thread(watch_stop_signals, stops).detach();
+    platform::start_thread([&] { return std::thread(watch_stop_signals, stops); }).detach();
   } catch (const std::system_error& e) {
     throw std::runtime_error(std::string("cannot start the thread that takes the signals: ") + e.what());
   }

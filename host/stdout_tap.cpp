@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string_view>
-#include <system_error>
+
+#include "platform/start_thread.h"
 
 namespace host {
 namespace {
@@ -35,9 +37,10 @@ Stdout_Tap::Stdout_Tap() {
   ::close(ends[1]);
   pipe_ = ends[0];
   try {
-    reader_ = std::thread([this, out = saved_stdout_] { pass_on(out); });
-  } catch (const std::system_error&) {
+    reader_ = platform::start_thread([this] { return std::thread([this, out = saved_stdout_] { pass_on(out); }); });
+  } catch (...) {
     stop();
+    throw;
   }
 }
 
@@ -77,15 +80,25 @@ std::vector<std::string> Stdout_Tap::stop() {
 }
 
 std::string failure_cause(const std::vector<std::string>& lines) {
-  constexpr std::string_view reason_head = "Reason : ";
-  for (const std::string& reason : lines) {
-    if (!reason.starts_with(reason_head)) continue;
-    // The reason may repeat a line that said more ("Error file write", after
-    // "Error file write : File too large").
-    const std::string said = reason.substr(reason_head.size());
+  // A reason as the line that said more about it, when one did ("Error file
+  // write : File too large" for "Error file write").
+  auto fullest = [&](std::string_view reason) -> std::optional<std::string> {
     for (const std::string& line : lines)
-      if (line.starts_with(said + " : ")) return line;
-    return said;
+      if (line.starts_with(reason) && line.substr(reason.size()).starts_with(" : ")) return line;
+    return std::nullopt;
+  };
+  constexpr std::string_view reason_head = "Reason : ", setup_head = "Runtime error init";
+  for (const std::string& line : lines) {
+    if (line.starts_with(reason_head)) {
+      const std::string_view reason = std::string_view(line).substr(reason_head.size());
+      return fullest(reason).value_or(std::string(reason));
+    }
+    // The set-up's summary repeats the failing step's own words, which may
+    // say less than a line the step printed first ("fail to init cpu
+    // encoding" after "ERR : out of memory"): only its fuller form counts.
+    if (line.starts_with(setup_head)) {
+      if (auto said = fullest(std::string_view(line).substr(setup_head.size()))) return *said;
+    }
   }
   for (const std::string& line : lines)
     if (!line.starts_with("Quality : ") && !line.starts_with("Timecode : ") && !line.starts_with("WARNING") &&

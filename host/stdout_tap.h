@@ -11,8 +11,10 @@ namespace host {
 class Stdout_Tap {
  public:
   // Routes standard output through a pipe read by a thread of its own. When
-  // the pipe or the thread cannot be made, output goes on as before and
-  // nothing is kept.
+  // the pipe cannot be made, output goes on as before and nothing is kept.
+  // When the thread cannot start, standard output is put back and the
+  // failure thrown, std::bad_alloc for want of memory: the plug-in's words
+  // for it would be lost.
   Stdout_Tap();
   ~Stdout_Tap() { stop(); }
   Stdout_Tap(const Stdout_Tap&) = delete;
@@ -32,9 +34,9 @@ class Stdout_Tap {
 };
 
 // The plug-in's words for why an export failed, from its printed lines: the
-// reason it gives (in the fullest form it was printed), else its first line
-// that is neither a setting it reports nor a warning. Empty when it said
-// nothing of the kind.
+// reason its summary of the failure gives (in the fullest form it was
+// printed), else its first line that is neither a setting it reports nor a
+// warning. Empty when it said nothing of the kind.
 std::string failure_cause(const std::vector<std::string>& lines);
 
 }  // namespace host
