@@ -290,6 +290,21 @@ TEST(Host_Cli, a_link_as_the_output_writes_the_file_it_names) {
   }
 }
 
+// The build may lie where other users cannot go (a home or private folder):
+// they run copies of hap-export and the plug-in, put in `folder`. Returns the
+// command that runs the copies.
+std::string program_copies(const std::string& folder) {
+  const std::string copies[] = {folder + "/hap-export", folder + "/plugin.so"};
+  std::filesystem::copy_file(HAP_EXPORT_PATH, copies[0]);
+  std::filesystem::copy_file(HAP_PLUGIN_PATH, copies[1]);
+  return copies[0] + " --plugin " + copies[1];
+}
+
+// Whether `user` (a command prefix) can run the copies in `folder`.
+bool reachable_by(const std::string& user, const std::string& folder) {
+  return shell(user + "test -x " + folder + "/hap-export -a -r " + folder + "/plugin.so").status == 0;
+}
+
 // The movie gets its final mode once written: a read-only movie can be
 // exported again and a umask that forbids writing does not stop an export
 // (as an ordinary user: root may write any file, which hides this), and the
@@ -303,13 +318,8 @@ TEST(Host_Cli, the_movie_gets_its_mode_once_written) {
     if (shell("command -v setpriv").status != 0) GTEST_SKIP() << "setpriv is needed to run as an ordinary user";
     ordinary_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     ASSERT_EQ(chown(folder.path.c_str(), nobody, nobody), 0);
-    // The build may lie where nobody cannot go (a home or private folder):
-    // nobody runs copies in its own folder.
-    const std::string copies[] = {folder.path + "/hap-export", folder.path + "/plugin.so"};
-    std::filesystem::copy_file(HAP_EXPORT_PATH, copies[0]);
-    std::filesystem::copy_file(HAP_PLUGIN_PATH, copies[1]);
-    program = copies[0] + " --plugin " + copies[1];
-    if (shell(ordinary_user + "test -x " + copies[0] + " -a -r " + copies[1]).status != 0)
+    program = program_copies(folder.path);
+    if (!reachable_by(ordinary_user, folder.path))
       GTEST_SKIP() << "nobody cannot reach " << folder.path << " to run hap-export";
   }
   const std::string movie = folder.path + "/movie.mov";
@@ -710,7 +720,9 @@ struct Host_Cli_Other_Users : testing::Test {
 TEST_F(Host_Cli_Other_Users, a_replaced_movie_keeps_its_owner_and_group) {
   const Temp_Folder folder("host_cli_owner");
   ASSERT_EQ(chown(folder.path.c_str(), nobody, nobody), 0);
-  const std::string movie = folder.path + "/movie.mov";
+  const std::string movie = folder.path + "/movie.mov", program = program_copies(folder.path);
+  if (!reachable_by(as_nobody, folder.path))
+    GTEST_SKIP() << "nobody cannot reach " << folder.path << " to run hap-export";
   struct Case {
     bool as_root;
     uid_t owner_before;
@@ -723,7 +735,7 @@ TEST_F(Host_Cli_Other_Users, a_replaced_movie_keeps_its_owner_and_group) {
     std::ofstream(movie) << "previous";
     ASSERT_EQ(chown(movie.c_str(), c.owner_before, c.group_before), 0);
     const Cli_Run run =
-        shell((c.as_root ? "" : as_nobody) + HAP_EXPORT_PATH + " --frames 2 --size 64x64 --audio none " + movie);
+        shell((c.as_root ? "" : as_nobody) + program + " --frames 2 --size 64x64 --audio none " + movie);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(owner_of(movie), std::make_pair(c.owner_after, c.group_after)) << c.as_root << " " << c.owner_before;
     EXPECT_EQ(mov_test::Mov_File(movie).track("vide").sample_count, 2u);
@@ -737,7 +749,10 @@ TEST_F(Host_Cli_Other_Users, a_movie_that_cannot_be_put_in_place_is_said_not_kep
   ASSERT_EQ(chmod(folder.path.c_str(), 01777), 0);
   const std::string movie = folder.path + "/movie.mov";
   std::ofstream(movie) << "previous";
-  const Cli_Run run = shell(as_nobody + HAP_EXPORT_PATH + " --frames 2 --size 64x64 --audio none " + movie);
+  const std::string program = program_copies(folder.path);
+  if (!reachable_by(as_nobody, folder.path))
+    GTEST_SKIP() << "nobody cannot reach " << folder.path << " to run hap-export";
+  const Cli_Run run = shell(as_nobody + program + " --frames 2 --size 64x64 --audio none " + movie);
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_EQ(last_line(run.output), "hap-export: the movie was not kept, " + movie +
                                        " is left as it was; cannot put the movie in place at " + movie +
@@ -813,7 +828,8 @@ TEST(Host_Cli, audio_is_read_as_the_export_asks_for_it) {
   std::vector<uint8_t> movies[2];
   long peak_kib[2] = {};
   for (int i = 0; i < 2; ++i) {
-    const pid_t pid = start_hap_export("--frames 30 --size 64x64 --audio " + (i ? long_audio : audio) + " " + movie, log);
+    const pid_t pid =
+        start_hap_export("--frames 30 --size 64x64 --audio " + (i ? long_audio : audio) + " " + movie, log);
     int status = 0;
     rusage usage{};
     ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
