@@ -130,12 +130,9 @@ void bc7_separate_mode1_endpoints(uint32_t mode, uint8_t first[4], uint8_t secon
   }
 }
 
-namespace {
-
-// bc7_fit_selectors with a bound on the sum (see fit_indices).
-uint64_t fit_selectors_below(const uint8_t first[4], const uint8_t second[4],
-                             const uint32_t p_bits[2], const Bc7_Subset_Params& params,
-                             Bc7_Subset_Result& result, uint64_t bound) {
+uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
+                           const uint32_t p_bits[2], const Bc7_Subset_Params& params,
+                           Bc7_Subset_Result& result, uint64_t bound) {
   uint8_t values[2][4];
   std::memcpy(values[0], first, 4);
   std::memcpy(values[1], second, 4);
@@ -163,14 +160,6 @@ uint64_t fit_selectors_below(const uint8_t first[4], const uint8_t second[4],
     std::memcpy(result.m_selectors, trial, params.m_pixel_count);
   }
   return total;
-}
-
-}  // namespace
-
-uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
-                           const uint32_t p_bits[2], const Bc7_Subset_Params& params,
-                           Bc7_Subset_Result& result) {
-  return fit_selectors_below(first, second, p_bits, params, result, Bc7_No_Error);
 }
 
 uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
@@ -203,6 +192,6 @@ uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
     if (history->m_count < std::size(history->m_keys)) history->m_keys[history->m_count++] = key;
   }
 
-  fit_selectors_below(stored[0], stored[1], p_bits, params, result, result.m_best_overall_err);
+  bc7_fit_selectors(stored[0], stored[1], p_bits, params, result, result.m_best_overall_err);
   return result.m_best_overall_err;
 }

@@ -228,10 +228,12 @@ uint64_t bc7_quantize_and_fit(uint32_t mode, float first[4], float second[4],
                               const Bc7_Subset_Params& params, Bc7_Subset_Result& result,
                               Bc7_Candidate_History* history = nullptr);
 // Fits one index per pixel to quantised endpoints; keeps the candidate when
-// strictly better. Returns the candidate's error.
+// strictly better. Returns the candidate's error. A bound at or above the
+// error held (the error to beat) lets the fit stop once the sum reaches it,
+// where the candidate can no longer be kept: it then returns some sum >= bound.
 uint64_t bc7_fit_selectors(const uint8_t first[4], const uint8_t second[4],
                            const uint32_t p_bits[2], const Bc7_Subset_Params& params,
-                           Bc7_Subset_Result& result);
+                           Bc7_Subset_Result& result, uint64_t bound = Bc7_No_Error);
 // Nearest level of a palette of n colours (4, 8 or 16) for every pixel of the
 // subset, written to indices; returns the summed error. The linear metric
 // searches the two levels around each pixel's projection onto the endpoint
@@ -282,13 +284,15 @@ struct Bc7_Block_Choice {
   uint32_t m_index_selector;
 };
 
-// Quick estimate of a two-subset partition for mode 1 (rgb) or 7 (rgba);
-// stops once the sum exceeds bound.
+// Quick estimate of the error of one subset (count pixels, RGBA) of a
+// two-subset partition for mode 1 (rgb) or 7 (rgba); stops at the pixel whose
+// running sum exceeds bound and returns that sum.
 uint64_t bc7_partition_error_rgb(uint32_t count, const uint8_t pixels[], bool perceptual,
                                  const uint32_t weights[4], uint64_t bound);
 uint64_t bc7_partition_error_rgba(uint32_t count, const uint8_t pixels[], bool perceptual,
                                   const uint32_t weights[4], uint64_t bound);
-// The partition to use for mode 1 or 7.
+// The partition to use for mode 1 or 7. With the linear metric and weights of
+// at most 128 the estimates run in a vector form that makes the same choice.
 uint32_t bc7_choose_partition(const uint32_t pixels[16], const Bc7_Block_Params& params,
                               const uint32_t weights[4], uint32_t mode);
 

@@ -73,9 +73,12 @@ struct Lane_Masks {
 };
 constexpr Lane_Masks Lane_Mask_Table;
 
-// The estimate of partition_error for the pixels of the block selected by
-// members (bit k: pixel k), four pixels a step with SSE2. Stops once the sum
-// reaches bound. The levels' thresholds rise with the level, so counting the
+// The vector form of bc7_partition_error_rgb and bc7_partition_error_rgba for
+// the linear metric, over the pixels of the block selected by members (bit k:
+// pixel k), four pixels a step with SSE2; the pixels and the weights come
+// loaded, once for all the candidates of a block. It gives the same sum, or,
+// once the sum reaches bound, where the partition cannot win, some sum at or
+// past it. The levels' thresholds rise with the level, so counting the
 // thresholds a projection reaches finds the same level as stepping up them.
 template <int Channels, uint32_t Levels>
 uint64_t subset_error_sse2(const __m128i pixels[4], uint32_t members, __m128i weights,
@@ -165,7 +168,8 @@ uint32_t choose_partition(const Bc7_Block_Params& params, Estimate estimate) {
   return winner;
 }
 
-template <int Channels, uint32_t Levels>
+// Estimate is the named estimate of the mode; Channels and Levels its own.
+template <auto Estimate, int Channels, uint32_t Levels>
 uint32_t choose_partition_for(const uint32_t pixels[16], const Bc7_Block_Params& params,
                               const uint32_t weights[4], const uint32_t* level_weights) {
   if (!params.perceptual && bc7_weights_fit_sse2(weights)) {
@@ -186,8 +190,8 @@ uint32_t choose_partition_for(const uint32_t pixels[16], const Bc7_Block_Params&
     uint32_t count = 0;
     for (uint32_t k = 0; k < 16; ++k)
       if (bc7_subset_of(2, p, k) == s) subset_pixels[count++] = pixels[k];
-    return partition_error<Channels, Levels>(count, reinterpret_cast<const uint8_t*>(subset_pixels),
-                                             params.perceptual, weights, bound, level_weights);
+    return Estimate(count, reinterpret_cast<const uint8_t*>(subset_pixels), params.perceptual,
+                    weights, bound);
   });
 }
 
@@ -195,6 +199,8 @@ uint32_t choose_partition_for(const uint32_t pixels[16], const Bc7_Block_Params&
 
 uint32_t bc7_choose_partition(const uint32_t pixels[16], const Bc7_Block_Params& params,
                               const uint32_t weights[4], uint32_t mode) {
-  return mode == 7 ? choose_partition_for<4, 4>(pixels, params, weights, bc7_weights2)
-                   : choose_partition_for<3, 8>(pixels, params, weights, bc7_weights3);
+  return mode == 7 ? choose_partition_for<bc7_partition_error_rgba, 4, 4>(pixels, params, weights,
+                                                                        bc7_weights2)
+                   : choose_partition_for<bc7_partition_error_rgb, 3, 8>(pixels, params, weights,
+                                                                       bc7_weights3);
 }

@@ -1,8 +1,10 @@
 // BC7 blocks through the reference decoder: the encoder's promises at each
 // quality preset on synthetic and photographic blocks, through the block
-// routine and through its opaque and alpha paths; and the encoder's small
-// colour, mode, scalar and vector helpers against their definitions. The
-// pinned texture digests hold the encoder's exact choices and packing.
+// routine and through its opaque and alpha paths; the partition estimates and
+// the vector form of the partition choice; the index fit of single candidates;
+// and the encoder's small colour, mode, scalar and vector helpers against their
+// definitions. The pinned texture digests hold the encoder's exact choices and
+// packing.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -184,6 +186,137 @@ TEST(Bc7Encode, PathsHonourTheirSwitches) {
     }
   }
   EXPECT_GT(used[7], 0);
+}
+
+// A subset's estimate sums each pixel's distance to the palette level its
+// projection reaches, and stops at the pixel whose running sum passes the bound.
+TEST(Bc7PartitionEstimate, StopsAtThePixelThatPassesTheBound) {
+  // Black and white span the palette; grey 100 takes level 108 of the eight
+  // (RGB: 3 * 8 * 8 from it) and level 84 of the four (RGBA: 4 * 16 * 16).
+  const uint8_t greys[5] = {0, 255, 100, 100, 100};
+  uint8_t pixels[20];
+  for (int k = 0; k < 5; ++k) std::fill_n(pixels + 4 * k, 4, greys[k]);
+  const uint32_t weights[4] = {1, 1, 1, 1};
+  using Estimate = uint64_t(uint32_t, const uint8_t[], bool, const uint32_t[4], uint64_t);
+  const std::pair<Estimate*, uint64_t> estimates[] = {{bc7_partition_error_rgb, 192},
+                                                      {bc7_partition_error_rgba, 1024}};
+  for (const auto& [estimate, step] : estimates) {
+    EXPECT_EQ(estimate(5, pixels, false, weights, Bc7_No_Error), 3 * step);
+    EXPECT_EQ(estimate(5, pixels, false, weights, 3 * step), 3 * step);  // reached, not passed
+    EXPECT_EQ(estimate(5, pixels, false, weights, 2 * step), 3 * step);
+    EXPECT_EQ(estimate(5, pixels, false, weights, 2 * step - 1), 2 * step);
+    EXPECT_EQ(estimate(5, pixels, false, weights, 0), step);
+    EXPECT_EQ(estimate(2, pixels, false, weights, 0), 0u);
+  }
+}
+
+// With the linear metric and weights up to 128 the partition choice estimates
+// in its vector form. Weights 129 times as large take the named estimates
+// instead and scale every sum and bound alike, so the choice must not change.
+TEST(Bc7PartitionChoice, VectorFormChoosesAsTheNamedEstimates) {
+  std::mt19937 rng(606);
+  std::map<uint32_t, int> chosen;
+  for (int trial = 0; trial < 1500; ++trial) {
+    // Two colours laid out by a random partition, with noise.
+    const uint32_t layout = rng() % 64;
+    uint8_t colours[2][4];
+    for (auto& colour : colours)
+      for (uint8_t& c : colour) c = uint8_t(rng());
+    uint32_t pixels[16];
+    for (uint32_t k = 0; k < 16; ++k) {
+      uint8_t pixel[4];
+      for (int c = 0; c < 4; ++c)
+        pixel[c] = uint8_t(std::clamp<int>(colours[bc7_subset_of(2, layout, k)][c] +
+                                               int(rng() % 41) - 20, 0, 255));
+      std::memcpy(&pixels[k], pixel, 4);
+    }
+    Bc7_Block_Params params = bc7_engine_params(0, trial % 3 ? 64 : 16);
+    params.prune_partitions = uint8_t(trial % 2);
+    uint32_t weights[4], scaled[4];
+    for (int c = 0; c < 4; ++c) {
+      weights[c] = 1 + rng() % 128;
+      scaled[c] = 129 * weights[c];
+    }
+    for (uint32_t mode : {1u, 7u}) {
+      const uint32_t partition = bc7_choose_partition(pixels, params, weights, mode);
+      ASSERT_EQ(bc7_choose_partition(pixels, params, scaled, mode), partition)
+          << "trial " << trial << " mode " << mode;
+      ++chosen[partition];
+    }
+  }
+  EXPECT_GT(chosen.size(), 32u);
+}
+
+// Index fitting of one mode-7 candidate: stored 5-bit endpoints with their
+// p-bits widen to 0 and 255 (palette 0, 84, 171, 255 in every channel).
+class Bc7FitSelectors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (uint32_t k = 0; k < 6; ++k) std::fill_n(pixels_ + 4 * k, 4, greys_[k]);
+    params_ = {6, pixels_, 4, bc7_weights2, bc7_factors2, 5, {1, 1, 1, 1}, 1, 1, 0, 0};
+    result_ = {Bc7_No_Error, {}, {}, {}, selectors_, trial_};
+  }
+
+  uint64_t fit(const uint32_t p_bits[2], uint64_t bound = Bc7_No_Error) {
+    const uint8_t low[4] = {0, 0, 0, 0}, high[4] = {31, 31, 31, 31};
+    return bound == Bc7_No_Error ? bc7_fit_selectors(low, high, p_bits, params_, result_)
+                                 : bc7_fit_selectors(low, high, p_bits, params_, result_, bound);
+  }
+
+  // On the palette, then 100 (16 from 84 in four channels), then 127.5 as
+  // (127, 128, 127, 128): as far from 84 as from 171, which takes the upper.
+  const uint8_t greys_[6] = {0, 84, 171, 255, 100, 127};
+  uint8_t pixels_[24];
+  uint8_t selectors_[6], trial_[6];
+  Bc7_Subset_Params params_;
+  Bc7_Subset_Result result_;
+};
+
+TEST_F(Bc7FitSelectors, ErrorIndicesAndTheBestHeld) {
+  pixels_[21] = pixels_[23] = 128;
+  const uint32_t plain[2] = {0, 1};
+  const uint64_t plain_error = 4 * 16 * 16 + 2 * (43 * 43 + 44 * 44);
+  EXPECT_EQ(fit(plain), plain_error);
+  EXPECT_EQ(result_.m_best_overall_err, plain_error);
+  EXPECT_EQ(std::vector<uint8_t>(selectors_, selectors_ + 6),
+            (std::vector<uint8_t>{0, 1, 2, 3, 1, 2}));
+  EXPECT_EQ(result_.m_p_bits[0], 0u);
+  EXPECT_EQ(result_.m_p_bits[1], 1u);
+  EXPECT_EQ(result_.m_high[0], 31);
+
+  // Each endpoint takes its own p-bit: 1 on the first widens it to 4, which
+  // moves the palette to 4, 86, 173, 255.
+  const uint32_t raised[2] = {1, 1};
+  const uint64_t raised_error = 4 * (16 + 4 + 4 + 0 + 196) + 2 * (41 * 41 + 42 * 42);
+  EXPECT_EQ(fit(raised), raised_error);
+  EXPECT_EQ(result_.m_best_overall_err, raised_error);
+  EXPECT_EQ(std::vector<uint8_t>(selectors_, selectors_ + 6),
+            (std::vector<uint8_t>{0, 1, 2, 3, 1, 1}));
+  EXPECT_EQ(result_.m_p_bits[0], 1u);
+
+  // Not better: returned, not kept; an equal error keeps the candidate held.
+  std::fill_n(selectors_, 6, uint8_t{9});
+  EXPECT_EQ(fit(plain), plain_error);
+  EXPECT_EQ(fit(raised), raised_error);
+  EXPECT_EQ(result_.m_best_overall_err, raised_error);
+  EXPECT_EQ(selectors_[0], 9);
+  EXPECT_EQ(result_.m_p_bits[0], 1u);
+
+  // With the held error as the bound the fit may stop short, at or past it.
+  EXPECT_GE(fit(plain, raised_error), raised_error);
+  EXPECT_EQ(fit(plain, 1u << 20), plain_error);
+  EXPECT_EQ(result_.m_best_overall_err, raised_error);
+  EXPECT_EQ(selectors_[0], 9);
+}
+
+// A shared p-bit is the first endpoint's for both.
+TEST_F(Bc7FitSelectors, SharedPBitIsTheFirst) {
+  params_.m_shared_p_bit = 1;
+  const uint32_t first_set[2] = {1, 0}, both_set[2] = {1, 1}, neither[2] = {0, 0};
+  const uint64_t shared = fit(first_set);
+  EXPECT_EQ(result_.m_p_bits[1], 0u);  // kept as given
+  EXPECT_EQ(fit(both_set), shared);
+  EXPECT_NE(fit(neither), shared);
 }
 
 TEST(Bc7Helpers, ColoursAndModeFields) {

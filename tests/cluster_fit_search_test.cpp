@@ -1,9 +1,12 @@
 // The cluster-fit search against a double-precision brute force over every
-// partition, and its behaviour at the edges of its input.
+// partition, its compact entries against the general ones, and its behaviour
+// at the edges of its input.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +189,69 @@ TEST_F(ClusterFitSearch, SixteenColourSplitsTryFifteenSecond) {
   cluster_fit_mean_pairs_n16(&best_, &code_, &sums_);
   EXPECT_EQ(best_.error, -16.0f);
   EXPECT_EQ((std::array<int, 3>{code_.i1, code_.i2, code_.i3}), (std::array<int, 3>{15, 15, 15}));
+}
+
+// A compact entry holds only the clusters of its shape; scored two at a time
+// it must keep exactly what the general entries of the same partitions keep.
+// A shape with no middle cluster is refused.
+TEST_F(ClusterFitSearch, CompactPairsScoreAsTheirGeneralEntries) {
+  constexpr uint32_t n = 9;
+  const Cluster_Fit_Best start = {{0, 0, 0, 0}, {0, 0, 0, 0}, 3.4028235e38f};
+  std::mt19937 rng(4321);
+  for (int trial = 0; trial < 30; ++trial) {
+    cluster_partition_sums_n<n>(random_colours(rng, n).weighted, &sums_);
+    // Shapes of two clusters or more, at least one of them a middle one.
+    for (uint8_t shape = 0b0011; shape < 16; ++shape) {
+      if (std::popcount(shape) < 2 || !(shape & 0b0110)) continue;
+      std::vector<uint64_t> compact, general;
+      std::vector<uint8_t> codes;
+      for (uint32_t i1 = 0; i1 <= n; ++i1)
+        for (uint32_t i2 = i1; i2 <= n; ++i2)
+          for (uint32_t i3 = i2; i3 <= n; ++i3) {
+            if ((i1 > 0) + 2 * (i2 > i1) + 4 * (i3 > i2) + 8 * (n > i3) != shape) continue;
+            const uint64_t clusters[4] = {cluster_run_offset(n, 0, i1),
+                                          cluster_run_offset(n, i1, i2) + 16,
+                                          cluster_run_offset(n, i2, i3) + 16,
+                                          cluster_run_offset(n, i3, n)};
+            const uint64_t middle = cluster_middle_weight_offset(n, i1, i3);
+            general.insert(general.end(), clusters, clusters + 4);
+            general.push_back(middle);
+            for (int k = 0; k < 4; ++k)
+              if (shape & (1 << k)) compact.push_back(clusters[k]);
+            compact.push_back(middle);
+            codes.insert(codes.end(), {uint8_t(i1), uint8_t(i2), uint8_t(i3)});
+          }
+      const size_t stride = compact.size() / (codes.size() / 3);
+      Cluster_Fit_Best general_best = start;
+      Partition_Code general_code = {0, 0, 1};
+      best_ = start;
+      code_ = {0, 0, 1};
+      for (size_t pair = 0; pair + 1 < codes.size() / 3; pair += 2) {
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " shape " << int(shape) << " pair "
+                                        << pair);
+        cluster_fit_eval_partition(&best_, &code_, &sums_, nullptr, &compact[pair * stride],
+                                   &codes[3 * pair], shape);
+        dxt_cluster_fit_block(&general_best, &general_code, &sums_, &general[5 * pair],
+                              &codes[3 * pair]);
+        ASSERT_EQ(best_.error, general_best.error);
+        ASSERT_EQ((std::array<int, 3>{code_.i1, code_.i2, code_.i3}),
+                  (std::array<int, 3>{general_code.i1, general_code.i2, general_code.i3}));
+        for (int l = 0; l < 3; ++l) {
+          ASSERT_EQ(best_.a[l], general_best.a[l]);
+          ASSERT_EQ(best_.b[l], general_best.b[l]);
+        }
+      }
+    }
+  }
+  const Cluster_Fit_Best held = best_;
+  const uint64_t outer_only[6] = {};
+  const uint8_t outer_codes[6] = {3, 3, 3, 4, 4, 4};
+  EXPECT_EQ(printed_by([&] {
+              cluster_fit_eval_partition(&best_, &code_, &sums_, nullptr, outer_only, outer_codes,
+                                         0b1001);
+            }),
+            "ERREUR : ALPHAX need part 1 et 2\n");
+  EXPECT_EQ(best_.error, held.error);
 }
 
 TEST_F(ClusterFitSearch, CountsOutsideTheTablesAreRefused) {

@@ -61,8 +61,11 @@ void encode_slice_rgtc1_luma(const Dxt_Kernel_Head& head, uint8_t* out,
 // Float helpers for values in 0..1 (the Y half of YCoCg-DXT5).
 // Insets [lo, hi] by 1/32 of the range less half of 1/255, clamped to 0..1.
 void alpha_inset_range(float* lo, float* hi);
-// alpha_inset_range, then the endpoint word: round(hi * 255) in the low byte
-// (e0), round(lo * 255) in the high byte (e1), halves away from zero.
+// The endpoint word of [lo, hi] (values in 0..1), the first two bytes of an
+// 8-value block: round(hi * 255) in the low byte (e0), round(lo * 255) in the
+// high byte (e1), halves away from zero.
+uint16_t alpha_endpoint_word(float lo, float hi);
+// alpha_inset_range, then the endpoint word of the inset range.
 uint16_t alpha_inset_pack(float* lo, float* hi);
 // 8-value indices of 16 values between lo and hi (lo <= hi; e0 = hi, e1 = lo):
 // ORs the indices into bits 16..31 of *block and replaces its high 32 bits.

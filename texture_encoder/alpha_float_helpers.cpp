@@ -11,11 +11,15 @@ void alpha_inset_range(float* lo, float* hi) {
   *hi = std::clamp(*hi - d, 0.0f, 1.0f);
 }
 
+uint16_t alpha_endpoint_word(float lo, float hi) {
+  const uint32_t e0 = uint32_t(std::round(hi * 255.0f));
+  const uint32_t e1 = uint32_t(std::round(lo * 255.0f));
+  return uint16_t(e0 | e1 << 8);
+}
+
 uint16_t alpha_inset_pack(float* lo, float* hi) {
   alpha_inset_range(lo, hi);
-  const uint32_t e0 = uint32_t(std::round(*hi * 255.0f));
-  const uint32_t e1 = uint32_t(std::round(*lo * 255.0f));
-  return uint16_t(e0 | e1 << 8);
+  return alpha_endpoint_word(*lo, *hi);
 }
 
 void alpha_indices_float(const float* values16, float lo, float hi, uint64_t* block) {

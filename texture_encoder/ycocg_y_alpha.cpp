@@ -39,11 +39,9 @@ float y_palette_error(const float y[16], float a, float b) {
   return error;
 }
 
-// Endpoint codes of the block's stored range, then its 16 indices.
-void write_y_half(uint8_t* out8, const Ycocg_Block& block) {
-  const uint64_t high = static_cast<uint8_t>(ycocg::nearest(block.y_max * 255.0f));
-  const uint64_t low = static_cast<uint8_t>(ycocg::nearest(block.y_min * 255.0f));
-  uint64_t word = high | low << 8;
+// The endpoint word of the block's stored range, then its 16 indices.
+void write_y_half(uint8_t* out8, const Ycocg_Block& block, uint16_t endpoints) {
+  uint64_t word = endpoints;
   alpha_indices_float(block.y, block.y_min, block.y_max, &word);
   std::memcpy(out8, &word, 8);
 }
@@ -51,8 +49,8 @@ void write_y_half(uint8_t* out8, const Ycocg_Block& block) {
 }  // namespace
 
 void ycocg_encode_y_alpha(uint8_t* out8, Ycocg_Block* block) {
-  alpha_inset_range(&block->y_min, &block->y_max);
-  write_y_half(out8, *block);
+  const uint16_t endpoints = alpha_inset_pack(&block->y_min, &block->y_max);
+  write_y_half(out8, *block, endpoints);
 }
 
 void ycocg_encode_y_alpha_hq(uint8_t* out8, Ycocg_Block* block) {
@@ -63,5 +61,5 @@ void ycocg_encode_y_alpha_hq(uint8_t* out8, Ycocg_Block* block) {
     block->y_min = lo;
     block->y_max = hi;
   }
-  write_y_half(out8, *block);
+  write_y_half(out8, *block, alpha_endpoint_word(block->y_min, block->y_max));
 }

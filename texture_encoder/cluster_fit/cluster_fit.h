@@ -61,14 +61,16 @@ Cluster_Fit_Stage_Kernel dxt_solve_least_squares;
 // table. The last stage of 16 colours.
 Cluster_Fit_N16_Stage_Kernel dxt_cluster_fit_block_alt;
 
-// Two compact entries of one shape (partition_tables.h); reciprocal table null
-// below 16 colours. A shape without a middle cluster is refused with
-// "ERREUR : ALPHAX need part 1 et 2\n".
+// Two compact entries of one shape (partition_tables.h), or that many pairs of
+// them one after the other; reciprocal table null below 16 colours. A shape
+// without a middle cluster is refused with "ERREUR : ALPHAX need part 1 et 2\n".
 void cluster_fit_eval_partition(Cluster_Fit_Best* best, Partition_Code* code,
                                 const Cluster_Partition_Sums* sums,
                                 const float* reciprocal_determinant_table,
-                                const uint64_t* entries, const uint8_t* codes, uint8_t shape);
-// 4 * passes compact entries of one shape, two at a time.
+                                const uint64_t* entries, const uint8_t* codes, uint8_t shape,
+                                uint32_t pairs = 1);
+// 4 * passes compact entries of one shape: 2 * passes pairs in one call of
+// cluster_fit_eval_partition.
 void cluster_fit_eval_pairs(Cluster_Fit_Best* best, Partition_Code* code,
                             const Cluster_Partition_Sums* sums,
                             const float* reciprocal_determinant_table, const uint64_t* entries,

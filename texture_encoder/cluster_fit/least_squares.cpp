@@ -203,15 +203,6 @@ void evaluate_compact_any(Cluster_Fit_Best* best, Partition_Code* code,
   if (!constant) run(shape);
 }
 
-void evaluate_compact_shape(Cluster_Fit_Best* best, Partition_Code* code,
-                            const Cluster_Partition_Sums* sums, const float* reciprocals,
-                            const uint64_t* entries, const uint8_t* codes, uint8_t shape,
-                            uint32_t count) {
-  evaluate_compact_any<Shape_0011, Shape_0101, Shape_0110, Shape_1010, Shape_1100, Shape_1011,
-                       Shape_1101, Shape_0111, Shape_1110, Shape_1111>(
-      best, code, sums, reciprocals, entries, codes, shape, count);
-}
-
 bool shape_has_middle(uint8_t shape) {
   if (shape & 0b0110) return true;
   std::printf("ERREUR : ALPHAX need part 1 et 2\n");
@@ -292,9 +283,11 @@ void dxt_cluster_fit_block_alt(Cluster_Fit_Best* best, Partition_Code* code,
 void cluster_fit_eval_partition(Cluster_Fit_Best* best, Partition_Code* code,
                                 const Cluster_Partition_Sums* sums,
                                 const float* reciprocal_determinant_table, const uint64_t* entries,
-                                const uint8_t* codes, uint8_t shape) {
+                                const uint8_t* codes, uint8_t shape, uint32_t pairs) {
   if (!shape_has_middle(shape)) return;
-  evaluate_compact_shape(best, code, sums, reciprocal_determinant_table, entries, codes, shape, 2);
+  evaluate_compact_any<Shape_0011, Shape_0101, Shape_0110, Shape_1010, Shape_1100, Shape_1011,
+                       Shape_1101, Shape_0111, Shape_1110, Shape_1111>(
+      best, code, sums, reciprocal_determinant_table, entries, codes, shape, 2 * pairs);
 }
 
 void cluster_fit_eval_pairs(Cluster_Fit_Best* best, Partition_Code* code,
@@ -306,8 +299,8 @@ void cluster_fit_eval_pairs(Cluster_Fit_Best* best, Partition_Code* code,
     for (uint32_t pair = 0; pair < 2 * passes; ++pair) shape_has_middle(shape);
     return;
   }
-  evaluate_compact_shape(best, code, sums, reciprocal_determinant_table, entries, codes, shape,
-                         4 * passes);
+  cluster_fit_eval_partition(best, code, sums, reciprocal_determinant_table, entries, codes, shape,
+                             2 * passes);
 }
 
 void cluster_fit_block_pairs(Cluster_Fit_Best* best, Partition_Code* code,
