@@ -249,6 +249,46 @@ TEST(DxtFrame, EmptyFrameIsAllTopBorder) {
   EXPECT_EQ((Ints{t, b, l, r}), (Ints{4, 0, 0, 0}));
 }
 
+// A DXT1 block is black when colour 0 and all sixteen indices are zero,
+// whatever colour 1 holds. On a 6 x 5 block grid ('.' black, 'X' colour 0 of
+// 0x0100 and zero indices, 'a' and 'b' colour 0 of zero with the index of the
+// last pixel or of the first one at 1) the border is 1 row on top and below,
+// no column on the left (row 2 starts with 'a') and 2 on the right (row 3
+// ends in 'b' and two black blocks).
+TEST(DxtFrame, BlackBordersAndTheAutomaticMode) {
+  const char* const grid[5] = {"......", ".XX...", "a.X...", "..Xb..", "......"};
+  Bytes dxt1, dxt5;
+  for (const char* row : grid)
+    for (const char* b = row; *b; ++b) {
+      // Colour 1 is set in every block, black ones included.
+      Bytes block = {0, 0, 0xFF, 0xFF, 0, 0, 0, 0};
+      if (*b == 'X') block[1] = 0x01;
+      if (*b == 'a') block[7] = 0x40;
+      if (*b == 'b') block[4] = 0x01;
+      dxt1.insert(dxt1.end(), block.begin(), block.end());
+      // The same pattern in alpha, over colour halves that are all black.
+      const uint8_t a0 = *b == '.' ? 0 : 255;
+      dxt5.insert(dxt5.end(), {a0, 0, 0, 0, 0, 0, 0, 0});
+      dxt5.insert(dxt5.end(), 8, 0);
+    }
+  const Dxt black_borders(24, 20, Dxt_Codec_DXT1, dxt1), transparent_borders(24, 20, Dxt_Codec_DXT5, dxt5);
+  const Ints expected = {1, 1, 0, 2};
+  auto borders = [](const Dxt_Frame& frame, auto detect) {
+    uint16_t t = 9, b = 9, l = 9, r = 9;
+    detect(&frame, &t, &b, &l, &r);
+    return Ints{t, b, l, r};
+  };
+  EXPECT_EQ(borders(black_borders, [](auto... a) { detect_dxt_crop(a..., 0); }), expected);
+  EXPECT_EQ(borders(black_borders, detect_dxt_crop_auto), expected);
+  EXPECT_EQ(borders(transparent_borders, detect_dxt_crop_auto), expected);
+  EXPECT_EQ(error_text([&] { borders(transparent_borders, [](auto... a) { detect_dxt_crop(a..., 0); }); }),
+            "Crop detect black DXT non supporte pour detection sur crop (DXT1 supporte)");
+  // Other codecs: the outputs keep what the caller put there.
+  const Dxt empty_rgtc1(24, 20, Dxt_Codec_RGTC1, Bytes(6 * 5 * 8, 0)), bc7(24, 20, Dxt_Codec_BC7, Bytes(6 * 5 * 16, 0));
+  EXPECT_EQ(borders(empty_rgtc1, detect_dxt_crop_auto), (Ints{9, 9, 9, 9}));
+  EXPECT_EQ(borders(bc7, detect_dxt_crop_auto), (Ints{9, 9, 9, 9}));
+}
+
 TEST(DxtFrame, CanonicalForm) {
   // DXT1 block with every index 1 becomes colour 1 as colour 0 and zeros.
   Dxt d(4, 4, Dxt_Codec_DXT1, {0x34, 0x12, 0x78, 0x56, 0x55, 0x55, 0x55, 0x55});

@@ -319,6 +319,33 @@ TEST(DxtSquishRows, OneColourAtSeveralAlphasBesideOthers) {
     }
 }
 
+TEST(DxtSquishRows, OneColourUnderSeveralAlphasIsThatColourTwice) {
+  // Sixteen pixels of (130, 100, 70) under two or four alphas are coincident
+  // points, not one colour: every fit solves both endpoints to the colour, so
+  // the colour half is the colour rounded to 5:6:5 twice with every index 0.
+  // Each channel lies past a half step (15.8, 24.7, 8.5), so truncation would
+  // show.
+  const uint16_t rounded = 16 << 11 | 25 << 5 | 9;
+  const Bytes colour_half = {uint8_t(rounded), uint8_t(rounded >> 8), uint8_t(rounded), uint8_t(rounded >> 8),
+                             0, 0, 0, 0};
+  const Bytes shown = {74, 101, 132};  // B, G, R of the rounded colour
+  const std::vector<Bytes> alpha_sets = {{255, 0}, {0, 255, 128, 64}};
+  for (const Bytes& alphas : alpha_sets) {
+    Test_Image im = solid_image(130, 100, 70);
+    for (int p = 0; p < 16; ++p) im.bgra[4 * p + 3] = alphas[p % alphas.size()];
+    for (uint8_t fit = 0; fit < 3; ++fit) {
+      const Bytes block = encode_dxt(im, true, fit);
+      EXPECT_EQ(Bytes(block.begin() + 8, block.end()), colour_half) << alphas.size() << " alphas, fit " << int(fit);
+      uint8_t decoded[64];
+      decode_dxt5_block(block.data(), decoded);
+      for (int p = 0; p < 16; ++p) {
+        EXPECT_EQ(Bytes(decoded + 4 * p, decoded + 4 * p + 3), shown) << p;
+        EXPECT_EQ(decoded[4 * p + 3], im.bgra[4 * p + 3]) << p;
+      }
+    }
+  }
+}
+
 // ------------------------------------------------------------ RGTC1 / alpha
 
 TEST(AlphaBlocks, Rgtc1RowsMatchBlocksInEveryLayout) {
@@ -820,13 +847,20 @@ TEST(HapProcess, CropAndAlphaDetection) {
   Stored_Frame hapa_opaque(64, 48, Hap_Internal_DXT5, encode_dxt(opaque, true, 0));
   Stored_Frame hap(64, 48, Hap_Internal_DXT1, encode_dxt(opaque, false, 0));
   Stored_Frame bc7(64, 48, Hap_Internal_BC7, Bytes(64 * 48, 0x40), {}, 1);
+  // The same border in black over opaque alpha.
+  Test_Image black = opaque;
+  for (size_t p = 0; p < black.bgra.size() / 4; ++p)
+    if (im.bgra[4 * p + 3] == 0) std::fill_n(&black.bgra[4 * p], 3, 0);
+  Stored_Frame hap_black(64, 48, Hap_Internal_DXT1, encode_dxt(black, false, 0));
+  Stored_Frame hapqa_black(64, 48, Hap_Internal_YCoCg_DXT5_RGTC1, encode_ycocg(black), encode_rgtc1(black), 1);
+  Stored_Frame alpha_only(64, 48, Hap_Internal_RGTC1, encode_rgtc1(im));
   Buffer dxt(64 * 48);
   std::vector<int> borders;
-  auto crop = [&](Stored_Frame& f, uint32_t codec) {
+  auto crop = [&](Stored_Frame& f, uint32_t codec, uint8_t mode = 1) {
     uint32_t error = 0;
     uint16_t top = 9, bottom = 9, left = 9, right = 9;
     const std::string message =
-        detect_hap_frame_crop(&f.buffer, &dxt, codec, 64, 48, 1, &error, &top, &bottom, &left, &right);
+        detect_hap_frame_crop(&f.buffer, &dxt, codec, 64, 48, mode, &error, &top, &bottom, &left, &right);
     borders = {top, bottom, left, right};
     return with(message, error);
   };
@@ -838,6 +872,22 @@ TEST(HapProcess, CropAndAlphaDetection) {
   EXPECT_EQ(with("Erreur process detect crop hap frame : Crop detect alpha DXT non supporte pour detection sur crop "
                  "(DXT5(alpha) ou RGTC1 supporte)", 1),
             crop(hap, Hap_Internal_DXT1));
+  // Any other mode: black blocks of DXT1, transparent blocks of DXT5 (for
+  // HAPQA the first texture, whose alpha half is the luma), nothing for RGTC1
+  // and BC7.
+  for (uint8_t mode : {0, 2}) {
+    for (auto [frame, codec] : {std::pair{&hap_black, Hap_Internal_DXT1}, {&hapa, Hap_Internal_DXT5},
+                                {&hapqa_black, Hap_Internal_YCoCg_DXT5_RGTC1}}) {
+      EXPECT_EQ(with("", 0), crop(*frame, codec, mode));
+      EXPECT_EQ((std::vector<int>{2, 1, 3, 1}), borders) << codec << " mode " << int(mode);
+    }
+    for (auto [frame, codec] : {std::pair{&alpha_only, Hap_Internal_RGTC1}, {&bc7, Hap_Internal_BC7}}) {
+      EXPECT_EQ(with("", 0), crop(*frame, codec, mode));
+      EXPECT_EQ((std::vector<int>{9, 9, 9, 9}), borders) << codec << " mode " << int(mode);
+    }
+  }
+  EXPECT_EQ(with("", 0), crop(hapqa_black, Hap_Internal_YCoCg_DXT5_RGTC1));  // its alpha is opaque
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), borders);
 
   // Need-alpha results: 0 when the alpha is needed or absent, 2 when the
   // alpha is all opaque, 1 on failure.

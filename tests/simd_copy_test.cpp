@@ -45,14 +45,24 @@ TEST(SimdCopy, AlignedMatchesMemcpy) {
   for (size_t bytes : sizes) check_copy(stream_copy_aligned_avx2, bytes, 0);
 }
 
+// Without the SIMD bit both slots hold the standard copy; with it and AVX2
+// alone, the standard copy serves unaligned sources beside the AVX2 one.
 TEST(SimdCopy, PairCopiesBothSourceAlignments) {
   static Copy_Kernel_Pair pair{};  // static: the copy routine below reaches it without a capture
-  install_copy_kernel_pair(&pair, cpu_has_avx() ? 0xF8 : 0x00);
   const Copy via_pair = [](void* d, const void* s, size_t n) {
     copy_with_kernel_pair(&pair, d, s, n);
   };
-  for (size_t bytes : sizes)
-    for (size_t offset : {0, 5}) check_copy(via_pair, bytes, offset);
+  for (uint32_t mask : {0xF0u, 0x88u, 0xF8u}) {
+    SCOPED_TRACE(testing::Message() << "mask 0x" << std::hex << mask);
+    install_copy_kernel_pair(&pair, mask);
+    if (!(mask & Simd_Flag_Enable)) {
+      EXPECT_EQ(pair.copy_unaligned, pair.copy_aligned);
+      for (const Copy vector : {stream_copy_unaligned_avx, stream_copy_aligned_avx, stream_copy_aligned_avx2})
+        EXPECT_NE(pair.copy_aligned, vector);
+    }
+    for (size_t bytes : sizes)
+      for (size_t offset : {0, 5}) check_copy(via_pair, bytes, offset);
+  }
 }
 
 }  // namespace

@@ -320,6 +320,52 @@ TEST(FrameDriver, RowsWithTrailingBytesEncodeLikePackedRows) {
   }
 }
 
+TEST(FrameDriver, SourceWithoutAlphaGivesOpaqueAlpha) {
+  uint8_t plane[16] = {};
+  uint64_t min = 0, max = 0;
+  fill_opaque_plane(plane, nullptr, nullptr, 0, 0, &min, &max);
+  EXPECT_TRUE(std::count(plane, plane + 16, 255) == 16 && min == 255 && max == 255);
+
+  // The alpha bytes of a source without alpha are not read, whatever the
+  // processor offers: every alpha texture is that of the same frame made
+  // opaque, and decodes to 255 everywhere.
+  Test_Image opaque = test_frame(45, 30), frame = opaque;
+  for (size_t p = 0; p < frame.bgra.size() / 4; ++p) {
+    opaque.bgra[4 * p + 3] = 255;
+    frame.bgra[4 * p + 3] = uint8_t(p * 7 % 255);
+  }
+  const Test_Image upside_down = flip_rows(frame);
+  const size_t blocks = 12 * 8;
+  for (Encode_Request request : all_requests()) {
+    const uint32_t code = request.texture_code;
+    if (code != Texture_Code_Dxt5 && code != Texture_Code_Rgtc1_Alpha && code != Texture_Code_Ycocg_Dxt5_Rgtc1)
+      continue;
+    for (uint32_t mask : {0x00u, 0xF8u}) {
+      request.mask = mask;
+      request.pix_fmt = Pix_Fmt_Bgra8;
+      request.source_has_no_alpha = 0;
+      const auto expected = encode_frame(opaque, request);
+      ASSERT_TRUE(expected);
+      request.source_has_no_alpha = 1;
+      for (uint32_t pix_fmt : {Pix_Fmt_Bgra8, Pix_Fmt_Bgra8_Bottom_Up}) {
+        SCOPED_TRACE(testing::Message() << "code " << code << " quality " << int(request.quality) << " mask 0x"
+                                        << std::hex << mask << std::dec << " fmt " << pix_fmt);
+        request.pix_fmt = pix_fmt;
+        const auto texture = encode_frame(pix_fmt == Pix_Fmt_Bgra8 ? frame : upside_down, request);
+        ASSERT_TRUE(texture);
+        EXPECT_EQ(*texture, *expected);
+        const uint8_t* alpha = texture->data() + (code == Texture_Code_Ycocg_Dxt5_Rgtc1 ? blocks * 16 : 0);
+        const std::vector<uint8_t> decoded =
+            decode_texture(code == Texture_Code_Dxt5 ? Tex::Dxt5 : Tex::Rgtc1, alpha, 45, 30);
+        const int channel = code == Texture_Code_Dxt5 ? 3 : 0;
+        size_t opaque_pixels = 0;
+        for (size_t p = 0; p < decoded.size() / 4; ++p) opaque_pixels += decoded[4 * p + channel] == 255;
+        EXPECT_EQ(opaque_pixels, size_t(45 * 30));
+      }
+    }
+  }
+}
+
 namespace {
 // Where the block workers of one frame write (the workers below only record it).
 std::atomic<uintptr_t> first_lowest, first_highest, second_lowest, second_highest;
