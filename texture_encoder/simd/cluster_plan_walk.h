@@ -21,8 +21,8 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
-#include <iterator>
 #include <utility>
 
 #include "texture_encoder/cluster_fit/partition_tables.h"
@@ -222,13 +222,23 @@ void walk_gathered_section(Cluster_Fit_Best* best, Partition_Code* code,
   walk_steps(best, code, section, codes, score);
 }
 
-// The kinds of section the plans hold (counted when the lists were laid out),
-// packed as L0 + 3 L1 + 9 L2 + 27 L3 + 81 Lc; only these have a walk of their
-// own, and a section of any other kind is walked as gathered.
+// The kinds of section the plans hold under each grouping (counted when the
+// lists were laid out), packed as L0 + 3 L1 + 9 L2 + 27 L3 + 81 Lc; only these
+// have a walk of their own, and a section of any other kind is walked as
+// gathered. Only sections of the 16-colour records are regrouped: under the
+// first regrouping they are all of one kind, under the second all gathered.
 constexpr uint32_t lane_kind(uint8_t l0, uint8_t l1, uint8_t l2, uint8_t l3, uint8_t lc) {
   return l0 + 3u * l1 + 9u * l2 + 27u * l3 + 81u * lc;
 }
-constexpr uint32_t Lane_Kinds[] = {105, 106, 170, 182, 206, 222, 223, 234, 235, 237, 238};
+template <uint8_t G>
+constexpr auto Lane_Kinds = [] {
+  if constexpr (G == Grouping_Usual)
+    return std::array{105u, 106u, 170u, 182u, 222u, 223u, 234u, 235u, 237u, 238u};
+  else if constexpr (G == Grouping_Start_Two_Thirds)
+    return std::array{238u};
+  else
+    return std::array<uint32_t, 0>{};
+}();
 
 template <uint8_t G, class Solve>
 void walk_section(Cluster_Fit_Best* best, Partition_Code* code, const Cluster_Partition_Sums* sums,
@@ -236,14 +246,14 @@ void walk_section(Cluster_Fit_Best* best, Partition_Code* code, const Cluster_Pa
                   Solve solve) {
   const uint8_t* l = section.loads;
   const uint32_t kind = lane_kind(l[0], l[1], l[2], l[3], l[4]);
+  constexpr auto& kinds = Lane_Kinds<G>;
   const bool found = !section.gathered && [&]<size_t... I>(std::index_sequence<I...>) {
-    return ((kind == Lane_Kinds[I] &&
-             (walk_lane_section<G, Lane_Kinds[I] % 3, Lane_Kinds[I] / 3 % 3, Lane_Kinds[I] / 9 % 3,
-                                Lane_Kinds[I] / 27 % 3, Lane_Kinds[I] / 81>(
-                  best, code, sums, plan, section, codes, solve),
+    return ((kind == kinds[I] &&
+             (walk_lane_section<G, kinds[I] % 3, kinds[I] / 3 % 3, kinds[I] / 9 % 3, kinds[I] / 27 % 3,
+                                kinds[I] / 81>(best, code, sums, plan, section, codes, solve),
               true)) ||
             ...);
-  }(std::make_index_sequence<std::size(Lane_Kinds)>{});
+  }(std::make_index_sequence<kinds.size()>{});
   if (!found) walk_gathered_section<G>(best, code, sums, plan, section, codes, solve);
 }
 
