@@ -203,12 +203,6 @@ void evaluate_compact_any(Cluster_Fit_Best* best, Partition_Code* code,
   if (!constant) run(shape);
 }
 
-bool shape_has_middle(uint8_t shape) {
-  if (shape & 0b0110) return true;
-  std::printf("ERREUR : ALPHAX need part 1 et 2\n");
-  return false;
-}
-
 // A split between the two endpoints: P = whole of [0, k), Q = whole of [k, n),
 // and the means to snap (already clamped or not by the caller), channels in
 // lanes 0..2.
@@ -284,7 +278,11 @@ void cluster_fit_eval_partition(Cluster_Fit_Best* best, Partition_Code* code,
                                 const Cluster_Partition_Sums* sums,
                                 const float* reciprocal_determinant_table, const uint64_t* entries,
                                 const uint8_t* codes, uint8_t shape, uint32_t pairs) {
-  if (!shape_has_middle(shape)) return;
+  if (!(shape & 0b0110)) {
+    // Refused once for every pair, as the pairs would be one by one.
+    for (uint32_t pair = 0; pair < pairs; ++pair) std::printf("ERREUR : ALPHAX need part 1 et 2\n");
+    return;
+  }
   evaluate_compact_any<Shape_0011, Shape_0101, Shape_0110, Shape_1010, Shape_1100, Shape_1011,
                        Shape_1101, Shape_0111, Shape_1110, Shape_1111>(
       best, code, sums, reciprocal_determinant_table, entries, codes, shape, 2 * pairs);
@@ -294,11 +292,6 @@ void cluster_fit_eval_pairs(Cluster_Fit_Best* best, Partition_Code* code,
                             const Cluster_Partition_Sums* sums,
                             const float* reciprocal_determinant_table, const uint64_t* entries,
                             const uint8_t* codes, uint8_t shape, uint32_t passes) {
-  if (!(shape & 0b0110)) {
-    // Refused once for every pair, as the pairs would be one by one.
-    for (uint32_t pair = 0; pair < 2 * passes; ++pair) shape_has_middle(shape);
-    return;
-  }
   cluster_fit_eval_partition(best, code, sums, reciprocal_determinant_table, entries, codes, shape,
                              2 * passes);
 }
