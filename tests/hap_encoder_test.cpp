@@ -53,14 +53,6 @@ Clip make_clip(int count, int width, int height) {
   return clip;
 }
 
-// The rows of a frame in the opposite order.
-Bytes upside_down(const Bytes& frame, int width, int height) {
-  Bytes flipped(frame.size());
-  const size_t row = size_t(width) * 4;
-  for (int y = 0; y < height; ++y) std::memcpy(&flipped[y * row], &frame[(height - 1 - y) * row], row);
-  return flipped;
-}
-
 using Slot = std::unique_ptr<Hap_Cpu_Encoder, decltype(&hap_cpu_encoder_destroy)>;
 
 Slot make_slot(uint16_t width, uint16_t height, uint16_t chunks, uint32_t internal_codec, uint8_t threading = 1,
@@ -205,7 +197,7 @@ TEST(HapCpuEncoder, InputCopyGrowsOnlyWhenNeeded) {
 // pixel format and source depth it was opened with.
 TEST(HapCpuEncoder, ExtraContextsEncodeWithTheirOwnSettings) {
   const Bytes frame = make_clip(1, 64, 48).frames[0];
-  const Bytes flipped = upside_down(frame, 64, 48);
+  const Bytes flipped = flip_rows({64, 48, frame}).bgra;
   for (uint8_t threading : {0, 1}) {
     SCOPED_TRACE(int(threading));
     const Slot e = make_slot(64, 48, 4, Hap_Internal_RGTC1, threading);
@@ -476,7 +468,7 @@ TEST(HapEncoder, ExtraContextsOpenInEverySlot) {
     auto front = make_front(movie.path, clip, {});
     EXPECT_EQ(error_text([&] { front->open_encoders_extra(pix_fmt_bgra_bottom_up, 32, 0, 0, 3); }), "Invalid encoder");
     front->open_encoders_extra(pix_fmt_bgra_bottom_up, 32, 0, 0, 1);
-    for (const Bytes& f : clip.frames) front->push_frame(upside_down(f, 64, 32).data(), 64 * 4, 1);
+    for (const Bytes& f : clip.frames) front->push_frame(flip_rows({64, 32, f}).bgra.data(), 64 * 4, 1);
     front->close();
   }
   expect_movie_holds(movie.path, clip, clip.frames.size(), Hap_Internal_RGTC1, 4);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -97,27 +98,44 @@ int exit_status(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Waits up to a minute for `done`; false when it did not come.
+bool wait_until(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    usleep(2000);
+  }
+  return true;
+}
+
 // Waits until an export in the folder has written more than `bytes` of its
 // movie, staged or in place; stops `pid` when that does not happen.
 bool wait_for_bytes(const Temp_Folder& folder, const std::string& movie, uintmax_t bytes, pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
+  const bool written = wait_until([&] {
     std::vector<std::string> paths = folder.staged();
     paths.push_back(movie);
     for (const std::string& path : paths) {
       std::error_code error;
       if (std::filesystem::file_size(path, error) > bytes && !error) return true;
     }
-    usleep(2000);
+    return false;
+  });
+  if (!written) {
+    kill(pid, SIGKILL);
+    exit_status(pid);
   }
-  kill(pid, SIGKILL);
-  exit_status(pid);
-  return false;
+  return written;
 }
 
 // A command prefix that runs a program under strace (following its threads),
 // where the leak checker cannot run.
 const std::string traced = "env ASAN_OPTIONS=detect_leaks=0 strace -f ";
+
+bool strace_runs() { return shell("strace -o /dev/null true").status == 0; }
+
+// A wrapper that holds the program for three seconds once each rename is done.
+const std::string renames_held =
+    traced + "-o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:delay_exit=3000000";
 
 // A long export of small frames, to be stopped part-way.
 const std::string long_export = "--frames 1000000 --size 64x64 --audio none ";
@@ -229,13 +247,29 @@ TEST(Host_Cli, bad_input_is_a_clear_error) {
   EXPECT_TRUE(folder.staged().empty());
 }
 
+// Copies of hap-export and the plug-in, put in `folder`: for a test that may
+// overwrite them, and for other users, as the build may lie where they cannot
+// go (a home or private folder). Returns the command that runs the copies.
+std::string program_copies(const std::string& folder) {
+  const std::string copies[] = {folder + "/hap-export", folder + "/plugin.so"};
+  std::filesystem::copy_file(HAP_EXPORT_PATH, copies[0]);
+  std::filesystem::copy_file(HAP_PLUGIN_PATH, copies[1]);
+  return copies[0] + " --plugin " + copies[1];
+}
+
+// Whether `user` (a command prefix) can run the copies in `folder`.
+bool reachable_by(const std::string& user, const std::string& folder) {
+  return shell(user + "test -x " + folder + "/hap-export -a -r " + folder + "/plugin.so").status == 0;
+}
+
 // What can be refused from the command line alone is refused at once, as bad
 // usage, before any frame is made: a name longer than the file system takes,
 // a frame size out of the exporter's range, the plug-in as the output.
 TEST(Host_Cli, refusals_come_before_the_export) {
   const Temp_Folder folder("host_cli_refusals");
+  // Copies, so that a failure replaces no file the tests need.
+  const std::string copies = program_copies(folder.path);
   const std::string plugin = folder.path + "/plugin.so", linked = folder.path + "/plugin.mov";
-  std::filesystem::copy_file(HAP_PLUGIN_PATH, plugin);
   std::filesystem::create_hard_link(plugin, linked);
   std::string cjk;
   for (int i = 0; i < 90; ++i) cjk += "\xe6\xbc\xa2";  // U+6F22, 3 bytes in UTF-8
@@ -256,13 +290,11 @@ TEST(Host_Cli, refusals_come_before_the_export) {
     EXPECT_EQ(run.output.find("Quality"), std::string::npos) << args << ": the export ran\n" << run.output;
   }
   EXPECT_TRUE(read_file(plugin) == read_file(HAP_PLUGIN_PATH));
-  // The running program, by its own name or another: a copy, so that a
-  // failure replaces no program the tests need.
+  // The running program, by its own name or another.
   const std::string program = folder.path + "/hap-export", program_link = folder.path + "/program.mov";
-  std::filesystem::copy_file(HAP_EXPORT_PATH, program);
   std::filesystem::create_hard_link(program, program_link);
   for (const std::string& output : {program, program_link}) {
-    const Cli_Run run = shell(program + " --frames 2 --audio none --plugin " + plugin + " " + output);
+    const Cli_Run run = shell(copies + " --frames 2 --audio none " + output);
     EXPECT_EQ(run.status, 2) << output << ": " << run.output;
     EXPECT_NE(run.output.find("is the hap-export program file"), std::string::npos) << output << ": " << run.output;
   }
@@ -284,25 +316,10 @@ TEST(Host_Cli, a_link_as_the_output_writes_the_file_it_names) {
     const Cli_Run run = hap_export("--frames 2 --size 64x64 --audio none " + second);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(std::filesystem::is_symlink(second) && std::filesystem::is_symlink(first)) << exists;
-    EXPECT_EQ(mov_test::Mov_File(target).track("vide").sample_count, 2u) << exists;
+    EXPECT_EQ(frames_of(target), 2u) << exists;
     EXPECT_TRUE(folder.staged().empty());
     std::filesystem::remove(target);
   }
-}
-
-// The build may lie where other users cannot go (a home or private folder):
-// they run copies of hap-export and the plug-in, put in `folder`. Returns the
-// command that runs the copies.
-std::string program_copies(const std::string& folder) {
-  const std::string copies[] = {folder + "/hap-export", folder + "/plugin.so"};
-  std::filesystem::copy_file(HAP_EXPORT_PATH, copies[0]);
-  std::filesystem::copy_file(HAP_PLUGIN_PATH, copies[1]);
-  return copies[0] + " --plugin " + copies[1];
-}
-
-// Whether `user` (a command prefix) can run the copies in `folder`.
-bool reachable_by(const std::string& user, const std::string& folder) {
-  return shell(user + "test -x " + folder + "/hap-export -a -r " + folder + "/plugin.so").status == 0;
 }
 
 // The movie gets its final mode once written: a read-only movie can be
@@ -345,7 +362,7 @@ TEST(Host_Cli, the_movie_gets_its_mode_once_written) {
     struct stat status {};
     ASSERT_EQ(stat(movie.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, c.after) << std::oct << c.before << " umask " << c.umask;
-    EXPECT_EQ(mov_test::Mov_File(movie).track("vide").sample_count, 2u);
+    EXPECT_EQ(frames_of(movie), 2u);
     EXPECT_TRUE(folder.staged().empty());
   }
 }
@@ -353,7 +370,7 @@ TEST(Host_Cli, the_movie_gets_its_mode_once_written) {
 // The movie reaches the disk before it replaces the output, and the rename
 // with its folder after, as safe-save tools do.
 TEST(Host_Cli, the_movie_is_synced_before_the_rename_and_the_folder_after) {
-  if (shell("strace -o /dev/null true").status != 0) GTEST_SKIP() << "strace cannot run here";
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
   const Temp_Folder folder("host_cli_sync");
   const std::string trace = folder.path + "/trace";
   const Cli_Run run = shell(traced + "-o " + trace + " -e trace=fsync,fdatasync,rename,renameat,renameat2 " +
@@ -435,7 +452,7 @@ TEST(Host_Cli, a_failed_export_leaves_the_previous_output) {
     } else {
       EXPECT_NE(run.output.find("the frames written before were finalised into " + movie), std::string::npos)
           << run.output;
-      const uint32_t frames = mov_test::Mov_File(movie).track("vide").sample_count;
+      const uint32_t frames = frames_of(movie);
       EXPECT_TRUE(frames > 0 && frames < 60) << frames;
     }
     EXPECT_TRUE(folder.staged().empty());
@@ -511,17 +528,14 @@ TEST(Host_Cli, concurrent_exports_to_one_path_leave_one_whole_movie) {
 // The size an export says it wrote is that of its own movie, even when
 // another export has put its movie at the same path just after.
 TEST(Host_Cli, the_size_written_is_the_movie_of_this_export) {
-  if (shell("strace -o /dev/null true").status != 0) GTEST_SKIP() << "strace cannot run here";
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
   const Temp_Folder folder("host_cli_size");
   const std::string movie = folder.path + "/movie.mov", args = "--size 64x64 --audio none --frames ";
   ASSERT_EQ(hap_export(args + "12 " + folder.path + "/alone.mov").status, 0);
   // The first export is held for three seconds once its rename is done, while
   // a smaller one replaces its movie.
-  const pid_t held = start_hap_export(args + "12 " + movie, folder.path + "/log",
-                                      traced + "-o /dev/null -e trace=rename,renameat,renameat2"
-                                      " -e inject=rename,renameat,renameat2:delay_exit=3000000");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!std::filesystem::exists(movie) && std::chrono::steady_clock::now() < deadline) usleep(2000);
+  const pid_t held = start_hap_export(args + "12 " + movie, folder.path + "/log", renames_held);
+  wait_until([&] { return std::filesystem::exists(movie); });
   ASSERT_EQ(hap_export(args + "2 " + movie).status, 0);
   EXPECT_EQ(exit_status(held), 0);
   const std::string own = std::to_string(std::filesystem::file_size(folder.path + "/alone.mov"));
@@ -546,7 +560,7 @@ TEST(Host_Cli, a_signal_stops_the_export_with_the_frames_done) {
         << text_of(log);
     EXPECT_NE(last_line(text_of(log)).find("interrupted by signal " + std::to_string(signal)), std::string::npos)
         << text_of(log);
-    const uint32_t frames = mov_test::Mov_File(movie).track("vide").sample_count;
+    const uint32_t frames = frames_of(movie);
     EXPECT_GT(frames, 10u);
     EXPECT_LT(frames, 1000000u);
     EXPECT_TRUE(folder.staged().empty());
@@ -573,7 +587,7 @@ TEST(Host_Cli, no_signal_leaves_the_temporary_file) {
   const std::string movie = folder.path + "/movie.mov";
   const Cli_Run piped = shell("(sleep 0.2; exec " + std::string(HAP_EXPORT_PATH) +
                               " --frames 5 --size 64x64 --audio none " + movie + ") | true");
-  EXPECT_EQ(mov_test::Mov_File(movie).track("vide").sample_count, 5u) << piped.output;
+  EXPECT_EQ(frames_of(movie), 5u) << piped.output;
   EXPECT_TRUE(folder.staged().empty());
   std::filesystem::remove(movie);
 #ifndef HAP_SANITIZED
@@ -616,14 +630,11 @@ TEST(Host_Cli, a_second_signal_stops_at_once_and_keeps_the_previous_output) {
 // A second signal after the movie was put in place says so: the rename of the
 // first export is held for three seconds, while two signals come.
 TEST(Host_Cli, a_second_signal_after_the_rename_says_the_movie_is_in_place) {
-  if (shell("strace -o /dev/null true").status != 0) GTEST_SKIP() << "strace cannot run here";
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
   const Temp_Folder folder("host_cli_late_signal");
   const std::string movie = folder.path + "/movie.mov", log = folder.path + "/log";
-  const pid_t tracer = start_hap_export("--frames 12 --size 64x64 --audio none " + movie, log,
-                                        traced + "-o /dev/null -e trace=rename,renameat,renameat2"
-                                        " -e inject=rename,renameat,renameat2:delay_exit=3000000");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!std::filesystem::exists(movie) && std::chrono::steady_clock::now() < deadline) usleep(2000);
+  const pid_t tracer = start_hap_export("--frames 12 --size 64x64 --audio none " + movie, log, renames_held);
+  wait_until([&] { return std::filesystem::exists(movie); });
   // hap-export is the tracer's child.
   pid_t pid = 0;
   std::ifstream(std::filesystem::path("/proc") / std::to_string(tracer) / "task" / std::to_string(tracer) /
@@ -631,15 +642,14 @@ TEST(Host_Cli, a_second_signal_after_the_rename_says_the_movie_is_in_place) {
       pid;
   ASSERT_GT(pid, 0);
   kill(pid, SIGINT);
-  while (text_of(log).find("Ctrl-C again") == std::string::npos && std::chrono::steady_clock::now() < deadline)
-    usleep(2000);
+  wait_until([&] { return text_of(log).find("Ctrl-C again") != std::string::npos; });
   kill(pid, SIGTERM);
   EXPECT_EQ(exit_status(tracer), 128 + SIGTERM) << text_of(log);
   EXPECT_NE(last_line(text_of(log)).find("the movie written was already in place at " + movie +
                                          "; interrupted by signal " + std::to_string(SIGTERM)),
             std::string::npos)
       << text_of(log);
-  EXPECT_EQ(mov_test::Mov_File(movie).track("vide").sample_count, 12u);
+  EXPECT_EQ(frames_of(movie), 12u);
   EXPECT_TRUE(folder.staged().empty());
 }
 
@@ -693,7 +703,7 @@ TEST(Host_Cli, names_are_taken_as_given) {
     EXPECT_EQ(run.status, 0) << c.args << ": " << run.output;
     EXPECT_EQ(run.output.find("the plug-in writes .mov files") != std::string::npos, c.warned)
         << c.args << ": " << run.output;
-    EXPECT_EQ(mov_test::Mov_File(folder.path + "/" + c.movie).track("vide").sample_count, 2u) << c.args;
+    EXPECT_EQ(frames_of(folder.path + "/" + c.movie), 2u) << c.args;
   }
 }
 
@@ -738,7 +748,7 @@ TEST_F(Host_Cli_Other_Users, a_replaced_movie_keeps_its_owner_and_group) {
         shell((c.as_root ? "" : as_nobody) + program + " --frames 2 --size 64x64 --audio none " + movie);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(owner_of(movie), std::make_pair(c.owner_after, c.group_after)) << c.as_root << " " << c.owner_before;
-    EXPECT_EQ(mov_test::Mov_File(movie).track("vide").sample_count, 2u);
+    EXPECT_EQ(frames_of(movie), 2u);
   }
 }
 
@@ -776,7 +786,7 @@ TEST(Host_Cli, the_run_script_prints_only_what_hap_export_prints) {
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(run.output.starts_with("64x64")) << run.output;
   EXPECT_EQ(run.output.find(movie), run.output.rfind(movie)) << run.output;
-  EXPECT_EQ(mov_test::Mov_File(movie).track("vide").sample_count, 2u);
+  EXPECT_EQ(frames_of(movie), 2u);
 }
 
 // The audio file is checked against the export as the input is; the plug-in

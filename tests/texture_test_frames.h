@@ -1,7 +1,6 @@
 // Frame helpers shared by the texture engine tests: set up a context and
 // encode a BGRA frame, capture what a call prints, measure a decoded texture,
-// and the picture edits the tests compare against (crop, vertical flip, hand
-// padding).
+// and the picture edits the tests compare against (crop, hand padding).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -91,15 +90,6 @@ inline Test_Image crop(const Test_Image& image, int width, int height, int x0 = 
   for (int y = 0; y < height; ++y) {
     std::memcpy(&out.bgra[size_t(y) * width * 4],
                 &image.bgra[(size_t(y0 + y) * image.width + x0) * 4], size_t(width) * 4);
-  }
-  return out;
-}
-
-inline Test_Image flip_rows(const Test_Image& image) {
-  Test_Image out = image;
-  const size_t row = size_t(image.width) * 4;
-  for (int y = 0; y < image.height; ++y) {
-    std::memcpy(&out.bgra[y * row], &image.bgra[(image.height - 1 - y) * row], row);
   }
   return out;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -28,6 +29,14 @@ Test_Image load_test_image(const std::string& file_name) {
     throw std::runtime_error("test image " + path + " does not hold exactly its size in pixels");
   }
   return image;
+}
+
+Test_Image flip_rows(const Test_Image& image) {
+  Test_Image out = image;
+  const size_t row = size_t(image.width) * 4;
+  for (int y = 0; y < image.height; ++y)
+    std::memcpy(&out.bgra[y * row], &image.bgra[(image.height - 1 - y) * row], row);
+  return out;
 }
 
 double psnr_bgra(const uint8_t* a, const uint8_t* b, size_t pixel_count, bool with_alpha) {

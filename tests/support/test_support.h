@@ -20,6 +20,9 @@ struct Test_Image {
 // no size or the file is missing or of the wrong length.
 Test_Image load_test_image(const std::string& file_name);
 
+// The picture with its rows in the opposite order.
+Test_Image flip_rows(const Test_Image& image);
+
 // Block decoders: 16 pixels, row-major, 4 bytes each in B, G, R, A order.
 
 // DXT1 (BC1): four colours when colour0 > colour1, otherwise three colours
