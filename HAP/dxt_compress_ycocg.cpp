@@ -43,11 +43,8 @@ void compress_ycocg_dxt5_block_row(uint16_t block_row, const uint8_t* source, ui
   if (block_stride < 16) throw std::runtime_error("encodeur ycocg : pas de bloc inferieur a 16");
   const bool top_down = orientation == 1;
   // The faster paths differ from the plain one only in how the steps are
-  // run, and only where the processor has the instructions for it. The
-  // processor is asked once: its answer does not change, and each asking is
-  // slow (under a hypervisor it leaves the guest).
-  static const bool has_sse41 = cpu_has_sse41();
-  const bool vector = path != 0 && has_sse41;
+  // run, and only where the processor has the instructions for it.
+  const bool vector = path != 0 && cpu_has_sse41();
   uint8_t* out = destination + size_t(block_row) * (width / 4) * block_stride;
   uint32_t x = 0;
   if (vector && pair_mode == 2) {

@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "bench/bench_frame.h"

@@ -31,9 +31,14 @@ bool cpu_has_fma() {
 }
 
 bool cpu_has_sse41() {
-  if (highest_standard_leaf() < 1) return false;
-  const uint32_t ecx = platform::cpuid(1).ecx;
-  return ((ecx >> 19) & 1) && ((ecx >> 9) & 1);
+  // Asked once: the row encoders ask for every block row, the answer does not
+  // change, and each asking is slow (under a hypervisor it leaves the guest).
+  static const bool has_sse41 = [] {
+    if (highest_standard_leaf() < 1) return false;
+    const uint32_t ecx = platform::cpuid(1).ecx;
+    return ((ecx >> 19) & 1) && ((ecx >> 9) & 1);
+  }();
+  return has_sse41;
 }
 
 uint32_t filter_simd_features(uint32_t requested, bool avx, bool avx2, bool fma) {

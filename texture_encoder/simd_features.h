@@ -8,7 +8,8 @@
 bool cpu_has_avx();
 bool cpu_has_avx2();
 bool cpu_has_fma();
-// SSE4.1 together with the SSSE3 it builds on (the *_sse41 kernels use both).
+// SSE4.1 together with the SSSE3 it builds on (the *_sse41 kernels use both);
+// the processor is asked on the first call only.
 bool cpu_has_sse41();
 
 // For the encoder set-up: without AVX clears 0x20, 0x40 and 0x80; with AVX
