@@ -13,6 +13,7 @@ build_dir=${BUILD_DIR:-build}
 packages=(cmake g++ ninja-build pkg-config libsnappy-dev libsquish-dev
           libgtest-dev libgmock-dev libbenchmark-dev strace)
 config=(-DCMAKE_BUILD_TYPE=Release)
+config_name=Release  # what a multi-configuration generator builds
 case ${SANITIZE:-0} in
   0) ;;
   1) sanitizer=(-DHAP_SANITIZE=ON) ;;
@@ -21,6 +22,7 @@ case ${SANITIZE:-0} in
 esac
 if [[ ${SANITIZE:-0} != 0 ]]; then
   packages+=(clang libclang-rt-dev)
+  config_name=Debug
   config=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "${sanitizer[@]}"
           -DHAP_BUILD_BENCH=OFF -DCMAKE_CXX_COMPILER=clang++)
 fi
@@ -43,7 +45,11 @@ if ((${#missing[@]})); then
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B "$build_dir" -G Ninja "${config[@]}" "$@"
+# A build folder keeps the generator it was configured with, whichever that
+# was; a new one gets Ninja unless CMAKE_GENERATOR names another.
+generator=()
+if [[ ! -f $build_dir/CMakeCache.txt && -z ${CMAKE_GENERATOR:-} ]]; then generator=(-G Ninja); fi
+cmake -S . -B "$build_dir" "${generator[@]}" "${config[@]}" "$@"
 targets=()
 for t in ${TARGETS:-}; do targets+=(--target "$t"); done
-cmake --build "$build_dir" "${targets[@]}"
+cmake --build "$build_dir" --config "${config_name}" --parallel "$(nproc)" "${targets[@]}"

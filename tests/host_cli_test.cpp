@@ -629,17 +629,28 @@ TEST_F(Host_Cli_Other_Users, a_movie_that_cannot_be_put_in_place_is_said_not_kep
 // the movie once, as hap-export prints it. The build is the tests' own, up
 // to date once they are built.
 TEST(Host_Cli, the_run_script_prints_only_what_hap_export_prints) {
-  const std::filesystem::path build = std::filesystem::path(HAP_EXPORT_PATH).parent_path().parent_path(),
-                              sources = std::filesystem::path(HAP_TESTDATA_DIR).parent_path().parent_path();
-  const std::string run_script = "BUILD_DIR=" + build.string() + " " + (sources / "scripts/run.sh").string() + " ";
+  const std::filesystem::path sources = std::filesystem::path(HAP_TESTDATA_DIR).parent_path().parent_path();
+  const std::string run_script =
+      "BUILD_DIR=" + std::string(HAP_BUILD_DIR) + " " + (sources / "scripts/run.sh").string() + " ";
   EXPECT_EQ(shell(run_script + "--help").output, hap_export("--help").output);
   const Temp_Folder folder("host_cli_run_script");
-  const std::string movie = folder.path + "/movie.mov";
-  const Cli_Run run = shell("OUTPUT=" + movie + " " + run_script + "--frames 2 --size 64x64 --audio none");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(run.output.starts_with("64x64")) << run.output;
-  EXPECT_EQ(run.output.find(movie), run.output.rfind(movie)) << run.output;
-  EXPECT_EQ(frames_of(movie), 2u);
+  // The output named by OUTPUT, or on the command line, alone or after "--",
+  // whatever OUTPUT says; option values are never taken for it.
+  const std::string movie = folder.path + "/movie.mov", named = folder.path + "/named.mov",
+                    dashed = folder.path + "/-dashed.mov";
+  const std::string source = "--frames 2 --size 64x64 --param ADBEVideoCodec=1 --audio none ";
+  for (const auto& [command, written] :
+       {std::pair{"OUTPUT=" + movie + " " + run_script + source, movie},
+        std::pair{"OUTPUT=" + movie + " " + run_script + source + named, named},
+        std::pair{run_script + source + "-- " + dashed, dashed}}) {
+    const Cli_Run run = shell(command);
+    EXPECT_EQ(run.status, 0) << command << ": " << run.output;
+    EXPECT_TRUE(run.output.starts_with("64x64")) << run.output;
+    EXPECT_EQ(run.output.find(written), run.output.rfind(written)) << run.output;
+    EXPECT_EQ(frames_of(written), 2u) << command;
+    std::filesystem::remove(written);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path));
 }
 
 // The audio file is checked against the export as the input is; the plug-in
