@@ -155,6 +155,47 @@ TEST(HapFormat, ChunkedExampleBytes) {
   EXPECT_EQ(Bytes(raw.begin() + 4, raw.end()), small);
 }
 
+// Readers elsewhere know the section types by these numbers only, so they are
+// written out here rather than taken from the writer's names for them.
+TEST(HapFormat, SectionTypesAsWritten) {
+  struct Case {
+    uint32_t format;       // its OpenGL number (1 for YCoCg-DXT5)
+    uint32_t block_bytes;
+    uint8_t raw, chunked;  // texture section types
+  };
+  const Case cases[] = {{0x83F0, 8, 0xAB, 0xCB}, {0x83F3, 16, 0xAE, 0xCE}, {0x0001, 16, 0xAF, 0xCF},
+                        {0x8DBB, 8, 0xA1, 0xC1}, {0x8E8C, 16, 0xAC, 0xCC}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    // 32 blocks: the first half shrinks under snappy, the second does not.
+    const uint32_t half = 16 * c.block_bytes;
+    Bytes texture(half, 0);
+    const Bytes noise = random_bytes(half, c.format);
+    texture.insert(texture.end(), noise.begin(), noise.end());
+    EXPECT_EQ(encode(texture, c.format, 0, 2)[3], c.raw);
+    // Texture header, decode instructions (0x01) holding the compressor table
+    // (0x02: snappy 0x0B, raw 0x0A) and the size table (0x03).
+    const Bytes chunked = encode(texture, c.format, 1, 2);
+    EXPECT_EQ((Bytes{chunked[3], chunked[7], chunked[11], chunked[12], chunked[13], chunked[17]}),
+              (Bytes{c.chunked, 0x01, 0x02, 0x0B, 0x0A, 0x03}));
+  }
+  // Two textures go in a multiple-texture container (0x0D), colour first.
+  const Bytes colour = make_texture(16 * 64, 1), alpha = make_texture(8 * 64, 2);
+  const uint8_t* textures[2] = {colour.data(), alpha.data()};
+  const uint32_t lengths[2] = {16 * 64, 8 * 64}, formats[2] = {0x0001, 0x8DBB}, chunks[2] = {4, 4};
+  for (uint32_t compressor : {0u, 1u}) {
+    const uint32_t compressors[2] = {compressor, compressor};
+    Bytes frame(8192);
+    uint32_t used = 0;
+    ASSERT_EQ(hap_encode(2, textures, lengths, formats, compressors, chunks, frame.data(), 8192, &used),
+              HapResult_No_Error);
+    const uint32_t first_size = 4 + (frame[4] | frame[5] << 8 | frame[6] << 16);
+    ASSERT_LT(4 + first_size + 4, used);
+    EXPECT_EQ((Bytes{frame[3], frame[7], frame[4 + first_size + 3]}),
+              (compressor ? Bytes{0x0D, 0xCF, 0xC1} : Bytes{0x0D, 0xAF, 0xA1}));
+  }
+}
+
 TEST(HapFormat, ChunkCountLimits) {
   EXPECT_EQ(limit_chunk_count(250 * 250 * 8, Hap_Texture_Format_RGB_DXT1, 64), 50u);
   EXPECT_EQ(limit_chunk_count(320 * 180 * 8, Hap_Texture_Format_RGB_DXT1, 64), 64u);
@@ -251,7 +292,7 @@ TEST(HapFormat, LongTwoTextureContainer) {
             HapResult_No_Error);
   frame.resize(used);
   EXPECT_EQ(used, 8u + 2 * (4 + 0x800000));
-  EXPECT_EQ(head(frame, 8), (Bytes{0, 0, 0, Hap_Section_Multiple_Textures, 8, 0, 0, 1}));
+  EXPECT_EQ(head(frame, 8), (Bytes{0, 0, 0, 0x0D, 8, 0, 0, 1}));
   Bytes back(0x800000);
   ASSERT_EQ(decode(frame, 1, back), HapResult_No_Error);
   EXPECT_EQ(back, alpha);
@@ -274,7 +315,7 @@ TEST(HapFormat, TwoTextureContainer) {
     ASSERT_EQ(hap_encode(2, textures, lengths, formats, compressors, chunks, out.data(), 8192, &used),
               HapResult_No_Error);
     const Bytes frame(out.begin(), out.begin() + used);
-    EXPECT_EQ(frame[3], Hap_Section_Multiple_Textures);
+    EXPECT_EQ(frame[3], 0x0D);
     uint32_t count = 0, format = 0, stated = 0;
     ASSERT_EQ(get_texture_count(frame.data(), used, &count), HapResult_No_Error);
     EXPECT_EQ(count, 2u);

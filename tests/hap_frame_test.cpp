@@ -554,3 +554,33 @@ TEST(HapFrame, SummaryLineCodecNamesAndClearing) {
   EXPECT_EQ(printed_by([&] { print_hap_frame(&record); }),
             "Hap Frame. Resolution : 0 x 0 ; Codec : HAP ; Chunk count : 0 ; Data size : 0 ; Length used data : 0\n");
 }
+
+TEST(HapFrame, ClearingZeroesEveryField) {
+  uint8_t bytes[16] = {};
+  Hap_Frame record;
+  record.width = 64, record.height = 32, record.buffer = bytes, record.capacity = sizeof bytes;
+  record.bytes_used = 12, record.texture_count = 2, record.chunk_count_1 = 3, record.chunk_count_2 = 4;
+  record.codec = Hap_Internal_YCoCg_DXT5_RGTC1, record.owns_buffer = true;
+  clear_hap_frame(&record);
+  EXPECT_EQ(record.buffer, nullptr);
+  EXPECT_EQ((std::vector<uint64_t>{record.width, record.height, record.capacity, record.bytes_used,
+                                   record.texture_count, record.chunk_count_1, record.chunk_count_2, record.codec,
+                                   record.owns_buffer}),
+            std::vector<uint64_t>(9, 0));
+}
+
+// The second chunk count follows the record's texture count, whatever its
+// codec says.
+TEST(HapFrame, SummaryShowsASecondChunkCountForTwoTextures) {
+  Hap_Frame record;
+  record.width = 64, record.height = 32, record.capacity = 900, record.bytes_used = 800;
+  record.chunk_count_1 = 3, record.chunk_count_2 = 5;
+  record.codec = Hap_Internal_YCoCg_DXT5_RGTC1, record.texture_count = 1;
+  EXPECT_EQ(printed_by([&] { print_hap_frame(&record); }),
+            "Hap Frame. Resolution : 64 x 32 ; Codec : HAPQA ; Chunk count : 3 ; Data size : 900 ; "
+            "Length used data : 800\n");
+  record.codec = Hap_Internal_DXT1, record.texture_count = 2;
+  EXPECT_EQ(printed_by([&] { print_hap_frame(&record); }),
+            "Hap Frame. Resolution : 64 x 32 ; Codec : HAP ; Chunk count : 3 ; 5 ; Data size : 900 ; "
+            "Length used data : 800\n");
+}

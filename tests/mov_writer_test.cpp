@@ -155,6 +155,31 @@ TEST(MovWriter, ClonedFramesShareTheirBytes) {
   EXPECT_EQ(video.track_duration, 2u);
 }
 
+// Every track holds one edit that shows its media from the first frame at
+// normal speed for the whole movie. At 29.97 fps the movie time scale is
+// 30000, so 7 frames last 7 x 1001 units: a duration of 7 would show one
+// frame, and a media time of 1 would hide the first.
+TEST(MovWriter, EditListsShowEveryFrameFromTheFirst) {
+  Movie movie("edits");
+  {
+    Mov_Writer_HL writer(to_u16(movie.path), 16, 16, 24, packed_rate(30000, 1001), "Hap1", 0, 1.0f, 1, 0, 0);
+    writer.set_audio_tracks(1, 48000, 16, 2, 0, 0);
+    for (int i = 0; i < 7; ++i) writer.write_video_chunk(frame(100, uint8_t(i)).data(), 100);
+    writer.finalise();
+  }
+  mov_test::Mov_File mov(movie.path);
+  EXPECT_EQ(mov_test::be32(&mov.payload(*mov.find("moov/mvhd"))[12]), 30000u);
+  for (const char* handler : {"vide", "soun", "tmcd"}) {
+    const auto track = mov.track(handler);
+    ASSERT_EQ(track.edits.size(), 1u) << handler;
+    const mov_test::Edit_Entry& edit = track.edits[0];
+    // Entry count, segment duration, media time, media rate (16.16).
+    EXPECT_EQ((std::vector<int64_t>{track.edit_count, edit.segment_duration, edit.media_time, edit.media_rate}),
+              (std::vector<int64_t>{1, 7007, 0, 0x00010000}))
+        << handler;
+  }
+}
+
 TEST(MovWriter, RefusesWhatItCannotWrite) {
   Movie movie("refused");
   for (uint64_t bad_rate : {packed_rate(0, 1), packed_rate(25, 0)}) {

@@ -173,6 +173,13 @@ Track_Tables Mov_File::tables(const Atom& trak) const {
   for (uint32_t i = 0, n = be32(&stts[4]); i < n; ++i)
     t.stts.push_back({be32(&stts[8 + 8 * i]), be32(&stts[12 + 8 * i])});
 
+  if (const Atom* elst = find(trak, "edts/elst")) {
+    const auto list = payload(*elst);
+    t.edit_count = be32(&list[4]);
+    for (size_t at = 8; at + 12 <= list.size(); at += 12)
+      t.edits.push_back({be32(&list[at]), int32_t(be32(&list[at + 4])), be32(&list[at + 8])});
+  }
+
   for (const Atom* entry : find_all(trak, "tref/tmcd")) {
     const auto ids = payload(*entry);
     for (size_t i = 0; i + 4 <= ids.size(); i += 4) t.tref_timecode.push_back(be32(&ids[i]));

@@ -33,6 +33,12 @@ struct Stts_Entry {
   uint32_t count = 0, duration = 0;
 };
 
+struct Edit_Entry {
+  uint32_t segment_duration = 0;  // in movie time-scale units
+  int32_t media_time = 0;         // first media time shown; -1 for an empty edit
+  uint32_t media_rate = 0;        // 16.16 fixed point
+};
+
 // Everything a track's header says about its samples.
 struct Track_Tables {
   uint32_t track_id = 0;
@@ -49,6 +55,8 @@ struct Track_Tables {
   std::vector<Stsc_Entry> stsc;
   std::vector<Stts_Entry> stts;
   std::vector<uint32_t> tref_timecode;  // track IDs named by a "tref"/"tmcd"
+  uint32_t edit_count = 0;              // as the "elst" states it
+  std::vector<Edit_Entry> edits;        // the "edts"/"elst" entries
 
   uint32_t sample_size(uint64_t index) const;
   // Samples held by each chunk, from the sample-to-chunk entries.
