@@ -1,10 +1,11 @@
 // BC7 blocks through the reference decoder: the encoder's promises at each
 // quality preset on synthetic and photographic blocks, through the block
 // routine and through its opaque and alpha paths; the partition estimates and
-// the vector form of the partition choice; the index fit of single candidates;
-// and the encoder's small colour, mode, scalar and vector helpers against their
-// definitions. The pinned texture digests hold the encoder's exact choices and
-// packing.
+// the vector form of the partition choice; the index fit of single candidates
+// in its vector and scalar forms; per-endpoint p-bits and ties between modes,
+// on blocks built for them; and the encoder's small colour, mode, scalar and
+// vector helpers against their definitions. The pinned texture digests hold
+// the encoder's exact choices and packing.
 #include <gtest/gtest.h>
 
 #include <array>
