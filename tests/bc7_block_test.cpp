@@ -356,7 +356,8 @@ TEST(Bc7PBits, Mode6WithAlphaTakesOneForEachEndpoint) {
     bc7_encode_block(encoded, block.data(), preset.params);
     ASSERT_EQ(mode_of(encoded), 6u) << "quality " << preset.quality;
     EXPECT_EQ(decode(encoded), block) << "quality " << preset.quality;
-    // After the 7-bit endpoints: pixel 0's (even) endpoint, then the other.
+    // The p-bits follow the eight 7-bit endpoint fields: first the endpoint
+    // of pixel 0 (even), then the other.
     EXPECT_EQ(bit_at(encoded, 63), 0u);
     EXPECT_EQ(bit_at(encoded, 64), 1u);
   }
@@ -378,7 +379,8 @@ TEST(Bc7PBits, Mode7TakesOneForEachEndpoint) {
     ASSERT_EQ(mode_of(encoded), 7u) << "quality " << preset.quality;
     EXPECT_EQ(partition_of(encoded), 0u);
     EXPECT_EQ(decode(encoded), block) << "quality " << preset.quality;
-    // After the endpoints, subset by subset: the anchors' endpoints first.
+    // The p-bits follow the 5-bit endpoint fields, subset by subset, each
+    // subset's anchor endpoint first.
     EXPECT_EQ(bit_at(encoded, 94), 0u);
     EXPECT_EQ(bit_at(encoded, 95), 1u);
     EXPECT_EQ(bit_at(encoded, 96), 1u);
@@ -419,6 +421,19 @@ class Bc7ModeTies : public ::testing::Test {
     return mode_of(encoded);
   }
 
+  // The error each mode the block's path tries reaches on it.
+  static std::map<uint32_t, uint64_t> errors_of_modes_tried(const Block& block,
+                                                           const Bc7_Block_Params& params) {
+    std::map<uint32_t, uint64_t> errors = {{6, mode_6_error(block, params)}};
+    if (bc7_block_is_opaque(block.data())) {
+      if (params.max_partitions != 0) errors[1] = mode_1_error(block);
+    } else {
+      if (params.try_mode_5) errors[5] = mode_5_error(block, params);
+      if (params.try_mode_7) errors[7] = mode_7_error(block);
+    }
+    return errors;
+  }
+
   static uint64_t mode_6_error(const Block& block, Bc7_Block_Params params) {
     params.max_partitions = 0;
     params.try_mode_5 = params.try_mode_7 = 0;
@@ -429,7 +444,7 @@ class Bc7ModeTies : public ::testing::Test {
   }
 
   static uint64_t mode_5_error(const Block& block, const Bc7_Block_Params& params) {
-    Bc7_Subset_Params subset;
+    Bc7_Subset_Params subset{};
     bc7_working_weights(params, subset.m_channel_weights);
     Bc7_Block_Choice choice{};
     uint64_t error, alpha_error;
@@ -460,50 +475,35 @@ class Bc7ModeTies : public ::testing::Test {
   }
 };
 
-TEST_F(Bc7ModeTies, Mode6BeforeMode1) {
-  const Block block = solid(217, 254, 1, 255);
-  ASSERT_EQ(mode_1_error(block), 16u);
-  for (const Preset& preset : engine_presets()) {
-    ASSERT_EQ(mode_6_error(block, preset.params), 16u) << "quality " << preset.quality;
-    EXPECT_EQ(written_mode(block, preset.params), 6u) << "quality " << preset.quality;
-  }
-}
-
-// Mode 7 off: the tie is between modes 6 and 5 alone.
-TEST_F(Bc7ModeTies, Mode6BeforeMode5) {
-  const Block block = solid(15, 237, 72, 22);
-  for (const Preset& preset : engine_presets()) {
-    ASSERT_EQ(mode_6_error(block, preset.params), 16u) << "quality " << preset.quality;
-    ASSERT_EQ(mode_5_error(block, preset.params), 16u) << "quality " << preset.quality;
-    Bc7_Block_Params params = preset.params;
-    params.try_mode_7 = 0;
-    EXPECT_EQ(written_mode(block, params), 6u) << "quality " << preset.quality;
-  }
-}
-
-// Mode 5 worse, whether tried or not: the tie is between modes 6 and 7.
-TEST_F(Bc7ModeTies, Mode6BeforeMode7) {
-  const Block block = solid(229, 202, 200, 218);
-  ASSERT_EQ(mode_7_error(block), 16u);
-  for (const Preset& preset : engine_presets()) {
-    ASSERT_EQ(mode_6_error(block, preset.params), 16u) << "quality " << preset.quality;
-    ASSERT_GT(mode_5_error(block, preset.params), 16u) << "quality " << preset.quality;
-    EXPECT_EQ(written_mode(block, preset.params), 6u) << "quality " << preset.quality;
-    Bc7_Block_Params params = preset.params;
-    params.try_mode_5 = 0;
-    EXPECT_EQ(written_mode(block, params), 6u) << "quality " << preset.quality;
-  }
-}
-
-// Mode 5 beats mode 6 and ties with mode 7.
-TEST_F(Bc7ModeTies, Mode5BeforeMode7) {
-  const Block block = solid(83, 10, 80, 3);
-  ASSERT_EQ(mode_7_error(block), 16u);
-  for (const Preset& preset : engine_presets()) {
-    ASSERT_GT(mode_6_error(block, preset.params), 16u) << "quality " << preset.quality;
-    ASSERT_EQ(mode_5_error(block, preset.params), 16u) << "quality " << preset.quality;
-    EXPECT_EQ(written_mode(block, preset.params), 5u) << "quality " << preset.quality;
-  }
+TEST_F(Bc7ModeTies, TheModeTriedFirstWins) {
+  struct Tie {
+    Block block;
+    uint8_t try_mode_5, try_mode_7;
+    uint32_t first, second;  // the tied modes, in the order they are tried
+  };
+  const Tie ties[] = {
+      {solid(217, 254, 1, 255), 1, 1, 6, 1},
+      {solid(15, 237, 72, 22), 1, 0, 6, 5},     // mode 7 off
+      {solid(229, 202, 200, 218), 1, 1, 6, 7},  // mode 5 tried and worse
+      {solid(229, 202, 200, 218), 0, 1, 6, 7},
+      {solid(83, 10, 80, 3), 1, 1, 5, 7},       // mode 5 beats mode 6
+  };
+  for (const Tie& tie : ties)
+    for (const Preset& preset : engine_presets()) {
+      Bc7_Block_Params params = preset.params;
+      params.try_mode_5 = tie.try_mode_5;
+      params.try_mode_7 = tie.try_mode_7;
+      const std::map<uint32_t, uint64_t> errors = errors_of_modes_tried(tie.block, params);
+      ASSERT_TRUE(errors.count(tie.first) && errors.count(tie.second));
+      for (const auto& [mode, error] : errors) {
+        if (mode == tie.first || mode == tie.second)
+          ASSERT_EQ(error, 16u) << "mode " << mode << " quality " << preset.quality;
+        else
+          ASSERT_GT(error, 16u) << "mode " << mode << " quality " << preset.quality;
+      }
+      EXPECT_EQ(written_mode(tie.block, params), tie.first)
+          << tie.first << " against " << tie.second << ", quality " << preset.quality;
+    }
 }
 
 TEST(Bc7Helpers, ColoursAndModeFields) {
