@@ -1,10 +1,11 @@
 // BC7 blocks through the reference decoder: the encoder's promises at each
 // quality preset on synthetic and photographic blocks, through the block
 // routine and through its opaque and alpha paths; the partition estimates and
-// the vector form of the partition choice; the index fit of single candidates;
-// and the encoder's small colour, mode, scalar and vector helpers against their
-// definitions. The pinned texture digests hold the encoder's exact choices and
-// packing.
+// the vector form of the partition choice; the index fit of single candidates
+// in its vector and scalar forms; per-endpoint p-bits and ties between modes,
+// on blocks built for them; and the encoder's small colour, mode, scalar and
+// vector helpers against their definitions. The pinned texture digests hold
+// the encoder's exact choices and packing.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -40,12 +41,19 @@ uint32_t partition_of(const uint8_t encoded[16]) {
 
 struct Preset { int quality; Bc7_Block_Params params; };
 
+// The engine's three.
+std::vector<Preset> engine_presets() {
+  return {{1, bc7_engine_params(0, 4)}, {2, bc7_engine_params(1, 16)},
+          {3, bc7_engine_params(4, 64)}};
+}
+
 // The engine's three, and the encoder's own defaults (perceptual metric) as quality 0.
 std::vector<Preset> presets() {
   Bc7_Block_Params defaults;
   bc7_params_init(defaults);
-  return {{1, bc7_engine_params(0, 4)}, {2, bc7_engine_params(1, 16)},
-          {3, bc7_engine_params(4, 64)}, {0, defaults}};
+  std::vector<Preset> all = engine_presets();
+  all.push_back({0, defaults});
+  return all;
 }
 
 bool in_first(uint32_t partition, uint32_t count) {
@@ -317,6 +325,185 @@ TEST_F(Bc7FitSelectors, SharedPBitIsTheFirst) {
   EXPECT_EQ(result_.m_p_bits[1], 0u);  // kept as given
   EXPECT_EQ(fit(both_set), shared);
   EXPECT_NE(fit(neither), shared);
+}
+
+// Weights above 128 overflow the vector form's 16-bit products, so the fit
+// runs in its scalar form: the same indices, the tie at 127.5 included, and
+// every distance scaled by the weight.
+TEST_F(Bc7FitSelectors, WideWeightsTakeTheUpperLevelOnATie) {
+  pixels_[21] = pixels_[23] = 128;
+  std::fill_n(params_.m_channel_weights, 4, 200u);
+  const uint32_t plain[2] = {0, 1};
+  EXPECT_EQ(fit(plain), 200 * (4 * 16 * 16 + 2 * (43 * 43 + 44 * 44)));
+  EXPECT_EQ(std::vector<uint8_t>(selectors_, selectors_ + 6),
+            (std::vector<uint8_t>{0, 1, 2, 3, 1, 2}));
+}
+
+// Bit k of a written block (the stream starts at bit 0 of byte 0).
+uint32_t bit_at(const uint8_t encoded[16], uint32_t k) { return (encoded[k / 8] >> (k % 8)) & 1; }
+
+// With alpha, each endpoint of modes 6 and 7 takes the p-bit that suits it
+// alone. These blocks decode exactly only with different p-bits on the two
+// endpoints of a subset.
+TEST(Bc7PBits, Mode6WithAlphaTakesOneForEachEndpoint) {
+  // Every channel even in one colour and odd in the other; red spans 0..255,
+  // so the endpoints must be the two colours themselves.
+  const uint8_t even[4] = {0, 64, 128, 32}, odd[4] = {255, 191, 127, 223};
+  Block block;
+  for (int k = 0; k < 16; ++k) std::memcpy(&block[4 * k], k % 3 ? odd : even, 4);
+  for (const Preset& preset : presets()) {
+    uint8_t encoded[16];
+    bc7_encode_block(encoded, block.data(), preset.params);
+    ASSERT_EQ(mode_of(encoded), 6u) << "quality " << preset.quality;
+    EXPECT_EQ(decode(encoded), block) << "quality " << preset.quality;
+    // The p-bits follow the eight 7-bit endpoint fields: first the endpoint
+    // of pixel 0 (even), then the other.
+    EXPECT_EQ(bit_at(encoded, 63), 0u);
+    EXPECT_EQ(bit_at(encoded, 64), 1u);
+  }
+}
+
+TEST(Bc7PBits, Mode7TakesOneForEachEndpoint) {
+  // Partition 0 (columns 2 and 3 apart). Grey and alpha 0 and 255 need p-bits
+  // 0 and 1 on the 5-bit endpoints; 4 (6-bit 1) and 251 (6-bit 62) need 1 and 0.
+  const uint8_t black[4] = {0, 0, 0, 0}, white[4] = {255, 255, 255, 255};
+  const uint8_t dark[4] = {4, 4, 4, 4}, light[4] = {251, 251, 251, 251};
+  Block block;
+  for (int k = 0; k < 16; ++k) {  // anchors: pixel 0 black, pixel 15 dark
+    const bool right = k % 4 >= 2, even_row = k / 4 % 2 == 0;
+    std::memcpy(&block[4 * k], right ? (even_row ? light : dark) : (even_row ? black : white), 4);
+  }
+  for (const Preset& preset : presets()) {
+    uint8_t encoded[16];
+    bc7_encode_block(encoded, block.data(), preset.params);
+    ASSERT_EQ(mode_of(encoded), 7u) << "quality " << preset.quality;
+    EXPECT_EQ(partition_of(encoded), 0u);
+    EXPECT_EQ(decode(encoded), block) << "quality " << preset.quality;
+    // The p-bits follow the 5-bit endpoint fields, subset by subset, each
+    // subset's anchor endpoint first.
+    EXPECT_EQ(bit_at(encoded, 94), 0u);
+    EXPECT_EQ(bit_at(encoded, 95), 1u);
+    EXPECT_EQ(bit_at(encoded, 96), 1u);
+    EXPECT_EQ(bit_at(encoded, 97), 0u);
+  }
+}
+
+// Ties between modes keep the mode tried first. Solid colours that no mode
+// reaches exactly tie often: both competing modes leave one step in one
+// channel on every pixel, an error of 16 under the engine presets' metric
+// (linear, weights 1). Modes 1 and 7 code a solid block through the
+// single-colour tables; mode 6 is what comes out with every other mode off.
+class Bc7ModeTies : public ::testing::Test {
+ protected:
+  void SetUp() override { bc7_init_tables(); }
+
+  static Block solid(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+    const uint8_t colour[4] = {r, g, b, a};
+    Block block;
+    for (int k = 0; k < 16; ++k) std::memcpy(&block[4 * k], colour, 4);
+    return block;
+  }
+
+  // Squared differences over R, G, B and A; an opaque source adds nothing for
+  // alpha, which modes 6 and 1 decode as 255.
+  static uint64_t decoded_error(const uint8_t encoded[16], const Block& source) {
+    const Block decoded = decode(encoded);
+    uint64_t error = 0;
+    for (int i = 0; i < 64; ++i) error += uint64_t(bc7_square(decoded[i] - source[i]));
+    return error;
+  }
+
+  // The mode written, after checking that it leaves the tied error.
+  static uint32_t written_mode(const Block& block, const Bc7_Block_Params& params) {
+    uint8_t encoded[16];
+    bc7_encode_block(encoded, block.data(), params);
+    EXPECT_EQ(decoded_error(encoded, block), 16u);
+    return mode_of(encoded);
+  }
+
+  // The error each mode the block's path tries reaches on it.
+  static std::map<uint32_t, uint64_t> errors_of_modes_tried(const Block& block,
+                                                           const Bc7_Block_Params& params) {
+    std::map<uint32_t, uint64_t> errors = {{6, mode_6_error(block, params)}};
+    if (bc7_block_is_opaque(block.data())) {
+      if (params.max_partitions != 0) errors[1] = mode_1_error(block);
+    } else {
+      if (params.try_mode_5) errors[5] = mode_5_error(block, params);
+      if (params.try_mode_7) errors[7] = mode_7_error(block);
+    }
+    return errors;
+  }
+
+  static uint64_t mode_6_error(const Block& block, Bc7_Block_Params params) {
+    params.max_partitions = 0;
+    params.try_mode_5 = params.try_mode_7 = 0;
+    uint8_t encoded[16];
+    bc7_encode_block(encoded, block.data(), params);
+    EXPECT_EQ(mode_of(encoded), 6u);
+    return decoded_error(encoded, block);
+  }
+
+  static uint64_t mode_5_error(const Block& block, const Bc7_Block_Params& params) {
+    Bc7_Subset_Params subset{};
+    bc7_working_weights(params, subset.m_channel_weights);
+    Bc7_Block_Choice choice{};
+    uint64_t error, alpha_error;
+    bc7_try_mode_5(block.data(), params, subset, block[3], block[3], choice, error, alpha_error);
+    return error;
+  }
+
+  // Every pixel the same: the best p-bits' total of the channel errors, 16 times.
+  static uint64_t mode_1_error(const Block& block) {
+    uint64_t best = Bc7_No_Error;
+    for (uint32_t p : {0u, 1u}) {
+      uint64_t sum = 0;
+      for (int c = 0; c < 3; ++c) sum += g_bc7_mode_1_optimal_endpoints[block[c]][p].m_error;
+      best = std::min(best, sum);
+    }
+    return 16 * best;
+  }
+  static uint64_t mode_7_error(const Block& block) {
+    uint64_t best = Bc7_No_Error;
+    for (uint32_t high : {0u, 1u})
+      for (uint32_t low : {0u, 1u}) {
+        uint64_t sum = 0;
+        for (int c = 0; c < 4; ++c)
+          sum += g_bc7_mode_7_optimal_endpoints[block[c]][high][low].m_error;
+        best = std::min(best, sum);
+      }
+    return 16 * best;
+  }
+};
+
+TEST_F(Bc7ModeTies, TheModeTriedFirstWins) {
+  struct Tie {
+    Block block;
+    uint8_t try_mode_5, try_mode_7;
+    uint32_t first, second;  // the tied modes, in the order they are tried
+  };
+  const Tie ties[] = {
+      {solid(217, 254, 1, 255), 1, 1, 6, 1},
+      {solid(15, 237, 72, 22), 1, 0, 6, 5},     // mode 7 off
+      {solid(229, 202, 200, 218), 1, 1, 6, 7},  // mode 5 tried and worse
+      {solid(229, 202, 200, 218), 0, 1, 6, 7},
+      {solid(83, 10, 80, 3), 1, 1, 5, 7},       // mode 5 beats mode 6
+  };
+  for (const Tie& tie : ties)
+    for (const Preset& preset : engine_presets()) {
+      Bc7_Block_Params params = preset.params;
+      params.try_mode_5 = tie.try_mode_5;
+      params.try_mode_7 = tie.try_mode_7;
+      const std::map<uint32_t, uint64_t> errors = errors_of_modes_tried(tie.block, params);
+      ASSERT_TRUE(errors.count(tie.first) && errors.count(tie.second));
+      for (const auto& [mode, error] : errors) {
+        if (mode == tie.first || mode == tie.second)
+          ASSERT_EQ(error, 16u) << "mode " << mode << " quality " << preset.quality;
+        else
+          ASSERT_GT(error, 16u) << "mode " << mode << " quality " << preset.quality;
+      }
+      EXPECT_EQ(written_mode(tie.block, params), tie.first)
+          << tie.first << " against " << tie.second << ", quality " << preset.quality;
+    }
 }
 
 TEST(Bc7Helpers, ColoursAndModeFields) {

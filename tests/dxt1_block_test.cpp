@@ -1,6 +1,8 @@
-// The cluster set-up of DXT colour blocks: merging colours, degenerate
-// principal axes and counts outside the search. The pinned texture digests
-// hold the blocks' bytes.
+// The cluster set-up of DXT colour blocks: merging colours, the principal
+// axis's power iteration and its degenerate cases, and counts outside the
+// search. The pinned texture digests hold the blocks' bytes.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -80,6 +82,48 @@ TEST(ClusterSetup, DegenerateAxesStayDefined) {
   EXPECT_FLOAT_EQ(axis[0], 1.0f);
   EXPECT_FLOAT_EQ(axis[1], 0.5f);
   EXPECT_NEAR(axis[2], 0.0f, 1e-6f);
+}
+
+// Four steps of power iteration from (1, 1, 1), each divided by the largest
+// component (the largest signed value, not magnitude). These colours keep the
+// iteration far from settled: three or five steps give other axes, and the
+// component of largest magnitude is negative.
+TEST(ClusterSetup, AxisIsFourPowerStepsFromOnes) {
+  // Binary fractions, so that mean and covariance carry no rounding.
+  alignas(32) float colours[16][4] = {
+      {1.0f, 0.0f, 0.75f}, {1.0f, 0.5f, 0.0f}, {0.0f, 1.0f, 0.5f}, {1.0f, 0.25f, 0.0f}};
+  const float weights[16] = {1.0f, 1.0f, 1.0f, 1.0f};
+  using Axis = std::array<double, 3>;
+  auto power_steps = [&](int steps) {
+    Axis mean{};
+    for (int i = 0; i < 4; ++i)
+      for (int c = 0; c < 3; ++c) mean[c] += colours[i][c] / 4.0;
+    double covariance[3][3] = {};
+    for (int i = 0; i < 4; ++i)
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+          covariance[r][c] += (colours[i][r] - mean[r]) * (colours[i][c] - mean[c]);
+    Axis v = {1.0, 1.0, 1.0};
+    for (int step = 0; step < steps; ++step) {
+      Axis next{};
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) next[r] += covariance[r][c] * v[c];
+      const double largest = *std::max_element(next.begin(), next.end());
+      for (int c = 0; c < 3; ++c) v[c] = next[c] / largest;
+    }
+    return v;
+  };
+  auto distance = [](const Axis& a, const Axis& b) {
+    return std::max({std::fabs(a[0] - b[0]), std::fabs(a[1] - b[1]), std::fabs(a[2] - b[2])});
+  };
+  const Axis want = power_steps(4);
+  ASSERT_GT(distance(want, power_steps(3)), 0.5);
+  ASSERT_GT(distance(want, power_steps(5)), 0.5);
+  ASSERT_LT(want[1], -1.0);
+
+  float axis[3];
+  cs_principal_axis_n<4>(axis, colours, weights);
+  EXPECT_LT(distance(want, {axis[0], axis[1], axis[2]}), 1e-5);
 }
 
 TEST(ClusterFitBlock, CountsOutsideTheSearchWriteABlackBlock) {
