@@ -279,6 +279,7 @@ Staged_Output::Staged_Output(const Output_Place& place, const struct stat* repla
     throw std::runtime_error("cannot create a temporary file beside " + destination_ + ": " +
                              std::strerror(folder_ < 0 ? place.folder_error() : errno));
   file_ = created;
+  // The pattern beside the output, its X's made as in the name.
   path_ = staged_path_pattern(destination_);
   path_.replace(path_.size() - name_.size(), name_.size(), name_);
   std::error_code error;
@@ -288,8 +289,9 @@ Staged_Output::Staged_Output(const Output_Place& place, const struct stat* repla
   // whatever the umask: the plug-in opens it again by its name, which a
   // read-only mode would forbid.
   ::fchmod(file_, S_IRUSR | S_IWUSR);
-  // Opened once here as the plug-in will open it, which takes /proc and a
-  // free descriptor: the plug-in would print a name in /proc when it fails.
+  // The plug-in gets the name through /proc only when the file opens by it
+  // here, with /proc there and a descriptor free: else the plug-in's open
+  // would fail, and its message show that name, not one the user knows.
   const std::string through_folder = "/proc/self/fd/" + std::to_string(folder_) + "/" + name_;
   const Descriptor opened(::open(through_folder.c_str(), O_WRONLY | O_CLOEXEC));
   plugin_path_ = opened.get() >= 0 ? through_folder : path_;

@@ -139,6 +139,9 @@ TEST(Host_Output, a_second_signal_in_a_deep_folder_removes_the_temporary_file) {
 // reach the user: when it cannot open the file (no descriptor left), it
 // names the file beside the output.
 TEST(Host_Output, the_plugin_failing_to_open_its_file_names_it_beside_the_output) {
+#ifdef HAP_SANITIZED
+  GTEST_SKIP() << "a sanitizer's run-time fails for want of descriptors before the plug-in does";
+#endif
   const Temp_Folder folder("host_output_descriptors");
   bool failed_to_open = false;
   for (int limit = 3; limit <= 16; ++limit) {
