@@ -46,10 +46,12 @@ const char usage[] =
     "leaves OUTPUT as it was, unless the frames written before the failure could be\n"
     "finalised. The movie takes the permissions of the file it replaces, and its owner\n"
     "and group where allowed. When OUTPUT is a symbolic link, the file it links to is\n"
-    "replaced. The first Ctrl-C (or SIGTERM, SIGHUP, SIGQUIT) stops the export and keeps\n"
-    "the frames done; a second stops at once. Only a program killed outright (SIGKILL,\n"
-    "a power cut) leaves the hidden file behind; it can then be removed. Exit status:\n"
-    "0 done, 1 failed, 2 bad usage, 128 + the signal when stopped.\n";
+    "replaced, unless a link is another user's in a sticky folder anyone may write to.\n"
+    "The movie lands in the folder the export began in, even when that folder is moved\n"
+    "meanwhile. The first Ctrl-C (or SIGTERM, SIGHUP, SIGQUIT) stops the export and\n"
+    "keeps the frames done; a second stops at once. Only a program killed outright\n"
+    "(SIGKILL, a power cut) leaves the hidden file behind; it can then be removed.\n"
+    "Exit status: 0 done, 1 failed, 2 bad usage, 128 + the signal when stopped.\n";
 
 struct Usage_Error : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -65,7 +67,7 @@ struct Options {
   bool summary_only = false;
   std::string output;
   // What is replaced at the end: the output, or the file it links to.
-  std::string destination;
+  std::optional<host::Output_Place> place;
   std::optional<struct stat> replaced;  // the destination's status, when it exists
   uintmax_t audio_size = 0;
   // Whether a movie is written: --summary and --list-params stop before.
@@ -183,28 +185,31 @@ bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == 
 // the files the export reads, loads or runs (however it is named), what it
 // replaces must be a regular file, and its name must fit the file system. A
 // link is followed, even to a file that does not exist yet, so the file it
-// names is written and the link stays.
+// names is written and the link stays; one another user may have planted for
+// this program to follow is refused.
 void check_output(Options& o, const std::vector<std::pair<struct stat, std::string>>& sources) {
-  namespace fs = std::filesystem;
-  o.destination = host::link_target(o.output);
+  try {
+    o.place.emplace(o.output);
+  } catch (const host::Refused_Link& e) {
+    throw Usage_Error(e.what());
+  }
+  const host::Output_Place& place = *o.place;
   struct stat status {};
-  if (::stat(o.destination.c_str(), &status) == 0) {
+  if (::fstatat(place.folder(), place.name().c_str(), &status, 0) == 0) {
     if (!S_ISREG(status.st_mode)) throw Usage_Error("the output " + o.output + " is not a regular file");
     for (const auto& [source, what] : sources)
       if (same_file(status, source)) throw Usage_Error("the output " + o.output + " is the " + what + " file");
     o.replaced = status;
   }
-  const fs::path destination(o.destination);
-  const std::string name = destination.filename().string();
-  const std::string folder = destination.has_parent_path() ? destination.parent_path().string() : ".";
-  const long name_max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  const std::string& name = place.name();
+  const long name_max = ::fpathconf(place.folder(), _PC_NAME_MAX);
   if (name_max > 0 && std::max(name.size(), sizeof host::staged_file_pattern - 1) > size_t(name_max))
     throw Usage_Error("the output name " + name + " is too long: " + std::to_string(name.size()) +
                       " bytes, where the file system takes at most " + std::to_string(name_max));
   // The plug-in takes paths of at most 259 UTF-16 characters, and it is given
-  // the temporary file's.
+  // the temporary file's where /proc cannot name it.
   std::u16string staged;
-  if (!platform::utf8_to_utf16(host::staged_path_pattern(o.destination), staged))
+  if (!platform::utf8_to_utf16(host::staged_path_pattern(place.path()), staged))
     throw Usage_Error("the output path is not valid UTF-8");
   if (staged.size() >= size_t(sdk::path_field_length))
     throw Usage_Error("the output path is too long: the plug-in takes paths of at most " +
@@ -328,15 +333,15 @@ int run(Options& o) {
       if (::strcasecmp(std::filesystem::path(o.output).extension().c_str(), expected.c_str()) != 0)
         std::cerr << "hap-export: warning: the plug-in writes " << expected << " files\n";
       if (audio) check_audio_size(o, host);
-      host::Staged_Output staged(o.destination, o.replaced ? &*o.replaced : nullptr);
-      platform::utf8_to_utf16(staged.path(), host.output_path);
-      host::Stdout_Tap tap;
+      host::Staged_Output staged(*o.place, o.replaced ? &*o.replaced : nullptr);
+      platform::utf8_to_utf16(staged.plugin_path(), host.output_path);
+      host::Stdout_Tap tap(staged.plugin_path(), staged.path());
       const int32_t result = session.do_export(audio);
       const std::string cause = host::failure_cause(tap.stop());
       const int signal = host::interrupt_signal;
       // A failed or stopped export still counts when the plug-in finalised
       // the frames it had; anything less never replaces the output.
-      const bool finished = host::is_finished_movie(staged.path());
+      const bool finished = staged.holds_finished_movie();
       uintmax_t size = 0;
       std::string not_kept;  // why a finished movie did not replace the output
       if (finished) {

@@ -1,6 +1,7 @@
 #include "host/safe_output.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -11,11 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/stand_in_host.h"
@@ -34,22 +36,26 @@ static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler")
 std::mutex stage_change;
 // Set once a second stop signal is taken, before the program is ended.
 std::atomic<bool> abandoning{false};
-// The temporary file and the output it replaces: written before `stage`
-// leaves nothing_staged, and read only after.
-char staged_file[4096];
-char output_file[4096];
+// The temporary file, by its folder held open and its name there, and the
+// output it replaces, as the closing line names it (of any length: the
+// absolute name of a deep folder's file passes any fixed buffer). Written
+// before `stage` leaves nothing_staged, and read only after; the name of the
+// output is never freed, as a signal may come while the program ends.
+int staged_folder = -1;
+char staged_name[sizeof staged_file_pattern];
+const std::string* output_file = nullptr;
 // What each crash signal did before, done again once the file is gone.
 struct sigaction crash_action_before[NSIG];
 
-void arm_removal_on_signal(const std::string& path, const std::string& output) {
-  if (path.size() >= sizeof staged_file || output.size() >= sizeof output_file) return;
-  std::memcpy(staged_file, path.c_str(), path.size() + 1);
-  std::memcpy(output_file, output.c_str(), output.size() + 1);
+void arm_removal_on_signal(int folder, const std::string& name, const std::string& output) {
+  staged_folder = folder;
+  std::memcpy(staged_name, name.c_str(), sizeof staged_name);
+  output_file = new std::string(output);
   stage = staged;
 }
 
 void remove_staged_file() {
-  if (stage == staged) ::unlink(staged_file);
+  if (stage == staged) ::unlinkat(staged_folder, staged_name, 0);
 }
 
 // Removes the temporary file, unless the movie is in place already, and says
@@ -61,10 +67,10 @@ std::string abandon_output(int signal) {
     case nothing_staged:
       return "no movie was written" + why;
     case in_place:
-      return std::string("the movie written was already in place at ") + output_file + why;
+      return "the movie written was already in place at " + *output_file + why;
     default:
       remove_staged_file();
-      return std::string("no movie was written, ") + output_file + " is left as it was" + why;
+      return "no movie was written, " + *output_file + " is left as it was" + why;
   }
 }
 
@@ -116,6 +122,100 @@ uint64_t be(const uint8_t* p, int bytes) {
   return v;
 }
 
+bool is_finished_movie(int file) {
+  struct stat status {};
+  if (::fstat(file, &status) != 0) return false;
+  const uint64_t size = uint64_t(status.st_size);
+  auto read_at = [&](uint64_t at, uint8_t* to, size_t bytes) {
+    return ::pread(file, to, bytes, off_t(at)) == ssize_t(bytes);
+  };
+  bool media = false, header = false;
+  uint64_t at = 0;
+  for (bool first = true; at < size; first = false) {
+    uint8_t head[16];
+    if (!read_at(at, head, 8)) return false;
+    const std::string type(head + 4, head + 8);
+    uint64_t atom = be(head, 4);
+    // Size 1: a 64-bit size follows. 0 ("to the end of the file") is what a
+    // media-data atom that was never patched reads as.
+    if (atom == 1) {
+      if (!read_at(at + 8, head + 8, 8)) return false;
+      atom = be(head + 8, 8);
+      if (atom < 16) return false;
+    } else if (atom < 8) {
+      return false;
+    }
+    if ((first && type != "ftyp") || atom > size - at) return false;
+    media |= type == "mdat";
+    header |= type == "moov";
+    at += atom;
+  }
+  return at == size && media && header;
+}
+
+// A descriptor closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int file) : file_(file) {}
+  Descriptor(Descriptor&& other) noexcept : file_(std::exchange(other.file_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(file_, other.file_);
+    return *this;
+  }
+  ~Descriptor() {
+    if (file_ >= 0) ::close(file_);
+  }
+  int get() const { return file_; }
+  int release() { return std::exchange(file_, -1); }
+
+ private:
+  int file_;
+};
+
+// A folder to work in by descriptor: readable where allowed, so that it can
+// be synced, else only as a place (a folder one may write in but not list).
+Descriptor open_folder(int base, const std::filesystem::path& folder) {
+  const char* path = folder.empty() ? "." : folder.c_str();
+  const int file = ::openat(base, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (file >= 0 || errno != EACCES) return Descriptor(file);
+  return Descriptor(::openat(base, path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+// The kernel's rule for links in shared folders, which a link resolved here
+// escapes: in a sticky folder anyone may write to, only a link of the user
+// following it or of the folder's owner is followed. A folder whose status
+// cannot be had counts as shared.
+void refuse_a_planted_link(int folder, uid_t link_owner, const std::string& link) {
+  struct stat status {};
+  const bool shared = ::fstat(folder, &status) != 0 || ((status.st_mode & S_ISVTX) && (status.st_mode & S_IWOTH));
+  if (shared && link_owner != ::geteuid() && link_owner != status.st_uid)
+    throw Refused_Link("the symbolic link " + link +
+                       " is not followed: it is neither yours nor its folder owner's, in a sticky folder anyone "
+                       "may write to");
+}
+
+std::string read_link(int folder, const std::string& name, const std::string& link) {
+  char text[PATH_MAX];  // the longest link the system makes, with a byte to spare
+  const ssize_t size = ::readlinkat(folder, name.c_str(), text, sizeof text);
+  if (size < 0 || size_t(size) == sizeof text)
+    throw std::runtime_error("cannot read the link " + link + ": " + std::strerror(size < 0 ? errno : ENAMETOOLONG));
+  return std::string(text, size_t(size));
+}
+
+// mkostemp in a folder held open: a new file private to its owner, its name
+// the pattern with the X's made unique.
+int create_staged_file(int folder, std::string& name) {
+  static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int tries = 0; tries < 1000; ++tries) {
+    name = staged_file_pattern;
+    for (auto x = name.end() - 6; x != name.end(); ++x) *x = letters[random() % (sizeof letters - 1)];
+    const int file = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (file >= 0 || errno != EEXIST) return file;
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::string staged_path_pattern(const std::string& destination) {
@@ -123,19 +223,42 @@ std::string staged_path_pattern(const std::string& destination) {
   return folder.empty() ? staged_file_pattern : (folder / staged_file_pattern).string();
 }
 
-std::string link_target(const std::string& path) {
+Output_Place::Output_Place(const std::string& output) : path_(output) {
   namespace fs = std::filesystem;
-  fs::path at = path;
+  // The file to look at next, named from `base`: a link's text is read from
+  // the link's folder.
+  fs::path next = output;
+  Descriptor base(AT_FDCWD);
   // As many links as the system follows in one path.
-  for (int links = 0; links < 40; ++links) {
-    std::error_code error;
-    if (!fs::is_symlink(fs::symlink_status(at, error))) return at.string();
-    const fs::path next = fs::read_symlink(at, error);
-    if (error) throw std::runtime_error("cannot read the link " + at.string() + ": " + error.message());
-    at = next.is_absolute() ? next : at.parent_path() / next;
+  for (int links = 0;; ++links) {
+    name_ = next.has_filename() ? next.filename().string() : ".";
+    Descriptor folder = open_folder(base.get(), next.parent_path());
+    if (folder.get() < 0) {
+      folder_error_ = errno;
+      return;
+    }
+    struct stat status {};
+    if (::fstatat(folder.get(), name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(status.st_mode)) {
+      folder_ = folder.release();
+      return;
+    }
+    if (links == 40) throw std::runtime_error("too many levels of symbolic links from " + output);
+    refuse_a_planted_link(folder.get(), status.st_uid, path_);
+    next = read_link(folder.get(), name_, path_);
+    path_ = (next.is_absolute() ? next : fs::path(path_).parent_path() / next).string();
+    base = std::move(folder);
   }
-  throw std::runtime_error("too many levels of symbolic links from " + path);
 }
+
+Output_Place::~Output_Place() {
+  if (folder_ >= 0) ::close(folder_);
+}
+
+Output_Place::Output_Place(Output_Place&& other) noexcept
+    : path_(std::move(other.path_)),
+      name_(std::move(other.name_)),
+      folder_(std::exchange(other.folder_, -1)),
+      folder_error_(other.folder_error_) {}
 
 mode_t final_mode(const struct stat* replaced) {
   if (replaced) return replaced->st_mode & ~(S_IFMT | S_ISUID | S_ISGID);
@@ -144,32 +267,46 @@ mode_t final_mode(const struct stat* replaced) {
   return 0666 & ~mask;
 }
 
-Staged_Output::Staged_Output(const std::string& destination, const struct stat* replaced)
-    : destination_(destination), mode_(final_mode(replaced)) {
+Staged_Output::Staged_Output(const Output_Place& place, const struct stat* replaced)
+    : folder_(place.folder()), destination_name_(place.name()), destination_(place.path()),
+      mode_(final_mode(replaced)) {
   if (replaced) {
     owner_ = replaced->st_uid;
     group_ = replaced->st_gid;
   }
-  std::string name = staged_path_pattern(destination);
-  file_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (file_ < 0)
-    throw std::runtime_error("cannot create a temporary file beside " + destination + ": " + std::strerror(errno));
-  path_ = name;
-  arm_removal_on_signal(path_, std::filesystem::absolute(destination).string());
+  const int created = folder_ < 0 ? -1 : create_staged_file(folder_, name_);
+  if (created < 0)
+    throw std::runtime_error("cannot create a temporary file beside " + destination_ + ": " +
+                             std::strerror(folder_ < 0 ? place.folder_error() : errno));
+  file_ = created;
+  // The pattern beside the output, its X's made as in the name.
+  path_ = staged_path_pattern(destination_);
+  path_.replace(path_.size() - name_.size(), name_.size(), name_);
+  std::error_code error;
+  const std::filesystem::path output = std::filesystem::absolute(destination_, error);
+  arm_removal_on_signal(folder_, name_, error ? destination_ : output.string());
   // Readable and writable by its owner alone until it holds the movie,
-  // whatever the umask: the plug-in opens it again by its path, which a
+  // whatever the umask: the plug-in opens it again by its name, which a
   // read-only mode would forbid.
   ::fchmod(file_, S_IRUSR | S_IWUSR);
+  // The plug-in gets the name through /proc only when the file opens by it
+  // here, with /proc there and a descriptor free: else the plug-in's open
+  // would fail, and its message show that name, not one the user knows.
+  const std::string through_folder = "/proc/self/fd/" + std::to_string(folder_) + "/" + name_;
+  const Descriptor opened(::open(through_folder.c_str(), O_WRONLY | O_CLOEXEC));
+  plugin_path_ = opened.get() >= 0 ? through_folder : path_;
 }
 
 Staged_Output::~Staged_Output() {
   if (!committed_) {
     const std::lock_guard lock(stage_change);
-    ::unlink(path_.c_str());
+    ::unlinkat(folder_, name_.c_str(), 0);
     stage = removed;
   }
   ::close(file_);
 }
+
+bool Staged_Output::holds_finished_movie() const { return is_finished_movie(file_); }
 
 uintmax_t Staged_Output::commit() {
   struct stat written {};
@@ -182,49 +319,16 @@ uintmax_t Staged_Output::commit() {
     throw std::runtime_error("cannot finish the movie " + path_ + ": " + std::strerror(errno));
   {
     const std::lock_guard lock(stage_change);
-    if (::rename(path_.c_str(), destination_.c_str()) != 0)
+    if (::renameat(folder_, name_.c_str(), folder_, destination_name_.c_str()) != 0)
       throw std::runtime_error("cannot put the movie in place at " + destination_ + ": " + std::strerror(errno));
     stage = in_place;
   }
   committed_ = true;
   // The rename reaches the disk with the folder. The movie is in place
-  // whatever this says: some file systems cannot sync a folder.
-  const std::string folder = std::filesystem::path(destination_).parent_path().string();
-  const int folder_file = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder_file >= 0) {
-    ::fsync(folder_file);
-    ::close(folder_file);
-  }
+  // whatever this says: some file systems cannot sync a folder, and a folder
+  // held only as a place cannot be.
+  ::fsync(folder_);
   return uintmax_t(written.st_size);
-}
-
-bool is_finished_movie(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return false;
-  const uint64_t size = uint64_t(std::streamoff(in.tellg()));
-  bool media = false, header = false;
-  uint64_t at = 0;
-  for (bool first = true; at < size; first = false) {
-    uint8_t head[16];
-    in.seekg(std::streamoff(at));
-    if (!in.read(reinterpret_cast<char*>(head), 8)) return false;
-    const std::string type(head + 4, head + 8);
-    uint64_t atom = be(head, 4);
-    // Size 1: a 64-bit size follows. 0 ("to the end of the file") is what a
-    // media-data atom that was never patched reads as.
-    if (atom == 1) {
-      if (!in.read(reinterpret_cast<char*>(head + 8), 8)) return false;
-      atom = be(head + 8, 8);
-      if (atom < 16) return false;
-    } else if (atom < 8) {
-      return false;
-    }
-    if ((first && type != "ftyp") || atom > size - at) return false;
-    media |= type == "mdat";
-    header |= type == "moov";
-    at += atom;
-  }
-  return at == size && media && header;
 }
 
 void open_standard_descriptors() {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace host {
@@ -18,10 +19,46 @@ constexpr char staged_file_pattern[] = ".hap-export-XXXXXX";
 // final rename is atomic.
 std::string staged_path_pattern(const std::string& destination);
 
-// The file that writing to `path` replaces: `path` itself, or, when it is a
-// symbolic link, the end of the chain of links, whether that file exists or
-// not. Throws std::runtime_error when the chain loops or cannot be read.
-std::string link_target(const std::string& path);
+// A symbolic link as the output that the system's protection of links
+// (fs.protected_symlinks) would not follow for this process.
+struct Refused_Link : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The file that writing to an output replaces, found when the program starts,
+// with its folder held open from then on: the movie lands in that folder
+// wherever it is moved meanwhile, and a failure removes the temporary file
+// from there.
+class Output_Place {
+ public:
+  // Follows `output` when it is a symbolic link, to the end of its chain of
+  // links, whether that file exists or not. A link in a sticky folder anyone
+  // may write to is followed only when it is this process's user's or the
+  // folder owner's: any other may have been planted there by another user,
+  // to have this process replace a file they cannot write; it is refused
+  // with Refused_Link. Throws std::runtime_error when the chain loops or a
+  // link cannot be read.
+  explicit Output_Place(const std::string& output);
+  ~Output_Place();
+  Output_Place(Output_Place&& other) noexcept;
+  Output_Place& operator=(Output_Place&&) = delete;
+
+  // The file, named from the folder the program started in: the output or
+  // the end of its chain of links. For messages and the checks of its name.
+  const std::string& path() const { return path_; }
+  // Its name in its folder, and the folder as a descriptor: -1 when the
+  // folder could not be opened (a folder that does not exist, say), and then
+  // folder_error() is why.
+  const std::string& name() const { return name_; }
+  int folder() const { return folder_; }
+  int folder_error() const { return folder_error_; }
+
+ private:
+  std::string path_;
+  std::string name_;
+  int folder_ = -1;
+  int folder_error_ = 0;
+};
 
 // The mode the finished movie gets: the permission bits of the file it
 // replaces (`replaced`, when not null) without set-user-ID and set-group-ID,
@@ -29,20 +66,31 @@ std::string link_target(const std::string& path);
 // under the umask.
 mode_t final_mode(const struct stat* replaced);
 
-// The temporary file of one export, created private to its owner so the
-// plug-in can always open it for writing; removed by the destructor unless
-// committed, and by a fatal signal meanwhile.
+// The temporary file of one export, created in the output's folder private to
+// its owner so the plug-in can always open it for writing; removed by the
+// destructor unless committed, and by a fatal signal meanwhile.
 class Staged_Output {
  public:
-  // `replaced` is the status of the file at `destination` when the export
-  // began, null when there was none. Throws std::runtime_error with the
-  // system's reason when the file cannot be created.
-  Staged_Output(const std::string& destination, const struct stat* replaced);
+  // `replaced` is the status of the file at the output place when the export
+  // began, null when there was none; `place` must outlive this. Throws
+  // std::runtime_error with the system's reason when the file cannot be
+  // created.
+  Staged_Output(const Output_Place& place, const struct stat* replaced);
   ~Staged_Output();
   Staged_Output(const Staged_Output&) = delete;
   Staged_Output& operator=(const Staged_Output&) = delete;
 
+  // The file as named beside the output, for messages.
   const std::string& path() const { return path_; }
+  // The name to give the plug-in, which opens the file by name: one through
+  // the folder held open (in /proc/self/fd), valid wherever the folder is
+  // moved, when the file can be opened by it; else path().
+  const std::string& plugin_path() const { return plugin_path_; }
+  // True when the file is a finished movie: a "ftyp" atom, then top-level
+  // atoms whose sizes chain exactly to the end of the file, with a media-data
+  // atom of known size and a "moov" atom among them. What a failed or cut
+  // export leaves (no "moov", a media-data size of 0) is not.
+  bool holds_finished_movie() const;
   // Gives the written file its final mode, and the owner and group of the
   // file it replaces as far as the process may, so replacing a movie never
   // takes it from its owner; syncs it, renames it onto the destination and
@@ -53,20 +101,18 @@ class Staged_Output {
   uintmax_t commit();
 
  private:
-  std::string destination_;
+  int folder_;
+  std::string destination_name_;
+  std::string destination_;  // as named, for messages
+  std::string name_;
   std::string path_;
+  std::string plugin_path_;
   mode_t mode_;
   uid_t owner_ = uid_t(-1);  // -1: the process's own
   gid_t group_ = gid_t(-1);
   int file_ = -1;
   bool committed_ = false;
 };
-
-// True when the file is a finished movie: a "ftyp" atom, then top-level
-// atoms whose sizes chain exactly to the end of the file, with a media-data
-// atom of known size and a "moov" atom among them. What a failed or cut
-// export leaves (no "moov", a media-data size of 0) is not.
-bool is_finished_movie(const std::string& path);
 
 // Opens /dev/null on each of standard input, output and error that is
 // closed, so that no file the program opens later takes its number and

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "platform/start_thread.h"
 
@@ -21,7 +23,8 @@ constexpr size_t kept_limit = 1 << 20;
 
 }  // namespace
 
-Stdout_Tap::Stdout_Tap() {
+Stdout_Tap::Stdout_Tap(std::string plugin_name, std::string user_name)
+    : plugin_name_(std::move(plugin_name)), user_name_(std::move(user_name)) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return;
   std::cout.flush();
@@ -46,19 +49,36 @@ Stdout_Tap::Stdout_Tap() {
 
 void Stdout_Tap::pass_on(int out) {
   char buffer[4096];
+  // Read and not yet passed on: the start of a name to be shown otherwise
+  // waits for the rest of it.
+  std::string text;
   for (;;) {
     const ssize_t got = ::read(pipe_, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;
-    if (kept_.size() < kept_limit) kept_.append(buffer, size_t(got));
+    const bool ended = got <= 0;
+    if (!ended) text.append(buffer, size_t(got));
+    size_t held = 0;
+    if (!plugin_name_.empty()) {
+      for (size_t at = 0; (at = text.find(plugin_name_, at)) != std::string::npos; at += user_name_.size())
+        text.replace(at, plugin_name_.size(), user_name_);
+      for (size_t start = std::min(text.size(), plugin_name_.size() - 1); start > 0 && !ended; --start)
+        if (text.ends_with(std::string_view(plugin_name_).substr(0, start))) {
+          held = start;
+          break;
+        }
+    }
+    const size_t passing = text.size() - held;
+    if (kept_.size() < kept_limit) kept_.append(text, 0, passing);
     // Standard output may be gone (a closed pipe): the rest is still read,
     // so the plug-in never blocks on it.
-    for (ssize_t at = 0; at < got;) {
-      const ssize_t put = ::write(out, buffer + at, size_t(got - at));
+    for (size_t at = 0; at < passing;) {
+      const ssize_t put = ::write(out, text.data() + at, passing - at);
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) break;
-      at += put;
+      at += size_t(put);
     }
+    text.erase(0, passing);
+    if (ended) return;
   }
 }
 

@@ -14,8 +14,10 @@ class Stdout_Tap {
   // the pipe cannot be made, output goes on as before and nothing is kept.
   // When the thread cannot start, standard output is put back and the
   // failure thrown, std::bad_alloc for want of memory: the plug-in's words
-  // for it would be lost.
-  Stdout_Tap();
+  // for it would be lost. Where the plug-in names a file by `plugin_name`, the
+  // user reads `user_name`: the plug-in may be given a name of its own for
+  // the file the user named.
+  Stdout_Tap(std::string plugin_name = "", std::string user_name = "");
   ~Stdout_Tap() { stop(); }
   Stdout_Tap(const Stdout_Tap&) = delete;
   Stdout_Tap& operator=(const Stdout_Tap&) = delete;
@@ -27,6 +29,7 @@ class Stdout_Tap {
   // Copies the pipe to `out`, the saved standard output, keeping the text.
   void pass_on(int out);
 
+  std::string plugin_name_, user_name_;
   int saved_stdout_ = -1;
   int pipe_ = -1;  // its reading end
   std::string kept_;

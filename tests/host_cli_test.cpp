@@ -504,11 +504,7 @@ TEST(Host_Cli, a_second_signal_after_the_rename_says_the_movie_is_in_place) {
   const std::string movie = folder.path + "/movie.mov", log = folder.path + "/log";
   const pid_t tracer = start_hap_export("--frames 12 --size 64x64 --audio none " + movie, log, renames_held);
   wait_until([&] { return std::filesystem::exists(movie); });
-  // hap-export is the tracer's child.
-  pid_t pid = 0;
-  std::ifstream(std::filesystem::path("/proc") / std::to_string(tracer) / "task" / std::to_string(tracer) /
-                "children") >>
-      pid;
+  const pid_t pid = child_of(tracer);
   ASSERT_GT(pid, 0);
   kill(pid, SIGINT);
   wait_until([&] { return text_of(log).find("Ctrl-C again") != std::string::npos; });

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -123,6 +124,15 @@ inline bool wait_for_bytes(const Temp_Folder& folder, const std::string& movie, 
     exit_status(pid);
   }
   return written;
+}
+
+// The child of `parent`: hap-export, when `parent` is the wrapper running it.
+inline pid_t child_of(pid_t parent) {
+  pid_t child = 0;
+  std::ifstream(std::filesystem::path("/proc") / std::to_string(parent) / "task" / std::to_string(parent) /
+                "children") >>
+      child;
+  return child;
 }
 
 // A command prefix that runs a program under strace (following its threads),
