@@ -206,7 +206,9 @@ TEST_F(Host_Cli_Other_Users, another_user_s_link_in_a_shared_sticky_folder_is_no
     fs::remove(own_link);
     std::ofstream(target) << "previous";
     fs::create_symlink("root.mov", link);
-    if (c.link_of_nobody) ASSERT_EQ(lchown(link.c_str(), nobody, nobody), 0);
+    if (c.link_of_nobody) {
+      ASSERT_EQ(lchown(link.c_str(), nobody, nobody), 0);
+    }
     if (c.through_own_link) fs::create_symlink("link.mov", own_link);
     const Cli_Run run = hap_export("--frames 2 --size 64x64 --audio none " + (c.through_own_link ? own_link : link));
     if (c.followed) {
