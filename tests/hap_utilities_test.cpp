@@ -16,6 +16,7 @@
 #include "HAP/buffers_list.h"
 #include "HAP/hap_frame.h"
 #include "tests/support/test_support.h"
+#include "tests/support/three_colour_dxt1.h"
 #include "tests/texture_test_frames.h"
 
 namespace {
@@ -175,46 +176,6 @@ Bytes shown_colours(Bytes tex, uint32_t w, uint32_t h, Dxt_Codec codec) {
     decode_dxt5_block(&frame, offset, pixels);
     for (int i = 0; i < 16; ++i) out.insert(out.end(), &pixels[4 * i + 1], &pixels[4 * i + 4]);
   }
-  return out;
-}
-
-// DXT1 blocks in three-colour form, as another encoder may write them: the
-// endpoints are the darkest and the brightest pixel with colour 0 not above
-// colour 1, and each pixel takes the nearest of them, their midpoint and black.
-Bytes three_colour_dxt1(const Test_Image& im) {
-  const auto pack = [](const uint8_t* bgr) {
-    return uint16_t((bgr[2] * 31 + 127) / 255 << 11 | (bgr[1] * 63 + 127) / 255 << 5 | (bgr[0] * 31 + 127) / 255);
-  };
-  Bytes out;
-  for (int by = 0; by < im.height / 4; ++by)
-    for (int bx = 0; bx < im.width / 4; ++bx) {
-      const uint8_t* px[16];
-      for (int i = 0; i < 16; ++i) px[i] = &im.bgra[(size_t(4 * by + i / 4) * im.width + 4 * bx + i % 4) * 4];
-      const auto luma = [](const uint8_t* p) { return p[0] + 2 * p[1] + p[2]; };
-      const auto [dark, bright] = std::minmax_element(px, px + 16, [&](auto a, auto b) { return luma(a) < luma(b); });
-      const uint16_t c0 = std::min(pack(*dark), pack(*bright)), c1 = std::max(pack(*dark), pack(*bright));
-      Bytes block = {uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8), 0, 0, 0, 0};
-      Dxt_Frame one;
-      set_dxt_frame_on_pointer(&one, block.data(), 4, 4, Dxt_Codec_DXT1);
-      uint8_t palette[48];  // entries 0 to 3 at pixels 0 to 3
-      block[4] = 0xE4;
-      decode_dxt1_block(&one, 0, palette);
-      uint32_t word = 0;
-      for (int i = 0; i < 16; ++i) {
-        int best = 0, best_error = 1 << 30;
-        for (int e = 0; e < 4; ++e) {
-          int error = 0;
-          for (int c = 0; c < 3; ++c) {
-            const int d = palette[3 * e + c] - px[i][2 - c];
-            error += d * d;
-          }
-          if (error < best_error) best = e, best_error = error;
-        }
-        word |= uint32_t(best) << (2 * i);
-      }
-      for (int k = 0; k < 4; ++k) block[4 + k] = uint8_t(word >> (8 * k));
-      out.insert(out.end(), block.begin(), block.end());
-    }
   return out;
 }
 
@@ -516,7 +477,7 @@ TEST(HapProcess, DxtOneThreeColourBlocksKeepTheirColours) {
 
 TEST(HapProcess, ThreeColourFrameKeepsItsColoursInDxtFive) {
   const Test_Image im = load_test_image("coffee_600x400.bgra");
-  Bytes dxt1 = three_colour_dxt1(im), dxt5(dxt1.size() * 2);
+  Bytes dxt1 = three_colour_dxt1(im.bgra.data(), im.width, im.height), dxt5(dxt1.size() * 2);
   Dxt_Frame source, target;
   set_dxt_frame_on_pointer(&source, dxt1.data(), 600, 400, Dxt_Codec_DXT1);
   set_dxt_frame_on_pointer(&target, dxt5.data(), 600, 400, Dxt_Codec_DXT5);
