@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <stdexcept>
@@ -204,6 +205,74 @@ int shown_error(const Bytes& colour_half, const Bytes& dxt1) {
   int sum = 0;
   for (size_t i = 0; i < shown.size(); ++i) sum += (shown[i] - wanted[i]) * (shown[i] - wanted[i]);
   return sum;
+}
+
+// The distinct colours of 16 pixels of R, G, B, in order of first use.
+std::vector<std::array<int, 3>> distinct_colours(const Bytes& shown) {
+  std::vector<std::array<int, 3>> colours;
+  for (size_t p = 0; p < shown.size(); p += 3) {
+    const std::array<int, 3> c = {shown[p], shown[p + 1], shown[p + 2]};
+    if (std::find(colours.begin(), colours.end(), c) == colours.end()) colours.push_back(c);
+  }
+  return colours;
+}
+
+// Whether some four-colour DXT5 colour half shows exactly what a DXT1 block
+// shows, the slow way: for every way of giving the block's colours distinct
+// palette entries, every pair of 5- or 6-bit endpoint levels per channel.
+bool has_exact_colour_half(const Bytes& dxt1) {
+  const auto colours = distinct_colours(shown_colours(dxt1, 4, 4, Dxt_Codec_DXT1));
+  std::array<int, 4> entry = {0, 1, 2, 3};  // colour j takes entry[j]
+  do {
+    bool every_channel = true;
+    for (int ch = 0; ch < 3 && every_channel; ++ch) {
+      const int bits = ch == 1 ? 6 : 5;
+      bool found = false;
+      for (int l0 = 0; l0 < 1 << bits && !found; ++l0)
+        for (int l1 = 0; l1 < 1 << bits && !found; ++l1) {
+          const int a = l0 << (8 - bits) | l0 >> (2 * bits - 8), b = l1 << (8 - bits) | l1 >> (2 * bits - 8);
+          const int palette[4] = {a, b, (2 * a + b) / 3, (a + 2 * b) / 3};
+          found = true;
+          for (size_t j = 0; j < colours.size() && found; ++j) found = palette[entry[j]] == colours[j][ch];
+        }
+      every_channel = found;
+    }
+    if (every_channel) return true;
+  } while (std::next_permutation(entry.begin(), entry.end()));
+  return false;
+}
+
+// A random DXT1 block in three-colour form (colour 0 not above colour 1)
+// whose pixels take random entries of a random set: the midpoint and any of
+// the endpoints and black.
+Bytes random_three_colour_block(std::mt19937& rng) {
+  uint32_t c0 = rng() & 0xFFFF, c1 = rng() & 0xFFFF, indices = 0;
+  if (c0 > c1) std::swap(c0, c1);
+  const uint32_t entries = 4 | (rng() & 0xB);
+  std::vector<uint32_t> used;
+  for (uint32_t e = 0; e < 4; ++e)
+    if (entries >> e & 1) used.push_back(e);
+  for (int p = 0; p < 16; ++p) indices |= used[rng() % used.size()] << (2 * p);
+  return colour_block(c0, c1, indices);
+}
+
+// Whether a DXT1 block shows one colour, or one colour and black.
+bool shows_one_colour_and_black(const Bytes& dxt1) {
+  const auto colours = distinct_colours(shown_colours(dxt1, 4, 4, Dxt_Codec_DXT1));
+  return colours.size() == 1 || (colours.size() == 2 && std::count(colours.begin(), colours.end(), std::array{0, 0, 0}));
+}
+
+// What the cluster fit writes for the colours a DXT1 block shows.
+Bytes fitted_colour_half(const Bytes& dxt1) {
+  const Bytes shown = shown_colours(dxt1, 4, 4, Dxt_Codec_DXT1);
+  uint8_t rgba[64];
+  for (int p = 0; p < 16; ++p) {
+    std::copy(&shown[3 * p], &shown[3 * p + 3], rgba + 4 * p);
+    rgba[4 * p + 3] = 255;
+  }
+  Bytes half(8);
+  compress_dxt_block(rgba, half.data(), 1, true);
+  return half;
 }
 
 const std::string prefix = "Erreur process frame hap : ";
@@ -540,6 +609,59 @@ TEST(HapProcess, DxtOneBlocksFittedAgainShowNoWorseThanTheirBytes) {
   }
   EXPECT_GT(kept, 0);
   EXPECT_GT(rewritten, 0);
+}
+
+TEST(HapProcess, DxtOneBlocksBesideTheirMidpointConvertExactly) {
+  // An endpoint, or black, with the midpoint needs endpoints beyond the
+  // colours shown, such as d0 7e 90 dc and 6c 6a 9b b3: a fit lands beside
+  // them (squared errors 11 and 20).
+  for (const Bytes& block : {Bytes{0xD0, 0x7E, 0x50, 0xBD, 0x44, 0x02, 0x44, 0x00},
+                             Bytes{0x6C, 0x6A, 0x36, 0x9B, 0x28, 0xA0, 0xA0, 0x45}}) {
+    const Bytes half = converted_colour_half(block);
+    EXPECT_EQ(0, shown_error(half, block));
+    EXPECT_GT(half[0] | half[1] << 8, half[2] | half[3] << 8);  // the form the fit writes
+  }
+}
+
+TEST(HapProcess, DxtOneBlocksConvertExactlyWheneverSomeHalfShowsThem) {
+  std::mt19937 rng(41);
+  int with_half = 0, exact = 0, neither_fit_nor_bytes = 0;
+  for (int n = 0; n < 3000; ++n) {
+    const Bytes block = random_three_colour_block(rng);
+    const bool has_half = has_exact_colour_half(block);
+    const bool converted_exactly = shown_error(converted_colour_half(block), block) == 0;
+    ASSERT_TRUE(has_half || !converted_exactly) << n;  // the slow search misses none
+    with_half += has_half, exact += converted_exactly;
+    neither_fit_nor_bytes += has_half && !shows_one_colour_and_black(block) &&
+                             shown_error(fitted_colour_half(block), block) > 0 && shown_error(block, block) > 0;
+  }
+  EXPECT_EQ(with_half, exact);
+  EXPECT_GT(with_half, 100);
+  EXPECT_GT(neither_fit_nor_bytes, 10);
+}
+
+TEST(HapProcess, DxtOneBlocksExactBeforeOrWithoutAnExactHalfConvertAsBefore) {
+  // One colour and black: the colour, black and index 1 on the black pixels.
+  EXPECT_EQ(colour_block(0x1234, 0, 0x44444444), converted_colour_half(colour_block(0x1234, 0x1235, 0xCCCCCCCC)));
+  // Otherwise the bytes, or the fit where it shows the block strictly
+  // better, whenever one of them is exact or no half is.
+  std::mt19937 rng(43);
+  int exact_before = 0, without_half = 0;
+  for (int n = 0; n < 4000; ++n) {
+    const Bytes block = random_three_colour_block(rng);
+    if (shows_one_colour_and_black(block)) continue;
+    const Bytes fitted = fitted_colour_half(block);
+    const Bytes before = shown_error(fitted, block) < shown_error(block, block) ? fitted : block;
+    if (shown_error(before, block) == 0)
+      ++exact_before;
+    else if (!has_exact_colour_half(block))
+      ++without_half;
+    else
+      continue;
+    ASSERT_EQ(before, converted_colour_half(block)) << n;
+  }
+  EXPECT_GT(exact_before, 50);
+  EXPECT_GT(without_half, 1000);
 }
 
 TEST(HapProcess, CropsCanonicalisesAndConverts) {
