@@ -31,13 +31,17 @@ inline bool has_exact_colour_half(const uint8_t shown[48]) {
     for (int ch = 0; ch < 3 && every_channel; ++ch) {
       const int bits = ch == 1 ? 6 : 5;
       bool found = false;
-      for (int l0 = 0; l0 < 1 << bits && !found; ++l0)
-        for (int l1 = 0; l1 < 1 << bits && !found; ++l1) {
-          const int a = l0 << (8 - bits) | l0 >> (2 * bits - 8), b = l1 << (8 - bits) | l1 >> (2 * bits - 8);
+      for (int l0 = 0; l0 < 1 << bits && !found; ++l0) {
+        const int a = l0 << (8 - bits) | l0 >> (2 * bits - 8);
+        bool a_fits = true;  // a colour on entry 0 is colour 0 itself
+        for (size_t j = 0; j < colours.size(); ++j) a_fits &= entry[j] != 0 || colours[j][ch] == a;
+        for (int l1 = 0; l1 < 1 << bits && a_fits && !found; ++l1) {
+          const int b = l1 << (8 - bits) | l1 >> (2 * bits - 8);
           const int palette[4] = {a, b, (2 * a + b) / 3, (a + 2 * b) / 3};
           found = true;
           for (size_t j = 0; j < colours.size() && found; ++j) found = palette[entry[j]] == colours[j][ch];
         }
+      }
       every_channel = found;
     }
     if (every_channel) return true;
