@@ -1,10 +1,12 @@
 // Converting textures between block codecs and cropping them by whole blocks.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "HAP/DXT_Frame.h"
 #include "HAP/DXT_compress.h"
+#include "HAP/dxt_exact_colour_half.h"
 
 namespace {
 
@@ -71,7 +73,10 @@ uint32_t shown_error(const uint8_t colour_half[8], const uint8_t shown[48]) {
 // endpoints among them). Otherwise its decoded pixels are fitted again to
 // four colours; the fit minimises its own metric in floating point, so where
 // the plain bytes show the block better they are kept, and so are they when
-// both show it equally, as nothing is gained by changing them.
+// both show it equally, as nothing is gained by changing them. Where neither
+// shows the block exactly, typically an endpoint or black beside the midpoint,
+// which needs endpoints beyond the colours shown, endpoints that show it
+// exactly are searched for.
 void dxt1_colour_to_dxt5(const uint8_t* in, uint8_t* out) {
   const uint32_t c0 = in[0] | in[1] << 8, c1 = in[2] | in[3] << 8;
   std::memcpy(out, in, 8);
@@ -86,7 +91,9 @@ void dxt1_colour_to_dxt5(const uint8_t* in, uint8_t* out) {
     rgba[4 * p + 3] = 255;
   }
   compress_dxt_block(rgba, fitted, 1, true);  // cluster fit
-  if (shown_error(fitted, shown) < shown_error(in, shown)) std::memcpy(out, fitted, 8);
+  const uint32_t fitted_error = shown_error(fitted, shown), own_error = shown_error(in, shown);
+  if (fitted_error < own_error) std::memcpy(out, fitted, 8);
+  if (std::min(fitted_error, own_error) > 0) write_exact_colour_half(shown, out);
 }
 
 }  // namespace

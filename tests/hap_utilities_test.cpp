@@ -5,6 +5,7 @@
 #include <squish.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <stdexcept>
@@ -16,7 +17,9 @@
 #include "HAP/HAP_process.h"
 #include "HAP/buffers_list.h"
 #include "HAP/hap_frame.h"
+#include "tests/support/exact_colour_half_oracle.h"
 #include "tests/support/test_support.h"
+#include "tests/support/three_colour_dxt1.h"
 #include "tests/texture_test_frames.h"
 
 namespace {
@@ -179,46 +182,6 @@ Bytes shown_colours(Bytes tex, uint32_t w, uint32_t h, Dxt_Codec codec) {
   return out;
 }
 
-// DXT1 blocks in three-colour form, as another encoder may write them: the
-// endpoints are the darkest and the brightest pixel with colour 0 not above
-// colour 1, and each pixel takes the nearest of them, their midpoint and black.
-Bytes three_colour_dxt1(const Test_Image& im) {
-  const auto pack = [](const uint8_t* bgr) {
-    return uint16_t((bgr[2] * 31 + 127) / 255 << 11 | (bgr[1] * 63 + 127) / 255 << 5 | (bgr[0] * 31 + 127) / 255);
-  };
-  Bytes out;
-  for (int by = 0; by < im.height / 4; ++by)
-    for (int bx = 0; bx < im.width / 4; ++bx) {
-      const uint8_t* px[16];
-      for (int i = 0; i < 16; ++i) px[i] = &im.bgra[(size_t(4 * by + i / 4) * im.width + 4 * bx + i % 4) * 4];
-      const auto luma = [](const uint8_t* p) { return p[0] + 2 * p[1] + p[2]; };
-      const auto [dark, bright] = std::minmax_element(px, px + 16, [&](auto a, auto b) { return luma(a) < luma(b); });
-      const uint16_t c0 = std::min(pack(*dark), pack(*bright)), c1 = std::max(pack(*dark), pack(*bright));
-      Bytes block = {uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8), 0, 0, 0, 0};
-      Dxt_Frame one;
-      set_dxt_frame_on_pointer(&one, block.data(), 4, 4, Dxt_Codec_DXT1);
-      uint8_t palette[48];  // entries 0 to 3 at pixels 0 to 3
-      block[4] = 0xE4;
-      decode_dxt1_block(&one, 0, palette);
-      uint32_t word = 0;
-      for (int i = 0; i < 16; ++i) {
-        int best = 0, best_error = 1 << 30;
-        for (int e = 0; e < 4; ++e) {
-          int error = 0;
-          for (int c = 0; c < 3; ++c) {
-            const int d = palette[3 * e + c] - px[i][2 - c];
-            error += d * d;
-          }
-          if (error < best_error) best = e, best_error = error;
-        }
-        word |= uint32_t(best) << (2 * i);
-      }
-      for (int k = 0; k < 4; ++k) block[4 + k] = uint8_t(word >> (8 * k));
-      out.insert(out.end(), block.begin(), block.end());
-    }
-  return out;
-}
-
 // A colour block: colour 0, colour 1 and the sixteen 2-bit indices.
 Bytes colour_block(uint32_t c0, uint32_t c1, uint32_t indices) {
   return {uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8),
@@ -244,6 +207,44 @@ int shown_error(const Bytes& colour_half, const Bytes& dxt1) {
   int sum = 0;
   for (size_t i = 0; i < shown.size(); ++i) sum += (shown[i] - wanted[i]) * (shown[i] - wanted[i]);
   return sum;
+}
+
+// Whether some four-colour DXT5 colour half shows exactly what a DXT1 block shows.
+bool exact_half_exists(const Bytes& dxt1) {
+  return has_exact_colour_half(shown_colours(dxt1, 4, 4, Dxt_Codec_DXT1).data());
+}
+
+// A random DXT1 block in three-colour form (colour 0 not above colour 1)
+// whose pixels take random entries of a random set: the midpoint and any of
+// the endpoints and black.
+Bytes random_three_colour_block(std::mt19937& rng) {
+  uint32_t c0 = rng() & 0xFFFF, c1 = rng() & 0xFFFF, indices = 0;
+  if (c0 > c1) std::swap(c0, c1);
+  const uint32_t entries = 4 | (rng() & 0xB);
+  std::vector<uint32_t> used;
+  for (uint32_t e = 0; e < 4; ++e)
+    if (entries >> e & 1) used.push_back(e);
+  for (int p = 0; p < 16; ++p) indices |= used[rng() % used.size()] << (2 * p);
+  return colour_block(c0, c1, indices);
+}
+
+// Whether a DXT1 block shows one colour, or one colour and black.
+bool shows_one_colour_and_black(const Bytes& dxt1) {
+  const auto colours = distinct_colours(shown_colours(dxt1, 4, 4, Dxt_Codec_DXT1).data());
+  return colours.size() == 1 || (colours.size() == 2 && std::count(colours.begin(), colours.end(), std::array{0, 0, 0}));
+}
+
+// What the cluster fit writes for the colours a DXT1 block shows.
+Bytes fitted_colour_half(const Bytes& dxt1) {
+  const Bytes shown = shown_colours(dxt1, 4, 4, Dxt_Codec_DXT1);
+  uint8_t rgba[64];
+  for (int p = 0; p < 16; ++p) {
+    std::copy(&shown[3 * p], &shown[3 * p + 3], rgba + 4 * p);
+    rgba[4 * p + 3] = 255;
+  }
+  Bytes half(8);
+  compress_dxt_block(rgba, half.data(), 1, true);
+  return half;
 }
 
 const std::string prefix = "Erreur process frame hap : ";
@@ -556,7 +557,7 @@ TEST(HapProcess, DxtOneThreeColourBlocksKeepTheirColours) {
 
 TEST(HapProcess, ThreeColourFrameKeepsItsColoursInDxtFive) {
   const Test_Image im = load_test_image("coffee_600x400.bgra");
-  Bytes dxt1 = three_colour_dxt1(im), dxt5(dxt1.size() * 2);
+  Bytes dxt1 = three_colour_dxt1(im.bgra.data(), im.width, im.height), dxt5(dxt1.size() * 2);
   Dxt_Frame source, target;
   set_dxt_frame_on_pointer(&source, dxt1.data(), 600, 400, Dxt_Codec_DXT1);
   set_dxt_frame_on_pointer(&target, dxt5.data(), 600, 400, Dxt_Codec_DXT5);
@@ -619,6 +620,61 @@ TEST(HapProcess, DxtOneBlocksFittedAgainShowNoWorseThanTheirBytes) {
   }
   EXPECT_GT(kept, 0);
   EXPECT_GT(rewritten, 0);
+}
+
+TEST(HapProcess, DxtOneBlocksBesideTheirMidpointConvertExactly) {
+  // An endpoint, or black, with the midpoint needs endpoints beyond the
+  // colours shown, such as d0 7e 90 dc and 6c 6a 9b b3: a fit lands beside
+  // them (squared errors 11 and 20).
+  for (const Bytes& block : {Bytes{0xD0, 0x7E, 0x50, 0xBD, 0x44, 0x02, 0x44, 0x00},
+                             Bytes{0x6C, 0x6A, 0x36, 0x9B, 0x28, 0xA0, 0xA0, 0x45}}) {
+    const Bytes half = converted_colour_half(block);
+    EXPECT_EQ(0, shown_error(half, block));
+    EXPECT_GT(half[0] | half[1] << 8, half[2] | half[3] << 8);  // the form the fit writes
+  }
+}
+
+TEST(HapProcess, DxtOneBlocksConvertExactlyWheneverSomeHalfShowsThem) {
+  // Every random three-colour block that the slow search finds a half for
+  // converts exactly, among them some that neither the fit nor the bytes show.
+  std::mt19937 rng(41);
+  int with_half = 0, exact = 0, neither_fit_nor_bytes = 0;
+  for (int n = 0; n < 3000; ++n) {
+    const Bytes block = random_three_colour_block(rng);
+    const bool has_half = exact_half_exists(block);
+    const bool converted_exactly = shown_error(converted_colour_half(block), block) == 0;
+    ASSERT_TRUE(has_half || !converted_exactly) << n;  // the slow search misses none
+    with_half += has_half, exact += converted_exactly;
+    neither_fit_nor_bytes += has_half && !shows_one_colour_and_black(block) &&
+                             shown_error(fitted_colour_half(block), block) > 0 && shown_error(block, block) > 0;
+  }
+  EXPECT_EQ(with_half, exact);
+  EXPECT_GT(with_half, 100);
+  EXPECT_GT(neither_fit_nor_bytes, 10);
+}
+
+TEST(HapProcess, DxtOneBlocksExactBeforeOrWithoutAnExactHalfConvertAsBefore) {
+  // One colour and black: the colour, black and index 1 on the black pixels.
+  EXPECT_EQ(colour_block(0x1234, 0, 0x44444444), converted_colour_half(colour_block(0x1234, 0x1235, 0xCCCCCCCC)));
+  // Otherwise the bytes, or the fit where it shows the block strictly
+  // better, whenever one of them is exact or no half is.
+  std::mt19937 rng(43);
+  int exact_before = 0, without_half = 0;
+  for (int n = 0; n < 4000; ++n) {
+    const Bytes block = random_three_colour_block(rng);
+    if (shows_one_colour_and_black(block)) continue;
+    const Bytes fitted = fitted_colour_half(block);
+    const Bytes before = shown_error(fitted, block) < shown_error(block, block) ? fitted : block;
+    if (shown_error(before, block) == 0)
+      ++exact_before;
+    else if (!exact_half_exists(block))
+      ++without_half;
+    else
+      continue;
+    ASSERT_EQ(before, converted_colour_half(block)) << n;
+  }
+  EXPECT_GT(exact_before, 50);
+  EXPECT_GT(without_half, 1000);
 }
 
 TEST(HapProcess, CropsCanonicalisesAndConverts) {

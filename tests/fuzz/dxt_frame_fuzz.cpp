@@ -13,6 +13,7 @@
 
 #include "HAP/DXT_Frame.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/exact_colour_half_oracle.h"
 
 namespace {
 
@@ -69,8 +70,13 @@ bool shows_an_endpoint_and_black(const uint8_t block[8], const uint8_t shown[48]
 // A DXT1 block that a DXT5 colour half can hold exactly (four colours, only
 // its endpoints used, equal endpoints, or one endpoint and black) shows the
 // same colours after the conversion; the others are fitted again, and are
-// rewritten only when that shows them strictly better than their bytes.
+// rewritten only when that shows them strictly better than their bytes. A
+// block shown otherwise has no half showing it exactly; the slow search that
+// says so runs on the first such block of at most three colours only (four
+// colours that a half shows are on its palette's thirds, which the fit
+// finds), to keep the inputs quick.
 void check_dxt1_to_dxt5(const Dxt_Frame& source, const Dxt_Frame& target) {
+  bool searched = false;
   for (uint64_t b = 0; b < source.length / 8; ++b) {
     const uint8_t* in = source.data + 8 * b;
     const uint8_t* out = target.data + 16 * b + 8;
@@ -84,6 +90,10 @@ void check_dxt1_to_dxt5(const Dxt_Frame& source, const Dxt_Frame& target) {
         shows_an_endpoint_and_black(in, shown))
       fuzz_require(error == 0);
     fuzz_require(error == 0 || std::memcmp(in, out, 8) == 0 || error < squared_error(as_is, shown));
+    if (error != 0 && !searched && distinct_colours(shown).size() <= 3) {
+      searched = true;
+      fuzz_require(!has_exact_colour_half(shown));
+    }
   }
 }
 
