@@ -3,13 +3,10 @@
 // leaving the earlier file as it was.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "tests/support/host_cli_support.h"
 
@@ -25,8 +22,8 @@ uid_t user_of_no_one() {
   return user;
 }
 
-// RLIMIT_NPROC counts every process and thread of the user, and binds no
-// one but root's users: hap-export runs as another. However few threads the
+// RLIMIT_NPROC counts every process and thread of the user, and does not
+// bind root: hap-export runs as another user. However few threads the
 // system gives, the export makes the same movie with those that start, or
 // says that none could start, never that memory ran out. A limit of 1 leaves
 // no thread at all, the others some. The leak checker of a checking build
