@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "HAP/hap_cpu_encoder.h"
 #include "HAP/hap_frame.h"
 #include "VIDEO/mov_writer_hl.h"
-#include "platform/start_thread.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -32,6 +32,19 @@ const Codec_Entry& codec_entry(uint8_t codec) {
 }
 
 constexpr uint8_t alpha_premultiplied = 1, alpha_straight = 2;
+
+// Starts `thread` on `work` unless it runs already; false when the system
+// gives no thread (too many threads, too little memory).
+template <class Work>
+bool keep_running(std::thread& thread, Work work) {
+  if (thread.joinable()) return true;
+  try {
+    thread = std::thread(std::move(work));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -145,25 +158,28 @@ void Hap_Encoder::set_frame_thread_hook(Hap_Frame_Thread_Hook hook, void* user) 
 }
 
 void Hap_Encoder::slot_loop(uint32_t slot) {
-  Hap_Cpu_Encoder* encoder = encoders_[slot].get();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     slot_filled_[slot].wait(lock, [&] { return stopping_ || state_[slot] == Slot_State::filled; });
     if (stopping_) return;
-    const uint64_t number = frame_number_[slot];
-    lock.unlock();
-    std::exception_ptr error;
-    try {
-      if (hook_) hook_(hook_user_, number);
-      hap_cpu_encoder_run(encoder);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    lock.lock();
-    errors_[slot] = error;
-    state_[slot] = Slot_State::encoded;
-    frame_encoded_.notify_one();
+    encode(slot, lock);
   }
+}
+
+void Hap_Encoder::encode(uint32_t slot, std::unique_lock<std::mutex>& lock) {
+  const uint64_t number = frame_number_[slot];
+  lock.unlock();
+  std::exception_ptr error;
+  try {
+    if (hook_) hook_(hook_user_, number);
+    hap_cpu_encoder_run(encoders_[slot].get());
+  } catch (...) {
+    error = std::current_exception();
+  }
+  lock.lock();
+  errors_[slot] = error;
+  state_[slot] = Slot_State::encoded;
+  frame_encoded_.notify_one();
 }
 
 void Hap_Encoder::writer_loop() {
@@ -173,28 +189,32 @@ void Hap_Encoder::writer_loop() {
       return stopping_ || (!unwritten_.empty() && state_[unwritten_.front()] == Slot_State::encoded);
     });
     if (stopping_) return;
-    const uint32_t slot = unwritten_.front();
-    std::exception_ptr error = std::exchange(errors_[slot], nullptr);
-    if (!error && !failure_) {
-      lock.unlock();
-      try {
-        const uint8_t* data = nullptr;
-        uint32_t size = 0;
-        hap_cpu_encoder_get_output(encoders_[slot].get(), &data, &size);
-        if (size == 0)
-          std::printf("WARNING : Empty hap frame queue 1\n");
-        else if (writer_)
-          writer_->write_video_chunk(data, size);
-      } catch (...) {
-        error = std::current_exception();
-      }
-      lock.lock();
-    }
-    if (error && !failure_) failure_ = error;
-    state_[slot] = Slot_State::free;
-    unwritten_.pop_front();
-    frame_written_.notify_all();
+    write_first(lock);
   }
+}
+
+void Hap_Encoder::write_first(std::unique_lock<std::mutex>& lock) {
+  const uint32_t slot = unwritten_.front();
+  std::exception_ptr error = std::exchange(errors_[slot], nullptr);
+  if (!error && !failure_) {
+    lock.unlock();
+    try {
+      const uint8_t* data = nullptr;
+      uint32_t size = 0;
+      hap_cpu_encoder_get_output(encoders_[slot].get(), &data, &size);
+      if (size == 0)
+        std::printf("WARNING : Empty hap frame queue 1\n");
+      else if (writer_)
+        writer_->write_video_chunk(data, size);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lock.lock();
+  }
+  if (error && !failure_) failure_ = error;
+  state_[slot] = Slot_State::free;
+  unwritten_.pop_front();
+  frame_written_.notify_all();
 }
 
 void Hap_Encoder::wait_until_written(std::unique_lock<std::mutex>& lock) {
@@ -211,19 +231,23 @@ void Hap_Encoder::push_frame(const uint8_t* pixels, int64_t row_bytes, uint8_t c
   }
   // The slot is free: no other thread touches its encoder until it is filled.
   hap_cpu_encoder_set_frame(encoders_[slot].get(), pixels, row_bytes, context_slot);
-  // A thread that cannot start is out of memory, as an allocation that fails is.
-  if (!writer_thread_.joinable())
-    writer_thread_ = platform::start_thread([this] { return std::thread([this] { writer_loop(); }); });
-  if (!slot_threads_[slot].joinable())
-    slot_threads_[slot] =
-        platform::start_thread([this, slot] { return std::thread([this, slot] { slot_loop(slot); }); });
+  // The work of a thread that cannot start is done here, with the same bytes.
+  // A slot thread starts only once the writer runs.
+  const bool writer_runs = keep_running(writer_thread_, [this] { writer_loop(); });
+  const bool slot_runs = writer_runs && keep_running(slot_threads_[slot], [this, slot] { slot_loop(slot); });
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     frame_number_[slot] = frames_pushed_++;
     state_[slot] = Slot_State::filled;
     unwritten_.push_back(slot);
+    if (!slot_runs) {
+      encode(slot, lock);
+      // Without the writer no slot thread has run, so every earlier frame is
+      // written: this one is next.
+      if (!writer_runs) write_first(lock);
+    }
   }
-  slot_filled_[slot].notify_one();
+  if (slot_runs) slot_filled_[slot].notify_one();
   uncollected_ = std::min(uncollected_ + 1, thread_count_);
   advance_slot();
 }

@@ -1,7 +1,9 @@
 // Encoder front: the one object an export talks to. It owns the movie writer
 // and up to 128 slots, each a per-thread encoder running one frame at a time
 // on a thread of its own, and a writer thread that hands finished frames to
-// the movie writer strictly in the order in which they were pushed.
+// the movie writer strictly in the order in which they were pushed. When the
+// system gives no more threads, the pushing thread does the work of those
+// that could not start, and the movie is the same.
 #pragma once
 #include <array>
 #include <condition_variable>
@@ -124,9 +126,15 @@ class Hap_Encoder {
 
   // A slot's thread: encodes and packs each frame put in the slot.
   void slot_loop(uint32_t slot);
-  // The writer thread: writes the encoded frames in push order. After a
-  // failure, later frames are dropped so the movie keeps no gap.
+  // Encodes and packs the frame filled in `slot`, keeping its failure for the
+  // writer. Lock held, released meanwhile.
+  void encode(uint32_t slot, std::unique_lock<std::mutex>& lock);
+  // The writer thread: writes the encoded frames in push order.
   void writer_loop();
+  // Writes the first unwritten frame, which is encoded; after a failure it
+  // and every later frame are dropped so the movie keeps no gap. Lock held,
+  // released meanwhile.
+  void write_first(std::unique_lock<std::mutex>& lock);
   // Waits until every frame pushed is written or dropped. Lock held.
   void wait_until_written(std::unique_lock<std::mutex>& lock);
   // The movie writer (null without one) once the writer thread is done with
@@ -158,7 +166,8 @@ class Hap_Encoder {
   uint64_t frames_pushed_ = 0;
   std::exception_ptr failure_;  // the first failure; every later push, flush or close rethrows it
   bool stopping_ = false;
-  // Started on first use; joined by the destructor.
+  // Started on first use, a slot's only while the writer runs; joined by the
+  // destructor.
   std::array<std::thread, max_slots> slot_threads_;
   std::thread writer_thread_;
 };

@@ -21,6 +21,7 @@
 #include "host/stand_in_host.h"
 #include "host/stdout_tap.h"
 #include "platform/file_io.h"
+#include "platform/system_info.h"
 
 namespace {
 
@@ -395,8 +396,19 @@ int run(Options& o) {
   return exit_code;
 }
 
+// The C++ run-time sets memory aside as it starts, to throw failures when no
+// more can be had. When even that could not be had, the first failure would
+// end the program with "terminate called without an active exception". The
+// address space left tells whether it was: the allocator takes a megabyte at
+// a time once its heap cannot grow.
+bool room_to_report_failures() { return platform::memory_available(size_t(2) << 20); }
+
 // All the program does but its end; returns the exit status.
 int run_command(int argc, char** argv) {
+  if (!room_to_report_failures()) {
+    std::fputs("hap-export: error: out of memory\n", stderr);
+    return 1;
+  }
   try {
     host::open_standard_descriptors();
     host::install_signal_handlers();

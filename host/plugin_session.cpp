@@ -1,15 +1,38 @@
 // Loading the plug-in and driving one instance through the selectors.
 #include <dlfcn.h>
+#include <string.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "host/stand_in_host.h"
+#include "platform/system_info.h"
 
 namespace host {
+namespace {
+
+// Whether the loader failed for want of memory. Its words for that ("failed
+// to map segment from shared object") are also those for a file it may not
+// map (on a noexec mount), so what they say is checked against the memory
+// left: less than the plug-in and a margin for its libraries.
+bool loader_short_of_memory(const std::string& path, const char* why) {
+  bool says_memory = false;
+  for (const char* words : {"map", "allocate", "memory", "cannot create"})
+    says_memory = says_memory || ::strcasestr(why, words);
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  return says_memory && !error && !platform::memory_available(size + (size_t(1) << 20));
+}
+
+}  // namespace
 
 Plugin::Plugin(const std::string& path) {
   library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library_) throw std::runtime_error("cannot load plug-in " + path + ": " + dlerror());
+  if (!library_) {
+    const char* why = dlerror();
+    throw std::runtime_error("cannot load plug-in " + path + ": " +
+                             (loader_short_of_memory(path, why) ? "out of memory" : why));
+  }
   entry_ = reinterpret_cast<Sdk_Export_Entry>(dlsym(library_, "xSDKExport"));
   if (!entry_) {
     const std::string why = dlerror();

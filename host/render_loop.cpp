@@ -14,11 +14,11 @@
 #include <future>
 #include <span>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "host/stand_in_host.h"
 #include "platform/parallel_for.h"
-#include "platform/start_thread.h"
 
 // A rendered frame as the host hands it out: bottom-up BGRA rows.
 struct sdk::Rendered_Frame {
@@ -51,10 +51,16 @@ bool read_fully(int file, iovec* pieces, int piece_count, off_t offset) {
   return true;
 }
 
-// Runs `work` on a thread of its own; one that cannot start is out of memory.
+// Runs `work` on a thread of its own. When the system gives no thread (too
+// many threads, too little memory), the future is empty and the work is left
+// undone: the frame is then made when it is asked for.
 template <class Work>
 std::future<void> start_async(Work work) {
-  return platform::start_thread([&] { return std::async(std::launch::async, std::move(work)); });
+  try {
+    return std::async(std::launch::async, std::move(work));
+  } catch (const std::system_error&) {
+    return {};
+  }
 }
 
 // The rendered frames of the export loop. Once the loop has a frame, the next

@@ -208,7 +208,8 @@ std::string narrow(std::u16string_view text);
 class Plugin {
  public:
   // Throws std::runtime_error with dlerror's text when the library or its
-  // entry cannot be found.
+  // entry cannot be found, or "out of memory" in its place when the loader
+  // could not map or allocate for want of memory.
   explicit Plugin(const std::string& path);
   ~Plugin();
   Plugin(const Plugin&) = delete;

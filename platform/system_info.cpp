@@ -1,6 +1,7 @@
 #include "platform/system_info.h"
 
 #include <sched.h>
+#include <sys/mman.h>
 
 #include <cerrno>
 #include <thread>
@@ -51,6 +52,15 @@ uint64_t xgetbv(uint32_t xcr) {
   (void)xcr;
   return 0;
 #endif
+}
+
+bool memory_available(size_t bytes) {
+  // Mapped writable but never touched: it counts against the limits of
+  // address space and commit as an allocation does, yet costs no page.
+  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return false;
+  munmap(block, bytes);
+  return true;
 }
 
 }  // namespace platform

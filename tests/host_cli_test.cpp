@@ -339,9 +339,8 @@ TEST(Host_Cli, out_of_memory_is_said) {
   // the one passing on the plug-in's output, cannot start. Then a 4K export
   // whose encoder cannot be set up, a failure the plug-in sums up without
   // calling it out of memory. The last ones: a 4K source on one processor,
-  // whose read-ahead thread or frame buffers no longer fit once the export
-  // runs. Where each happens moves a little with the machine's libraries,
-  // hence several limits.
+  // whose frame buffers no longer fit once the export runs. Where each
+  // happens moves a little with the machine's libraries, hence several limits.
   const std::pair<const char*, const char*> cases[] = {
       {"10000", "--size 64x64"},
       {"12000", "--size 64x64"},
@@ -353,8 +352,8 @@ TEST(Host_Cli, out_of_memory_is_said) {
       {"1000000", "--size 64x64 --param ADBEVideoWidth=16384 --param ADBEVideoHeight=8192 --param ADBEVideoCodec=1"},
       {"1000000", "--size 64x64 --param ADBEVideoWidth=16384 --param ADBEVideoHeight=8192 --param ADBEVideoCodec=4"},
       {"130000", "--size 3840x2160 --param ADBEVideoCodec=4"},
-      {"150000", "--size 3840x2160 --param ADBEVideoCodec=4"},
-      {"170000", "--size 3840x2160 --param ADBEVideoCodec=4"}};
+      {"140000", "--size 3840x2160 --param ADBEVideoCodec=4"},
+      {"150000", "--size 3840x2160 --param ADBEVideoCodec=4"}};
   cpu_set_t allowed;
   ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
   int first_cpu = 0;

@@ -1,7 +1,10 @@
-// The platform layer: the shared loop pool, processor features, UTF-16 and
-// 64-bit file positions.
+// The platform layer: the shared loop pool, processor features, starting
+// threads, UTF-16 and 64-bit file positions.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,12 +12,15 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <new>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "platform/file_io.h"
 #include "platform/parallel_for.h"
+#include "platform/start_thread.h"
 #include "platform/system_info.h"
 #include "tests/support/test_support.h"
 
@@ -101,6 +107,57 @@ TEST(SystemInfo, CpuFeaturesAgreeWithProcCpuinfo) {
   EXPECT_EQ(((leaf1.ecx >> 12) & 1) && ymm_saved, flags.count("fma") == 1);
   EXPECT_EQ(platform::cpuid(0).eax >= 7 && ((platform::cpuid(7, 0).ebx >> 5) & 1) && ymm_saved,
             flags.count("avx2") == 1);
+}
+
+// What std::thread throws when the system gives no thread, or another failure.
+auto thread_refused(std::errc reason) {
+  return [reason]() -> int { throw std::system_error(std::make_error_code(reason)); };
+}
+
+// With memory to spare, a refused thread is a limit on threads, said with the
+// system's reason; other failures pass as they are.
+TEST(StartThread, ARefusedThreadIsSaidWithTheSystemsReason) {
+  try {
+    platform::start_thread(thread_refused(std::errc::resource_unavailable_try_again));
+    FAIL() << "no exception";
+  } catch (const std::system_error& e) {
+    EXPECT_STREQ(e.what(), "could not start a thread: Resource temporarily unavailable");
+    EXPECT_EQ(e.code(), std::errc::resource_unavailable_try_again);
+  }
+  try {
+    platform::start_thread(thread_refused(std::errc::invalid_argument));
+    FAIL() << "no exception";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code(), std::errc::invalid_argument);
+  }
+  EXPECT_EQ(platform::start_thread([] { return 7; }), 7);
+}
+
+// With less address space left than a thread's stack, a refused thread is out
+// of memory. Tried in a child, whose address space is limited to a little
+// more than it has.
+TEST(StartThread, ARefusedThreadIsOutOfMemoryWhenNoStackFits) {
+#ifdef HAP_SANITIZED
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under a limit of address space";
+#endif
+  const pid_t child = fork();
+  if (child == 0) {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit{rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (512 << 10), RLIM_INFINITY};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+    try {
+      platform::start_thread(thread_refused(std::errc::resource_unavailable_try_again));
+    } catch (const std::bad_alloc&) {
+      _exit(platform::memory_available(4096) ? 0 : 3);
+    } catch (...) {
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Utf, RoundTripAcrossTheCodeSpace) {
