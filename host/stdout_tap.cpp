@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "host/printable.h"
+#include "host/stand_in_host.h"
 #include "platform/start_thread.h"
 
 namespace host {
@@ -18,6 +20,24 @@ namespace {
 // Enough for every line an export prints; a plug-in that prints more is
 // passed on but no longer kept.
 constexpr size_t kept_limit = 1 << 20;
+
+// What the plug-in says when the host stops the export as the user asked:
+// a failure in its words, when the user only sees the stop they asked for.
+bool consequence_of_a_stop(std::string_view line) {
+  return interrupt_signal &&
+         (line == "Exception : video export failed" || line.starts_with("WARNING : audio stopped at sample "));
+}
+
+void write_all(int out, std::string_view text) {
+  // Standard output may be gone (a closed pipe): the rest is still read,
+  // so the plug-in never blocks on it.
+  while (!text.empty()) {
+    const ssize_t put = ::write(out, text.data(), text.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;
+    text.remove_prefix(size_t(put));
+  }
+}
 
 }  // namespace
 
@@ -45,21 +65,29 @@ Stdout_Tap::Stdout_Tap() {
 }
 
 void Stdout_Tap::pass_on(int out) {
+  // Passed on a whole line at a time, so that a line can be held back or
+  // made printable before any of it shows; the plug-in ends its lines.
+  std::string line;
   char buffer[4096];
   for (;;) {
     const ssize_t got = ::read(pipe_, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;
+    if (got <= 0) break;
     if (kept_.size() < kept_limit) kept_.append(buffer, size_t(got));
-    // Standard output may be gone (a closed pipe): the rest is still read,
-    // so the plug-in never blocks on it.
-    for (ssize_t at = 0; at < got;) {
-      const ssize_t put = ::write(out, buffer + at, size_t(got - at));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) break;
-      at += put;
+    for (const char c : std::string_view(buffer, size_t(got))) {
+      if (c != '\n') {
+        line += c;
+        // A line that never ends is passed on in pieces rather than held.
+        if (line.size() < kept_limit) continue;
+        write_all(out, printable(line));
+        line.clear();
+        continue;
+      }
+      if (!consequence_of_a_stop(line)) write_all(out, printable(line) + "\n");
+      line.clear();
     }
   }
+  write_all(out, printable(line));
 }
 
 std::vector<std::string> Stdout_Tap::stop() {
