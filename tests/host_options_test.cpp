@@ -128,6 +128,8 @@ struct Duration_Limits : testing::Test {
 TEST_F(Duration_Limits, the_sequence_must_fit_the_host_ticks) {
   // A second to spare under 2^63 ticks, at 254016000000000 ticks a frame.
   const auto export_at_1 = std::vector<std::pair<std::string, std::string>>{{"ADBEVideoFPS", "1"}};
+  EXPECT_EQ(problem(1, 1, 36310200, false), "");
+  EXPECT_NE(problem(1, 1, 36310201, false), "");
   EXPECT_EQ(problem(1, 1000, 36310, false, export_at_1), "");
   EXPECT_EQ(problem(1, 1000, 36311, false, export_at_1),
             "36311 frames at 1/1000 frames per second last longer than the host counts in its 64-bit ticks of "
@@ -144,6 +146,9 @@ TEST_F(Duration_Limits, the_export_rate_must_be_in_the_plug_in_range) {
   EXPECT_EQ(problem(30, 1, 10, false, {{"ADBEVideoFPS", "4233600000"}}), "");  // 60 ticks a frame
   EXPECT_EQ(problem(30, 1, 10, false, {{"ADBEVideoFPS", "5000000000"}}),
             "the export frame rate 5000000000 frames per second is faster than the movie's 32-bit time scale holds");
+  // The plug-in takes it to 42922608990 thousandths, too many for it, though
+  // the movie would keep it in hundredths.
+  EXPECT_NE(problem(30, 1, 10, false, {{"ADBEVideoFPS", "4292260899/100"}}), "");
 }
 
 // Every duration of the movie is frames x the rate's denominator in 32 bits;
