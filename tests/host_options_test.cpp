@@ -2,6 +2,7 @@
 // values, an audio file with a header, lengths and rates the export cannot
 // hold, names that hold terminal controls, the help's codec numbers, and a
 // stop asked for on a terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "host/export_checks.h"
 #include "host/printable.h"
 #include "host/stand_in_host.h"
+#include "host/stdout_tap.h"
 #include "tests/support/host_cli_support.h"
 
 namespace {
@@ -186,6 +188,9 @@ TEST_F(Duration_Limits, the_audio_must_fit_32_bits_of_samples) {
   // 1066.67 samples a frame at 32000 Hz, rounded: 4294966400, then 4294967467.
   EXPECT_EQ(problem(30, 1, 4026531, true, {{"AudioSampleRate", "32000"}}), "");
   EXPECT_NE(problem(30, 1, 4026532, true, {{"AudioSampleRate", "32000"}}), "");
+  // 4294967295.6 samples are rounded up, past the limit.
+  EXPECT_EQ(problem(159, 1, 85362474, true, {{"AudioSampleRate", "8000"}}), "");
+  EXPECT_NE(problem(159, 1, 85362475, true, {{"AudioSampleRate", "8000"}}), "");
 }
 
 TEST(Host_Options, lengths_and_rates_that_cannot_be_held_are_refused_in_the_user_units) {
@@ -244,6 +249,46 @@ TEST(Host_Options, names_with_controls_reach_the_terminal_escaped) {
     EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << args << ": " << run.output;
   }
   EXPECT_GT(frames_of(folder.path + "/" + odd + ".mov"), 0u);
+}
+
+// What the plug-in prints reaches the terminal a line at a time, made
+// printable (it prints paths, whose folders the user names), without what
+// only tells of a stop the user asked for; it is kept as it was said.
+TEST(Host_Options, the_plug_in_lines_are_passed_on_printable) {
+  const Temp_Folder folder("host_options_tap");
+  const std::string passed_on = folder.path + "/stdout";
+  std::fflush(stdout);
+  const int terminal = dup(STDOUT_FILENO);
+  const int file = open(passed_on.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(file, 0);
+  dup2(file, STDOUT_FILENO);
+  close(file);
+  std::vector<std::string> kept;
+  {
+    host::Stdout_Tap tap;
+    std::printf("Can't open target file (write) : /tmp/a\x1b[2Jb/.hap-export-x\n");
+    std::printf("Exception : video export failed\n");
+    std::fflush(stdout);
+    // Lines are weighed as they are passed on: these before the stop.
+    EXPECT_TRUE(wait_until([&] { return text_of(passed_on).ends_with("failed\n"); }));
+    host::interrupt_signal = SIGINT;
+    std::printf("WARNING : audio stopped at sample 10 of 20, the rest is silent\n");
+    std::printf("Exception : video export failed\n");
+    std::printf("Reason : no end");
+    kept = tap.stop();
+    host::interrupt_signal = 0;
+  }
+  std::fflush(stdout);
+  dup2(terminal, STDOUT_FILENO);
+  close(terminal);
+  EXPECT_EQ(text_of(passed_on),
+            "Can't open target file (write) : /tmp/a\\x1B[2Jb/.hap-export-x\n"
+            "Exception : video export failed\n"
+            "Reason : no end");
+  EXPECT_EQ(kept, (std::vector<std::string>{"Can't open target file (write) : /tmp/a\x1b[2Jb/.hap-export-x",
+                                            "Exception : video export failed",
+                                            "WARNING : audio stopped at sample 10 of 20, the rest is silent",
+                                            "Exception : video export failed", "Reason : no end"}));
 }
 
 // --- Help ------------------------------------------------------------------------
