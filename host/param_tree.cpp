@@ -259,11 +259,12 @@ void Param_Tree::set_from_text(const std::string& identifier, const std::string&
       // checked below), else the parameter's, else the value's 32 bits.
       sdk::Param_Scalar lo = p.values.range_min, hi = p.values.range_max;
       if (!p.choices.empty()) {
-        lo.integer = INT32_MAX, hi.integer = INT32_MIN;
-        for (const auto& [choice, label] : p.choices)
-          lo.integer = std::min(lo.integer, choice.integer), hi.integer = std::max(hi.integer, choice.integer);
+        const auto [least, most] = std::ranges::minmax(p.choices, {}, [](const auto& c) { return c.first.integer; });
+        lo = least.first;
+        hi = most.first;
       } else if (lo.integer >= hi.integer) {
-        lo.integer = INT32_MIN, hi.integer = INT32_MAX;
+        lo.integer = INT32_MIN;
+        hi.integer = INT32_MAX;
       }
       if (n < lo.integer || n > hi.integer)
         reject(p, text, "outside " + scalar_text(p.type, lo) + ".." + scalar_text(p.type, hi));
