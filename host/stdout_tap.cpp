@@ -75,16 +75,14 @@ void Stdout_Tap::pass_on(int out) {
     if (got <= 0) break;
     if (kept_.size() < kept_limit) kept_.append(buffer, size_t(got));
     for (const char c : std::string_view(buffer, size_t(got))) {
-      if (c != '\n') {
-        line += c;
+      if (c == '\n') {
+        if (!consequence_of_a_stop(line)) write_all(out, printable(line) + "\n");
+        line.clear();
+      } else if (line += c; line.size() >= kept_limit) {
         // A line that never ends is passed on in pieces rather than held.
-        if (line.size() < kept_limit) continue;
         write_all(out, printable(line));
         line.clear();
-        continue;
       }
-      if (!consequence_of_a_stop(line)) write_all(out, printable(line) + "\n");
-      line.clear();
     }
   }
   write_all(out, printable(line));
