@@ -46,8 +46,11 @@ constexpr Signature signatures[] = {
 
 // The movie's frame rate for an export frame duration, as the plug-in makes
 // it: frames per second over 1 when whole, the time suite's three NTSC rates
-// over 1001, any other in thousandths; the movie then keeps a rate in
-// thousandths to the tenths or hundredths when that is exact.
+// over 1001, any other in thousandths. When frames x thousandths leave 32
+// bits, the movie keeps the rate in hundredths, tenths or whole frames
+// instead, the same rate only when it has no finer digits: the denominator
+// here is the least that holds the rate exactly, which sets how many frames
+// the movie can hold.
 struct Movie_Rate {
   int64_t numerator;  // the time scale
   int64_t denominator;
