@@ -10,13 +10,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/export_checks.h"
+#include "host/printable.h"
 #include "host/safe_output.h"
 #include "host/stand_in_host.h"
 #include "host/stdout_tap.h"
@@ -30,10 +34,15 @@ const char usage[] =
     "  --plugin PATH             the plug-in file to load (default: the one built beside this program)\n"
     "  --param ID=VALUE          set an export parameter by its identifier (repeatable),\n"
     "                            e.g. --param ADBEVideoCodec=3 --param SliderChunkCount=4\n"
-    "                            (ratios as N/D, frame rates in frames per second as N or N/D)\n"
+    "                            (ratios as N/D, frame rates in frames per second as N or N/D);\n"
+    "                            ADBEVideoCodec: 1 HAP, 2 HAPA, 3 HAPQ, 4 HAPQA,\n"
+    "                            5 HAP AlphaOnly (Luma), 6 HAP AlphaOnly (Alpha), 7 HAPR (RGB),\n"
+    "                            8 HAPR (RGBA); ComboboxQuality: 0 Fast, 1 Normal, 2 Slow;\n"
+    "                            --list-params shows them all\n"
     "  --input FILE              source frames: raw 8-bit BGRA, top-down, rows tightly packed\n"
     "  --size WxH                source frame size (default 1920x1080)\n"
-    "  --rate N/D                source frame rate (default 30/1)\n"
+    "  --rate N/D                source frame rate, and the export's unless ADBEVideoFPS is\n"
+    "                            given (default 30/1; the plug-in exports at least 1 per second)\n"
     "  --audio FILE|none         raw interleaved 32-bit float samples at the audio parameters'\n"
     "                            rate and channel count (5.1 in the order L, R, C, Lfe, Ls, Rs),\n"
     "                            or no audio (default: a test tone)\n"
@@ -63,6 +72,7 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> params;
   host::Source_Settings source;
   bool frames_given = false;
+  std::string rate = "30";  // the source frame rate as given
   std::string start_timecode;
   bool list_params = false;
   bool summary_only = false;
@@ -75,11 +85,14 @@ struct Options {
   bool exports() const { return !summary_only && !list_params; }
 };
 
+// A number written with digits only: no sign, which a count or a timecode
+// never has ("-0:00:00:00" is no timecode).
 int64_t parse_number(const std::string& text, const std::string& what, int64_t min, int64_t max) {
   int64_t value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || value < min || value > max)
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || ec != std::errc() ||
+      ptr != end || value < min || value > max)
     throw Usage_Error("invalid " + what + " \"" + text + "\" (expected " + std::to_string(min) + " to " +
                       std::to_string(max) + ")");
   return value;
@@ -97,11 +110,15 @@ Options parse_options(int argc, char** argv) {
   bool options_ended = false;  // by "--": what follows is the output, whatever its name
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    // An empty value (an unset shell variable) is refused, never taken for
+    // the default the option would have without it.
     auto value = [&]() -> std::string {
       if (i + 1 >= argc) throw Usage_Error(arg + " needs a value");
+      if (argv[i + 1][0] == '\0') throw Usage_Error(arg + " is given an empty value");
       return argv[++i];
     };
     if (options_ended || !arg.starts_with('-')) {
+      if (arg.empty()) throw Usage_Error("the output file name is empty");
       if (!o.output.empty()) throw Usage_Error("more than one output file given");
       o.output = arg;
     } else if (arg == "--") {
@@ -124,6 +141,7 @@ Options parse_options(int argc, char** argv) {
       o.source.height = int(parse_number(h, "height", 4, 16384));
     } else if (arg == "--rate") {
       const std::string v = value();
+      o.rate = v;
       const size_t slash = v.find('/');
       o.source.rate_numerator = parse_number(v.substr(0, slash), "rate numerator", 1, 1000000);
       o.source.rate_denominator =
@@ -153,7 +171,7 @@ Options parse_options(int argc, char** argv) {
 
 // HH:MM:SS:FF at the source rate (frames counted at the rate rounded up to a
 // whole number, as timecode does) to a frame number.
-int64_t parse_timecode(const std::string& text, const host::Source_Settings& s) {
+int64_t parse_timecode(const std::string& text, const host::Source_Settings& s, const std::string& rate) {
   const int64_t fps = (s.rate_numerator + s.rate_denominator - 1) / s.rate_denominator;
   std::vector<std::string> parts;
   size_t start = 0;
@@ -165,7 +183,12 @@ int64_t parse_timecode(const std::string& text, const host::Source_Settings& s) 
   const int64_t minutes = parse_number(parts[1], "timecode minutes", 0, 59);
   const int64_t seconds = parse_number(parts[2], "timecode seconds", 0, 59);
   const int64_t frames = parse_number(parts[3], "timecode frames", 0, fps - 1);
-  return ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
+  const int64_t frame = ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
+  // The host gives the start in ticks, 64 bits of them.
+  if (frame > std::numeric_limits<int64_t>::max() / host::ticks_per_frame(s.rate_numerator, s.rate_denominator))
+    throw Usage_Error("start timecode " + text + " at " + rate +
+                      " frames per second is later than the host counts in its 64-bit ticks");
+  return frame;
 }
 
 // The status of a file that must be a readable regular file (not a folder,
@@ -251,8 +274,15 @@ void check_source(Options& o) {
     const struct stat status = readable_file(o.source.audio_path, "--audio");
     sources.emplace_back(status, "--audio");
     o.audio_size = uintmax_t(status.st_size);
+    std::string head(host::audio_signature_length, '\0');
+    std::ifstream audio(o.source.audio_path, std::ios::binary);
+    audio.read(head.data(), std::streamsize(head.size()));
+    head.resize(size_t(audio.gcount()));
+    if (const std::string_view container = host::audio_container(head); !container.empty())
+      throw Usage_Error("--audio " + o.source.audio_path + " is a " + std::string(container) +
+                        " file; --audio takes raw interleaved 32-bit float samples, with no header");
   }
-  if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source);
+  if (!o.start_timecode.empty()) o.source.start_timecode_frame = parse_timecode(o.start_timecode, o.source, o.rate);
   struct stat loaded {};
   if (::stat(o.plugin.c_str(), &loaded) == 0) sources.emplace_back(loaded, "plug-in");
   if (::stat("/proc/self/exe", &loaded) == 0) sources.emplace_back(loaded, "hap-export program");
@@ -316,6 +346,13 @@ int run(Options& o) {
         throw Usage_Error(e.what());
       }
     }
+    if (o.exports()) {
+      host::Rate_Texts rates{o.rate, o.rate};
+      for (const auto& [id, text] : o.params)
+        if (id == "ADBEVideoFPS") rates.export_rate = text;
+      if (const std::string problem = host::duration_problem(host, o.source.audio, rates); !problem.empty())
+        throw Usage_Error(problem);
+    }
     const bool audio = o.source.audio;
     sdk::Param_Summary_Rec summary{};
     check_result("getParamSummary", session.get_param_summary(summary, audio));
@@ -338,7 +375,7 @@ int run(Options& o) {
       platform::utf8_to_utf16(staged.plugin_path(), host.output_path);
       host::Stdout_Tap tap(staged.plugin_path(), staged.path());
       const int32_t result = session.do_export(audio);
-      const std::string cause = host::failure_cause(tap.stop());
+      const std::string cause = host::printable(host::failure_cause(tap.stop()));
       const int signal = host::interrupt_signal;
       // A failed or stopped export still counts when the plug-in finalised
       // the frames it had; anything less never replaces the output.
@@ -349,10 +386,10 @@ int run(Options& o) {
         try {
           size = staged.commit();
         } catch (const std::runtime_error& e) {
-          not_kept = e.what();
+          not_kept = host::printable(e.what());
         }
       }
-      const std::string output = std::filesystem::absolute(o.output).string();
+      const std::string output = host::printable(std::filesystem::absolute(o.output).string());
       const bool failed = signal || result != sdk::result_ok;
       // The cause comes last, where it is read first.
       const std::string why =
@@ -416,14 +453,14 @@ int run_command(int argc, char** argv) {
     check_source(options);
     return run(options);
   } catch (const Usage_Error& e) {
-    std::cerr << "hap-export: error: " << e.what() << "\n"
+    std::cerr << "hap-export: error: " << host::printable(e.what()) << "\n"
               << "Try 'hap-export --help'.\n";
     return 2;
   } catch (const std::bad_alloc&) {
     std::cerr << "hap-export: error: out of memory\n";
     return 1;
   } catch (const std::exception& e) {
-    std::cerr << "hap-export: error: " << e.what() << "\n";
+    std::cerr << "hap-export: error: " << host::printable(e.what()) << "\n";
     return 1;
   }
 }

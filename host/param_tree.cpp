@@ -1,6 +1,7 @@
 // The stand-in host's export parameters: the Export Param suite over a tree
 // of groups and parameters, its text dump, and changes checked the way the
 // host's dialog checks them.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -160,11 +161,17 @@ bool same_value(int32_t type, const sdk::Param_Scalar& a, const sdk::Param_Scala
   }
 }
 
-// Whole-text integer parsing; false on anything else.
+// Whole-text integer parsing; false on anything else. A number beyond 64
+// bits is held at the bound on its side, outside every range it is checked
+// against.
 bool parse_int(std::string_view text, int64_t& value) {
   if (text.empty()) return false;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec == std::errc::result_out_of_range && ptr == end) {
+    value = text.starts_with('-') ? INT64_MIN : INT64_MAX;
+    return true;
+  }
   return ec == std::errc() && ptr == end;
 }
 
@@ -247,12 +254,21 @@ void Param_Tree::set_from_text(const std::string& identifier, const std::string&
     }
     case sdk::param_integer: {
       int64_t n = 0;
-      if (!parse_int(text, n) || n < INT32_MIN || n > INT32_MAX) reject(p, text, "not an integer");
+      if (!parse_int(text, n)) reject(p, text, "not an integer");
+      // The range is the value list's when there is one (whose gaps are
+      // checked below), else the parameter's, else the value's 32 bits.
+      sdk::Param_Scalar lo = p.values.range_min, hi = p.values.range_max;
+      if (!p.choices.empty()) {
+        const auto [least, most] = std::ranges::minmax(p.choices, {}, [](const auto& c) { return c.first.integer; });
+        lo = least.first;
+        hi = most.first;
+      } else if (lo.integer >= hi.integer) {
+        lo.integer = INT32_MIN;
+        hi.integer = INT32_MAX;
+      }
+      if (n < lo.integer || n > hi.integer)
+        reject(p, text, "outside " + scalar_text(p.type, lo) + ".." + scalar_text(p.type, hi));
       v.integer = int32_t(n);
-      if (p.choices.empty() && p.values.range_min.integer < p.values.range_max.integer &&
-          (n < p.values.range_min.integer || n > p.values.range_max.integer))
-        reject(p, text,
-               "outside " + scalar_text(p.type, p.values.range_min) + ".." + scalar_text(p.type, p.values.range_max));
       break;
     }
     case sdk::param_ratio: {

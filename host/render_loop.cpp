@@ -188,12 +188,14 @@ class Frame_Source {
 };
 
 // "frame N/total, X fps" on standard error, rewritten in place a few times a
-// second; only when standard error is a terminal.
+// second; only when standard error is a terminal. Once the export is asked to
+// stop, the line is left as it is: the stop's own message, which begins on a
+// new line, ends it.
 class Progress_Line {
  public:
   explicit Progress_Line(int64_t total) : total_(total), shown_(isatty(STDERR_FILENO) == 1) {}
   ~Progress_Line() {
-    if (printed_) std::fputc('\n', stderr);
+    if (printed_ && !interrupt_signal) std::fputc('\n', stderr);
   }
   void update(int64_t done) {
     if (!shown_) return;
@@ -201,8 +203,13 @@ class Progress_Line {
     if (done < total_ && now - last_ < std::chrono::milliseconds(250)) return;
     last_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\rframe %lld/%lld, %.1f fps ", static_cast<long long>(done), static_cast<long long>(total_),
-                 seconds > 0 ? done / seconds : 0.0);
+    // Standard error is held from the test to the print, so the stop's
+    // message never comes between them and leaves this line unended.
+    ::flockfile(stderr);
+    if (!interrupt_signal)
+      std::fprintf(stderr, "\rframe %lld/%lld, %.1f fps ", static_cast<long long>(done),
+                   static_cast<long long>(total_), seconds > 0 ? done / seconds : 0.0);
+    ::funlockfile(stderr);
     printed_ = true;
   }
 

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/printable.h"
 #include "host/stand_in_host.h"
 #include "platform/start_thread.h"
 
@@ -67,10 +68,10 @@ std::string abandon_output(int signal) {
     case nothing_staged:
       return "no movie was written" + why;
     case in_place:
-      return "the movie written was already in place at " + *output_file + why;
+      return "the movie written was already in place at " + printable(*output_file) + why;
     default:
       remove_staged_file();
-      return "no movie was written, " + *output_file + " is left as it was" + why;
+      return "no movie was written, " + printable(*output_file) + " is left as it was" + why;
   }
 }
 

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "host/printable.h"
+#include "host/stand_in_host.h"
 #include "platform/start_thread.h"
 
 namespace host {
@@ -20,6 +21,24 @@ namespace {
 // Enough for every line an export prints; a plug-in that prints more is
 // passed on but no longer kept.
 constexpr size_t kept_limit = 1 << 20;
+
+// What the plug-in says when the host stops the export as the user asked:
+// a failure in its words, when the user only sees the stop they asked for.
+bool consequence_of_a_stop(std::string_view line) {
+  return interrupt_signal &&
+         (line == "Exception : video export failed" || line.starts_with("WARNING : audio stopped at sample "));
+}
+
+void write_all(int out, std::string_view text) {
+  // Standard output may be gone (a closed pipe): the rest is still read,
+  // so the plug-in never blocks on it.
+  while (!text.empty()) {
+    const ssize_t put = ::write(out, text.data(), text.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;
+    text.remove_prefix(size_t(put));
+  }
+}
 
 }  // namespace
 
@@ -48,38 +67,31 @@ Stdout_Tap::Stdout_Tap(std::string plugin_name, std::string user_name)
 }
 
 void Stdout_Tap::pass_on(int out) {
+  // Passed on a whole line at a time, so that a line can be held back, name
+  // the file as the user knows it and be made printable before any of it
+  // shows; the plug-in ends its lines.
+  std::string line;
+  auto pass = [&](const char* end) {
+    if (!plugin_name_.empty())
+      for (size_t at = 0; (at = line.find(plugin_name_, at)) != std::string::npos; at += user_name_.size())
+        line.replace(at, plugin_name_.size(), user_name_);
+    if (kept_.size() < kept_limit) kept_ += line + end;
+    if (!(*end && consequence_of_a_stop(line))) write_all(out, printable(line) + end);
+    line.clear();
+  };
   char buffer[4096];
-  // Read and not yet passed on: the start of a name to be shown otherwise
-  // waits for the rest of it.
-  std::string text;
   for (;;) {
     const ssize_t got = ::read(pipe_, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    const bool ended = got <= 0;
-    if (!ended) text.append(buffer, size_t(got));
-    size_t held = 0;
-    if (!plugin_name_.empty()) {
-      for (size_t at = 0; (at = text.find(plugin_name_, at)) != std::string::npos; at += user_name_.size())
-        text.replace(at, plugin_name_.size(), user_name_);
-      for (size_t start = std::min(text.size(), plugin_name_.size() - 1); start > 0 && !ended; --start)
-        if (text.ends_with(std::string_view(plugin_name_).substr(0, start))) {
-          held = start;
-          break;
-        }
+    if (got <= 0) break;
+    for (const char c : std::string_view(buffer, size_t(got))) {
+      if (c == '\n')
+        pass("\n");
+      else if (line += c; line.size() >= kept_limit)
+        pass("");  // a line that never ends is passed on in pieces rather than held
     }
-    const size_t passing = text.size() - held;
-    if (kept_.size() < kept_limit) kept_.append(text, 0, passing);
-    // Standard output may be gone (a closed pipe): the rest is still read,
-    // so the plug-in never blocks on it.
-    for (size_t at = 0; at < passing;) {
-      const ssize_t put = ::write(out, text.data() + at, passing - at);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) break;
-      at += size_t(put);
-    }
-    text.erase(0, passing);
-    if (ended) return;
   }
+  pass("");
 }
 
 std::vector<std::string> Stdout_Tap::stop() {

@@ -1,6 +1,8 @@
-// What the plug-in prints on standard output, passed on as it comes and
+// What the plug-in prints on standard output, passed on a line at a time and
 // kept, so that hap-export can end a failure with the plug-in's own words for
-// its cause instead of leaving it in a middle line.
+// its cause instead of leaving it in a middle line. Lines are passed on
+// printable (a path it prints may hold a user's control characters), and
+// those that only tell of a stop the user asked for are held back.
 #pragma once
 #include <string>
 #include <thread>
