@@ -93,12 +93,10 @@ std::string duration_problem(const Stand_In_Host& host, bool audio, const Rate_T
            std::to_string(source_frames) + " frames at this rate";
 
   const sdk::Ticks duration = fps->values.value.time;
-  const sdk::Ticks shortest = fps->values.range_min.time, longest = fps->values.range_max.time;
-  if (duration < shortest || duration > longest)
-    return "the export frame rate " + rates.export_rate + " frames per second is outside the plug-in's range of " +
-           std::to_string(ticks_per_second / longest) + " to " + std::to_string(ticks_per_second / shortest) +
-           " (give the export's own with --param ADBEVideoFPS)";
   const Movie_Rate rate = movie_rate(duration);
+  if (rate.numerator < 1)
+    return "the export frame rate " + rates.export_rate +
+           " frames per second is slower than the movie holds: it keeps a rate in thousandths of a frame per second";
   if (rate.numerator > u32_max)
     return "the export frame rate " + rates.export_rate +
            " frames per second is faster than the movie's 32-bit time scale holds";

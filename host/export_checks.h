@@ -27,8 +27,8 @@ struct Rate_Texts {
 
 // Why the export of the host's source at its current parameters cannot be
 // held, in the user's units: its length in ticks of the host (64 bits), the
-// export frame rate against the plug-in's range, the movie's 32-bit time
-// scale and durations, and with audio its length in samples (32 bits). Empty
+// export frame rate as the movie keeps it (in thousandths when not whole, in
+// a 32-bit time scale), the movie's 32-bit durations, and with audio its length in samples (32 bits). Empty
 // when it can.
 std::string duration_problem(const Stand_In_Host& host, bool audio, const Rate_Texts& rates);
 

@@ -42,7 +42,7 @@ const char usage[] =
     "  --input FILE              source frames: raw 8-bit BGRA, top-down, rows tightly packed\n"
     "  --size WxH                source frame size (default 1920x1080)\n"
     "  --rate N/D                source frame rate, and the export's unless ADBEVideoFPS is\n"
-    "                            given (default 30/1; the plug-in exports at least 1 per second)\n"
+    "                            given (default 30/1)\n"
     "  --audio FILE|none         raw interleaved 32-bit float samples at the audio parameters'\n"
     "                            rate and channel count (5.1 in the order L, R, C, Lfe, Ls, Rs),\n"
     "                            or no audio (default: a test tone)\n"

@@ -138,13 +138,17 @@ TEST_F(Duration_Limits, the_sequence_must_fit_the_host_ticks) {
             "1/254016000000 second: at most 36310 frames at this rate");
 }
 
-TEST_F(Duration_Limits, the_export_rate_must_be_in_the_plug_in_range) {
+// The plug-in keeps a rate that is not whole in thousandths, so the slowest
+// it takes is half a thousandth of a frame a second, rounded up.
+TEST_F(Duration_Limits, the_export_rate_must_be_one_the_movie_holds) {
   EXPECT_EQ(problem(1, 1, 10, false), "");
-  EXPECT_EQ(problem(1, 2, 10, false),
-            "the export frame rate 1/2 frames per second is outside the plug-in's range of 1 to 254016000000 (give "
-            "the export's own with --param ADBEVideoFPS)");
-  EXPECT_EQ(problem(1, 2, 10, false, {{"ADBEVideoFPS", "1"}}), "");
-  // Within the range, but beyond the movie's 32-bit time scale.
+  EXPECT_EQ(problem(1, 2, 10, false), "");
+  EXPECT_EQ(problem(1, 2000, 10, false), "");
+  EXPECT_EQ(problem(1, 2001, 10, false),
+            "the export frame rate 1/2001 frames per second is slower than the movie holds: it keeps a rate in "
+            "thousandths of a frame per second");
+  EXPECT_EQ(problem(1, 2001, 10, false, {{"ADBEVideoFPS", "1"}}), "");
+  // Beyond the movie's 32-bit time scale.
   EXPECT_EQ(problem(30, 1, 10, false, {{"ADBEVideoFPS", "4233600000"}}), "");  // 60 ticks a frame
   EXPECT_EQ(problem(30, 1, 10, false, {{"ADBEVideoFPS", "5000000000"}}),
             "the export frame rate 5000000000 frames per second is faster than the movie's 32-bit time scale holds");
@@ -199,7 +203,7 @@ TEST(Host_Options, lengths_and_rates_that_cannot_be_held_are_refused_in_the_user
   const std::pair<std::string, std::string> cases[] = {
       {"--rate 1/1000 --frames 36500", "36500 frames at 1/1000 frames per second last longer"},
       {"--rate 1/10 --frames 10000000", "10000000 frames at 1/10 frames per second last longer"},
-      {"--rate 1/10000", "the export frame rate 1/10000 frames per second is outside"},
+      {"--rate 1/10000", "the export frame rate 1/10000 frames per second is slower than the movie holds"},
       {"--rate 30000/1001 --frames 4290677 --audio none", "at most 4290676 frames at this rate"},
       {"--frames 10000000", "is 16000000000 samples at 48000 Hz"},
       {"--rate 1/1000 --start-timecode 99:00:00:00", "start timecode 99:00:00:00 at 1/1000 frames per second"},
