@@ -259,17 +259,7 @@ TEST(Host_Options, names_with_controls_reach_the_terminal_escaped) {
 // printable (it prints paths, whose folders the user names), without what
 // only tells of a stop the user asked for; it is kept as it was said.
 TEST(Host_Options, the_plug_in_lines_are_passed_on_printable) {
-  const Temp_Folder folder("host_options_tap");
-  const std::string passed_on = folder.path + "/stdout";
-  std::fflush(stdout);
-  const int terminal = dup(STDOUT_FILENO);
-  const int file = open(passed_on.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(file, 0);
-  dup2(file, STDOUT_FILENO);
-  close(file);
-  std::vector<std::string> kept;
-  {
-    host::Stdout_Tap tap;
+  const Tapped tapped = through_a_tap("", "", [](const std::string& passed_on) {
     std::printf("Can't open target file (write) : /tmp/a\x1b[2Jb/.hap-export-x\n");
     std::printf("Exception : video export failed\n");
     std::fflush(stdout);
@@ -279,20 +269,18 @@ TEST(Host_Options, the_plug_in_lines_are_passed_on_printable) {
     std::printf("WARNING : audio stopped at sample 10 of 20, the rest is silent\n");
     std::printf("Exception : video export failed\n");
     std::printf("Reason : no end");
-    kept = tap.stop();
-    host::interrupt_signal = 0;
-  }
-  std::fflush(stdout);
-  dup2(terminal, STDOUT_FILENO);
-  close(terminal);
-  EXPECT_EQ(text_of(passed_on),
+    std::fflush(stdout);
+  });
+  host::interrupt_signal = 0;
+  EXPECT_EQ(tapped.passed_on,
             "Can't open target file (write) : /tmp/a\\x1B[2Jb/.hap-export-x\n"
             "Exception : video export failed\n"
             "Reason : no end");
-  EXPECT_EQ(kept, (std::vector<std::string>{"Can't open target file (write) : /tmp/a\x1b[2Jb/.hap-export-x",
-                                            "Exception : video export failed",
-                                            "WARNING : audio stopped at sample 10 of 20, the rest is silent",
-                                            "Exception : video export failed", "Reason : no end"}));
+  EXPECT_EQ(tapped.kept,
+            (std::vector<std::string>{"Can't open target file (write) : /tmp/a\x1b[2Jb/.hap-export-x",
+                                      "Exception : video export failed",
+                                      "WARNING : audio stopped at sample 10 of 20, the rest is silent",
+                                      "Exception : video export failed", "Reason : no end"}));
 }
 
 // --- Help ------------------------------------------------------------------------

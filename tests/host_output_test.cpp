@@ -156,30 +156,18 @@ TEST(Host_Output, the_plugin_failing_to_open_its_file_names_it_beside_the_output
 }
 
 // What the plug-in prints passes on with its name for the file shown as the
-// user's, even when the name comes in two pieces.
+// user's, even when the name comes in pieces, and so is kept.
 TEST(Host_Output, the_tap_shows_the_plugin_name_as_the_user_name) {
-  const Temp_Folder folder("host_output_tap");
-  const std::string passed = folder.path + "/passed";
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int file = open(passed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(file, 0);
-  dup2(file, STDOUT_FILENO);
-  close(file);
-  std::vector<std::string> kept;
-  {
-    host::Stdout_Tap tap("/proc/self/fd/7/.hap-export-abc123", "D/.hap-export-abc123");
-    std::printf("open : /proc/self/fd/7/.hap");
-    std::fflush(stdout);
-    // Passed on up to the start of the name, which waits for the rest.
-    wait_until([&] { return text_of(passed) == "open : "; });
-    std::printf("-export-abc123. Error\nends with /proc/self/fd/7/.hap");
-    kept = tap.stop();
-  }
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-  EXPECT_EQ(text_of(passed), "open : D/.hap-export-abc123. Error\nends with /proc/self/fd/7/.hap");
-  EXPECT_EQ(kept, std::vector<std::string>({"open : D/.hap-export-abc123. Error", "ends with /proc/self/fd/7/.hap"}));
+  const Tapped tapped = through_a_tap("/proc/self/fd/7/.hap-export-abc123", "D/.hap-export-abc123",
+                                      [](const std::string&) {
+                                        std::printf("open : /proc/self/fd/7/.hap");
+                                        std::fflush(stdout);
+                                        usleep(20000);
+                                        std::printf("-export-abc123. Error\nends with /proc/self/fd/7/.hap");
+                                      });
+  EXPECT_EQ(tapped.passed_on, "open : D/.hap-export-abc123. Error\nends with /proc/self/fd/7/.hap");
+  EXPECT_EQ(tapped.kept,
+            std::vector<std::string>({"open : D/.hap-export-abc123. Error", "ends with /proc/self/fd/7/.hap"}));
 }
 
 // The system's protection of links in shared folders, for the links

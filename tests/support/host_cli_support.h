@@ -2,6 +2,7 @@
 // lines, background runs stopped part-way, folders whose staged files can be
 // seen, copies of the programs, and runs as another user.
 #pragma once
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/stdout_tap.h"
 #include "tests/support/mov_inspector.h"
 #include "tests/support/test_support.h"
 
@@ -178,3 +180,33 @@ struct Host_Cli_Other_Users : testing::Test {
     return {status.st_uid, status.st_gid};
   }
 };
+
+// What a tap of standard output, made with `plugin_name` and `user_name`,
+// passes on and keeps of what `print` prints; `print` is given the file the
+// tap passes on to, to wait on it.
+struct Tapped {
+  std::string passed_on;
+  std::vector<std::string> kept;
+};
+inline Tapped through_a_tap(const std::string& plugin_name, const std::string& user_name,
+                            const std::function<void(const std::string& passed_on)>& print) {
+  const Temp_Folder folder("tapped");
+  const std::string passed_on = folder.path + "/stdout";
+  std::fflush(stdout);
+  const int terminal = dup(STDOUT_FILENO);
+  const int file = open(passed_on.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  EXPECT_GE(file, 0);
+  dup2(file, STDOUT_FILENO);
+  close(file);
+  Tapped tapped;
+  {
+    host::Stdout_Tap tap(plugin_name, user_name);
+    print(passed_on);
+    std::fflush(stdout);
+    tapped.kept = tap.stop();
+  }
+  dup2(terminal, STDOUT_FILENO);
+  close(terminal);
+  tapped.passed_on = text_of(passed_on);
+  return tapped;
+}
