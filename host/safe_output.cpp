@@ -154,25 +154,6 @@ bool is_finished_movie(int file) {
   return at == size && media && header;
 }
 
-// A descriptor closed when it goes.
-class Descriptor {
- public:
-  explicit Descriptor(int file) : file_(file) {}
-  Descriptor(Descriptor&& other) noexcept : file_(std::exchange(other.file_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(file_, other.file_);
-    return *this;
-  }
-  ~Descriptor() {
-    if (file_ >= 0) ::close(file_);
-  }
-  int get() const { return file_; }
-  int release() { return std::exchange(file_, -1); }
-
- private:
-  int file_;
-};
-
 // A folder to work in by descriptor: readable where allowed, so that it can
 // be synced, else only as a place (a folder one may write in but not list).
 Descriptor open_folder(int base, const std::filesystem::path& folder) {
@@ -217,12 +198,16 @@ int create_staged_file(int folder, std::string& name) {
   return -1;
 }
 
+// A file of the given name in the folder of `destination`, as named from the
+// folder the program started in.
+std::string beside(const std::string& destination, const std::string& name) {
+  const std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+  return folder.empty() ? name : (folder / name).string();
+}
+
 }  // namespace
 
-std::string staged_path_pattern(const std::string& destination) {
-  const std::filesystem::path folder = std::filesystem::path(destination).parent_path();
-  return folder.empty() ? staged_file_pattern : (folder / staged_file_pattern).string();
-}
+std::string staged_path_pattern(const std::string& destination) { return beside(destination, staged_file_pattern); }
 
 Output_Place::Output_Place(const std::string& output) : path_(output) {
   namespace fs = std::filesystem;
@@ -240,7 +225,7 @@ Output_Place::Output_Place(const std::string& output) : path_(output) {
     }
     struct stat status {};
     if (::fstatat(folder.get(), name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(status.st_mode)) {
-      folder_ = folder.release();
+      folder_ = std::move(folder);
       return;
     }
     if (links == 40) throw std::runtime_error("too many levels of symbolic links from " + output);
@@ -251,16 +236,6 @@ Output_Place::Output_Place(const std::string& output) : path_(output) {
   }
 }
 
-Output_Place::~Output_Place() {
-  if (folder_ >= 0) ::close(folder_);
-}
-
-Output_Place::Output_Place(Output_Place&& other) noexcept
-    : path_(std::move(other.path_)),
-      name_(std::move(other.name_)),
-      folder_(std::exchange(other.folder_, -1)),
-      folder_error_(other.folder_error_) {}
-
 mode_t final_mode(const struct stat* replaced) {
   if (replaced) return replaced->st_mode & ~(S_IFMT | S_ISUID | S_ISGID);
   const mode_t mask = ::umask(0);
@@ -269,31 +244,28 @@ mode_t final_mode(const struct stat* replaced) {
 }
 
 Staged_Output::Staged_Output(const Output_Place& place, const struct stat* replaced)
-    : folder_(place.folder()), destination_name_(place.name()), destination_(place.path()),
-      mode_(final_mode(replaced)) {
+    : place_(place), mode_(final_mode(replaced)) {
   if (replaced) {
     owner_ = replaced->st_uid;
     group_ = replaced->st_gid;
   }
-  const int created = folder_ < 0 ? -1 : create_staged_file(folder_, name_);
-  if (created < 0)
-    throw std::runtime_error("cannot create a temporary file beside " + destination_ + ": " +
-                             std::strerror(folder_ < 0 ? place.folder_error() : errno));
-  file_ = created;
-  // The pattern beside the output, its X's made as in the name.
-  path_ = staged_path_pattern(destination_);
-  path_.replace(path_.size() - name_.size(), name_.size(), name_);
+  const int folder = place.folder();
+  file_ = Descriptor(folder < 0 ? -1 : create_staged_file(folder, name_));
+  if (file_.get() < 0)
+    throw std::runtime_error("cannot create a temporary file beside " + place.path() + ": " +
+                             std::strerror(folder < 0 ? place.folder_error() : errno));
+  path_ = beside(place.path(), name_);
   std::error_code error;
-  const std::filesystem::path output = std::filesystem::absolute(destination_, error);
-  arm_removal_on_signal(folder_, name_, error ? destination_ : output.string());
+  const std::filesystem::path output = std::filesystem::absolute(place.path(), error);
+  arm_removal_on_signal(folder, name_, error ? place.path() : output.string());
   // Readable and writable by its owner alone until it holds the movie,
   // whatever the umask: the plug-in opens it again by its name, which a
   // read-only mode would forbid.
-  ::fchmod(file_, S_IRUSR | S_IWUSR);
+  ::fchmod(file_.get(), S_IRUSR | S_IWUSR);
   // The plug-in gets the name through /proc only when the file opens by it
   // here, with /proc there and a descriptor free: else the plug-in's open
   // would fail, and its message show that name, not one the user knows.
-  const std::string through_folder = "/proc/self/fd/" + std::to_string(folder_) + "/" + name_;
+  const std::string through_folder = "/proc/self/fd/" + std::to_string(folder) + "/" + name_;
   const Descriptor opened(::open(through_folder.c_str(), O_WRONLY | O_CLOEXEC));
   plugin_path_ = opened.get() >= 0 ? through_folder : path_;
 }
@@ -301,34 +273,34 @@ Staged_Output::Staged_Output(const Output_Place& place, const struct stat* repla
 Staged_Output::~Staged_Output() {
   if (!committed_) {
     const std::lock_guard lock(stage_change);
-    ::unlinkat(folder_, name_.c_str(), 0);
+    ::unlinkat(place_.folder(), name_.c_str(), 0);
     stage = removed;
   }
-  ::close(file_);
 }
 
-bool Staged_Output::holds_finished_movie() const { return is_finished_movie(file_); }
+bool Staged_Output::holds_finished_movie() const { return is_finished_movie(file_.get()); }
 
 uintmax_t Staged_Output::commit() {
+  const int file = file_.get(), folder = place_.folder();
   struct stat written {};
-  if (::fstat(file_, &written) != 0)
+  if (::fstat(file, &written) != 0)
     throw std::runtime_error("cannot finish the movie " + path_ + ": " + std::strerror(errno));
   // Only root may give a file away; an owner may still give it a group of
   // their own. Before the mode, which a change of owner may clear bits of.
-  if (::fchown(file_, owner_, group_) != 0) (void)::fchown(file_, uid_t(-1), group_);
-  if (::fchmod(file_, mode_) != 0 || ::fsync(file_) != 0)
+  if (::fchown(file, owner_, group_) != 0) (void)::fchown(file, uid_t(-1), group_);
+  if (::fchmod(file, mode_) != 0 || ::fsync(file) != 0)
     throw std::runtime_error("cannot finish the movie " + path_ + ": " + std::strerror(errno));
   {
     const std::lock_guard lock(stage_change);
-    if (::renameat(folder_, name_.c_str(), folder_, destination_name_.c_str()) != 0)
-      throw std::runtime_error("cannot put the movie in place at " + destination_ + ": " + std::strerror(errno));
+    if (::renameat(folder, name_.c_str(), folder, place_.name().c_str()) != 0)
+      throw std::runtime_error("cannot put the movie in place at " + place_.path() + ": " + std::strerror(errno));
     stage = in_place;
   }
   committed_ = true;
   // The rename reaches the disk with the folder. The movie is in place
   // whatever this says: some file systems cannot sync a folder, and a folder
   // held only as a place cannot be.
-  ::fsync(folder_);
+  ::fsync(folder);
   return uintmax_t(written.st_size);
 }
 

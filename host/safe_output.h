@@ -5,10 +5,12 @@
 // export cleanly, and those that must not leave the temporary file behind.
 #pragma once
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace host {
 
@@ -18,6 +20,24 @@ constexpr char staged_file_pattern[] = ".hap-export-XXXXXX";
 // Where the temporary file for `destination` goes: the same folder, so the
 // final rename is atomic.
 std::string staged_path_pattern(const std::string& destination);
+
+// A file descriptor, closed when it goes; -1 for none.
+class Descriptor {
+ public:
+  explicit Descriptor(int file = -1) : file_(file) {}
+  Descriptor(Descriptor&& other) noexcept : file_(std::exchange(other.file_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(file_, other.file_);
+    return *this;
+  }
+  ~Descriptor() {
+    if (file_ >= 0) ::close(file_);
+  }
+  int get() const { return file_; }
+
+ private:
+  int file_;
+};
 
 // A symbolic link as the output that the system's protection of links
 // (fs.protected_symlinks) would not follow for this process.
@@ -39,9 +59,6 @@ class Output_Place {
   // with Refused_Link. Throws std::runtime_error when the chain loops or a
   // link cannot be read.
   explicit Output_Place(const std::string& output);
-  ~Output_Place();
-  Output_Place(Output_Place&& other) noexcept;
-  Output_Place& operator=(Output_Place&&) = delete;
 
   // The file, named from the folder the program started in: the output or
   // the end of its chain of links. For messages and the checks of its name.
@@ -50,13 +67,13 @@ class Output_Place {
   // folder could not be opened (a folder that does not exist, say), and then
   // folder_error() is why.
   const std::string& name() const { return name_; }
-  int folder() const { return folder_; }
+  int folder() const { return folder_.get(); }
   int folder_error() const { return folder_error_; }
 
  private:
   std::string path_;
   std::string name_;
-  int folder_ = -1;
+  Descriptor folder_;
   int folder_error_ = 0;
 };
 
@@ -101,16 +118,14 @@ class Staged_Output {
   uintmax_t commit();
 
  private:
-  int folder_;
-  std::string destination_name_;
-  std::string destination_;  // as named, for messages
+  const Output_Place& place_;
   std::string name_;
   std::string path_;
   std::string plugin_path_;
   mode_t mode_;
   uid_t owner_ = uid_t(-1);  // -1: the process's own
   gid_t group_ = gid_t(-1);
-  int file_ = -1;
+  Descriptor file_;
   bool committed_ = false;
 };
 
